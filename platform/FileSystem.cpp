@@ -1,0 +1,42 @@
+#include "platform/FileSystem.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace platform {
+
+SysResult<FileStatus> fileStatus(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return {.error = errno};
+    }
+    FileStatus status;
+    status.isDirectory = S_ISDIR(st.st_mode);
+    status.size = status.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    return {.value = status};
+}
+
+SysStatus makeDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        return {errno};
+    }
+    return {};
+}
+
+SysResult<std::string> currentWorkingDirectory() {
+    std::vector<char> buffer(256);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            return {.value = std::string(buffer.data())};
+        }
+        if (errno != ERANGE) {
+            return {.error = errno};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace platform

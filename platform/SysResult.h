@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace platform {
+
+// The outcome of a system call: the errno it failed with, or 0. Every wrapper in this
+// folder reports failure this way so that callers cannot overlook it.
+struct [[nodiscard]] SysStatus {
+    int error = 0;
+
+    bool ok() const { return error == 0; }
+    explicit operator bool() const { return ok(); }
+};
+
+// A value produced by a system call, or the errno that kept it from being produced.
+template <class T>
+struct [[nodiscard]] SysResult {
+    T value{};
+    int error = 0;
+
+    bool ok() const { return error == 0; }
+    explicit operator bool() const { return ok(); }
+};
+
+// The text of an errno value (strerror_r, safe from any thread).
+std::string errorText(int error);
+
+}  // namespace platform

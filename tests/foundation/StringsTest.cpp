@@ -1,0 +1,99 @@
+#include "foundation/Strings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <unordered_map>
+
+namespace {
+
+using Pieces = std::vector<std::string>;
+
+struct SplitCase {
+    std::string text;
+    std::string delimiter;
+    bool dropEmpty;
+    Pieces expected;
+};
+
+TEST(SplitString, SplitsAtEveryDelimiter) {
+    const SplitCase cases[] = {
+        {"a,b,", ",", false, {"a", "b"}},
+        {",a", ",", false, {"", "a"}},
+        {",a", ",", true, {"a"}},
+        {"a,,b", ",", false, {"a", "", "b"}},
+        {"a,,b", ",", true, {"a", "b"}},
+        {"", ",", false, {}},
+        {"abc", "--", false, {"abc"}},
+        {"a--b----c", "--", false, {"a", "b", "", "c"}},
+        {"GET /x HTTP/1.1", " ", true, {"GET", "/x", "HTTP/1.1"}},
+        {"\\a\\\\b\\", "\\", true, {"a", "b"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kr::splitString(c.text, c.delimiter, c.dropEmpty), c.expected)
+            << "text '" << c.text << "' at '" << c.delimiter << "'";
+    }
+}
+
+TEST(SplitString, EmptyDelimiterGivesTheTextWholeInsteadOfLooping) {
+    EXPECT_EQ(kr::splitString("abc", "", false), Pieces{"abc"});
+    EXPECT_EQ(kr::splitString("abc", "", true), Pieces{"abc"});
+    EXPECT_EQ(kr::splitString("", "", false), Pieces{});
+}
+
+TEST(Trim, RemovesCharactersOfTheSetAtEitherEnd) {
+    EXPECT_EQ(kr::trim(" ;\n", " ;\n\t\r"), "");
+    EXPECT_EQ(kr::trim("  a b  ", " "), "a b");
+    EXPECT_EQ(kr::trimLeft("  a  ", " "), "a  ");
+    EXPECT_EQ(kr::trimRight("line\r\n", "\r\n"), "line");
+    EXPECT_EQ(kr::trim("", " "), "");
+    EXPECT_EQ(kr::trim("abc", ""), "abc");
+}
+
+TEST(PercentDecode, DecodesLikeTheBase16Conversion) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a%20b", "a b"},
+        {"%4", std::string(1, '\x04')},
+        {"%4g", std::string(1, '\x04')},
+        {"%-1", std::string(1, '\xFF')},
+        {"%zz", "%zz"},
+        {"%", "%"},
+        {"a%", "a%"},
+        {"%2541", "%41"},
+        {"%41%42", "AB"},
+        {"100%", "100%"},
+        {"%e4%F6", "\xE4\xF6"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(kr::percentDecode(text), expected) << "text '" << text << "'";
+    }
+}
+
+TEST(FormDecode, TurnsPlusIntoBlankBeforePercentDecoding) {
+    EXPECT_EQ(kr::formDecode("a+b"), "a b");
+    EXPECT_EQ(kr::formDecode("a%2Bb"), "a+b");
+    EXPECT_EQ(kr::formDecode("%2B+%20"), "+  ");
+    EXPECT_EQ(kr::percentDecode("a+b"), "a+b");
+}
+
+TEST(EscapeJavaScriptString, EscapesTheEightSpecialCharactersOnce) {
+    EXPECT_EQ(kr::escapeJavaScriptString("a\n\"b"), "a\\n\\\"b");
+    EXPECT_EQ(kr::escapeJavaScriptString("\b\t\n\f\r\"'\\"),
+              "\\b\\t\\n\\f\\r\\\"\\'\\\\");
+    EXPECT_EQ(kr::escapeJavaScriptString("\\n"), "\\\\n");
+    EXPECT_EQ(kr::escapeJavaScriptString("plain \xC3\xA4"), "plain \xC3\xA4");
+}
+
+TEST(ValueOrDefault, ReadsWithoutInserting) {
+    std::map<std::string, std::string> settings{{"startpath", "."}};
+    EXPECT_EQ(kr::valueOrDefault(settings, "startpath", "x"), ".");
+    EXPECT_EQ(kr::valueOrDefault(settings, "missing", "fallback"), "fallback");
+    EXPECT_EQ(settings.size(), 1u);
+
+    const std::unordered_map<std::string, std::string> fields{{"host", "h"}};
+    EXPECT_EQ(kr::valueOrDefault(fields, "host", ""), "h");
+}
+
+TEST(ReleaseNumber, Is96) { EXPECT_EQ(kr::releaseNumber(), "96"); }
+
+}  // namespace

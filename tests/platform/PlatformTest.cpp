@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <errno.h>
+
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+TEST(PlatformFileSystem, ReportsErrnoOfAFailedCall) {
+    const auto missing = platform::fileStatus("/nonexistent/gridlo");
+    EXPECT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(platform::makeDirectory("/nonexistent/gridlo/x").error, ENOENT);
+    EXPECT_FALSE(platform::errorText(ENOENT).empty());
+}
+
+TEST(PlatformFileSystem, RootIsADirectoryOfSizeZero) {
+    const auto root = platform::fileStatus("/");
+    ASSERT_TRUE(root.ok());
+    EXPECT_TRUE(root.value.isDirectory);
+    EXPECT_EQ(root.value.size, 0u);
+    EXPECT_TRUE(platform::currentWorkingDirectory().ok());
+}
+
+TEST(PlatformEnvironment, SnapshotSeesWhatWasSet) {
+    ASSERT_TRUE(platform::setEnvironment("GRIDLO_PLATFORM_TEST", "1").ok());
+    EXPECT_EQ(platform::environmentValue("GRIDLO_PLATFORM_TEST"), "1");
+    const auto entries = platform::environmentSnapshot();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "GRIDLO_PLATFORM_TEST=1"), entries.end());
+    ASSERT_TRUE(platform::setEnvironment("GRIDLO_PLATFORM_TEST", "").ok());
+    EXPECT_EQ(platform::environmentValue("GRIDLO_PLATFORM_TEST"), "");
+    EXPECT_FALSE(platform::setEnvironment("A=B", "x").ok());
+}
+
+TEST(PlatformClock, SteadyClockNeverGoesBack) {
+    const auto first = platform::steadyNanoseconds();
+    EXPECT_LE(first, platform::steadyNanoseconds());
+}
+
+}  // namespace
