@@ -5,8 +5,8 @@
 #include "foundation/Base64.h"
 #include "foundation/KrException.h"
 
-KrResourceRecord::KrResourceRecord(std::string_view name, std::uint32_t kind,
-                                   std::string_view text, bool isBase64)
+KrResourceRecord::KrResourceRecord(std::string_view name, std::uint32_t kind, std::string_view text,
+                                   bool isBase64)
     : name_(name), kind_(kind) {
     if (isBinaryKind(kind)) {
         if (!isBase64) {
@@ -29,10 +29,7 @@ KrResourceRecord::KrResourceRecord(std::string_view name, std::uint32_t kind,
 }
 
 KrResourceRecord::KrResourceRecord(const KrResourceRecord& other)
-    : contentText_(other.contentText_),
-      name_(other.name_),
-      size_(other.size_),
-      kind_(other.kind_) {
+    : contentText_(other.contentText_), name_(other.name_), size_(other.size_), kind_(other.kind_) {
     if (other.bytes_) {
         bytes_ = std::make_unique<KrByteBuffer>(kBufferStep);
         bytes_->assign(*other.bytes_);

@@ -8,8 +8,8 @@ extern char** environ;
 namespace platform {
 
 SysStatus setEnvironment(const std::string& name, const std::string& value) {
-    const int rc = value.empty() ? ::unsetenv(name.c_str())
-                                 : ::setenv(name.c_str(), value.c_str(), 1);
+    const int rc =
+        value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
     if (rc != 0) {
         return {errno};
     }

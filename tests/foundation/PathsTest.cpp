@@ -14,9 +14,15 @@ namespace fs = std::filesystem;
 
 TEST(FileNameOf, TakesTheLastComponentAtEitherSeparator) {
     const std::pair<std::string, std::string> cases[] = {
-        {"dir\\file.xml", "file.xml"}, {"dir/file.xml", "file.xml"}, {"file", "file"},
-        {"a/b/", "b"},                 {"a\\b\\", "b"},               {"b/", ""},
-        {"/", ""},                     {"", ""},                      {"/x", "x"},
+        {"dir\\file.xml", "file.xml"},
+        {"dir/file.xml", "file.xml"},
+        {"file", "file"},
+        {"a/b/", "b"},
+        {"a\\b\\", "b"},
+        {"b/", ""},
+        {"/", ""},
+        {"", ""},
+        {"/x", "x"},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(kr::fileNameOf(path), expected) << "path '" << path << "'";
@@ -118,7 +124,8 @@ TEST(TimeStampText, HasTheCtimeLayoutWithoutLineFeed) {
     EXPECT_EQ(kr::timeStampText(time), "Thu Jan  1 00:00:00 1970");
 
     const std::string now = kr::timeStampText(std::chrono::system_clock::now());
-    EXPECT_TRUE(std::regex_match(now, std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d \d{4})")))
+    EXPECT_TRUE(std::regex_match(
+        now, std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d \d{4})")))
         << now;
 }
 

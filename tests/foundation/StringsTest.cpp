@@ -78,8 +78,7 @@ TEST(FormDecode, TurnsPlusIntoBlankBeforePercentDecoding) {
 
 TEST(EscapeJavaScriptString, EscapesTheEightSpecialCharactersOnce) {
     EXPECT_EQ(kr::escapeJavaScriptString("a\n\"b"), "a\\n\\\"b");
-    EXPECT_EQ(kr::escapeJavaScriptString("\b\t\n\f\r\"'\\"),
-              "\\b\\t\\n\\f\\r\\\"\\'\\\\");
+    EXPECT_EQ(kr::escapeJavaScriptString("\b\t\n\f\r\"'\\"), "\\b\\t\\n\\f\\r\\\"\\'\\\\");
     EXPECT_EQ(kr::escapeJavaScriptString("\\n"), "\\\\n");
     EXPECT_EQ(kr::escapeJavaScriptString("plain \xC3\xA4"), "plain \xC3\xA4");
 }
