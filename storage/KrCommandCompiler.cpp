@@ -51,6 +51,15 @@ void writeLastStop(std::ostream& out, std::string_view declaration) {
     out << "100% {\n  " << declaration << "\n}\n";
 }
 
+// The position after `expected` when the text holds it at `position`.
+std::optional<std::size_t> matchText(std::string_view text, std::size_t position,
+                                     std::string_view expected) {
+    if (position < text.size() && text.substr(position).starts_with(expected)) {
+        return position + expected.size();
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 KrCommandCompiler::KrCommandCompiler()
@@ -185,10 +194,7 @@ std::string KrCommandCompiler::cleanArgument(std::string_view argument) const {
 
 std::optional<std::size_t> KrCommandCompiler::matchMarker(std::string_view text,
                                                           std::size_t position) const {
-    if (position < text.size() && text.substr(position).starts_with(commandMarker_)) {
-        return position + commandMarker_.size();
-    }
-    return std::nullopt;
+    return matchText(text, position, commandMarker_);
 }
 
 std::optional<std::size_t> KrCommandCompiler::readName(std::string_view text,
@@ -197,26 +203,17 @@ std::optional<std::size_t> KrCommandCompiler::readName(std::string_view text,
         return std::nullopt;
     }
     const std::size_t end = text.find_first_not_of(identifierCharacters_, position);
-    if (end == std::string_view::npos || !text.substr(end).starts_with(openParenthesis_)) {
-        return std::nullopt;
-    }
-    return end + openParenthesis_.size();
+    return end == std::string_view::npos ? std::nullopt : matchText(text, end, openParenthesis_);
 }
 
 std::optional<std::size_t> KrCommandCompiler::matchClose(std::string_view text,
                                                          std::size_t position) const {
-    if (position < text.size() && text.substr(position).starts_with(closeParenthesis_)) {
-        return position + closeParenthesis_.size();
-    }
-    return std::nullopt;
+    return matchText(text, position, closeParenthesis_);
 }
 
 std::optional<std::size_t> KrCommandCompiler::matchComma(std::string_view text,
                                                          std::size_t position) const {
-    if (position < text.size() && text.substr(position).starts_with(separator_)) {
-        return position + separator_.size();
-    }
-    return std::nullopt;
+    return matchText(text, position, separator_);
 }
 
 std::size_t KrCommandCompiler::skipBlanks(std::string_view text, std::size_t position) const {
