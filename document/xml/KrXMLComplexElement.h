@@ -1,0 +1,148 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class KrWidgetManager_base;
+class KrXMLGenericElement;
+
+// One node of a document tree: XML, HTML and CSS nodes all are. A node has a name, an
+// ordered sequence of children that it owns, and a pointer to the parent that owns it.
+// Trees hand out raw pointers into themselves, so nodes are never copied or moved; they
+// are created on the heap and handed to a parent as std::unique_ptr. Operations that take
+// a child out without deleting it give it back the same way.
+//
+// Trees are not locked: the owner of a tree serialises every access to it.
+class KrXMLComplexElement {
+public:
+    using ElementList = std::vector<KrXMLComplexElement*>;
+
+    // selfClosing makes an element without children write the short form; a leaf always
+    // writes it and refuses children.
+    KrXMLComplexElement(std::string_view name, bool leaf, bool selfClosing);
+    KrXMLComplexElement(const KrXMLComplexElement&) = delete;
+    KrXMLComplexElement& operator=(const KrXMLComplexElement&) = delete;
+    // Tells the user object first, then deletes the children in order.
+    virtual ~KrXMLComplexElement();
+
+    const std::string& name() const { return name_; }
+    KrXMLComplexElement* parent() const { return parent_; }
+
+    bool isLeaf() const { return leaf_; }
+    void setLeaf(bool leaf) { leaf_ = leaf; }
+    bool isSelfClosing() const { return selfClosing_; }
+    void setSelfClosing(bool selfClosing) { selfClosing_ = selfClosing; }
+    // A block node starts a line of its own when its parent is written.
+    bool isBlock() const { return block_; }
+    // True only for the HTML text node.
+    virtual bool isText() const { return false; }
+
+    // Set by setAttributeText when an attribute refuses its value.
+    bool hasError() const { return error_; }
+    const std::string& errorText() const { return errorText_; }
+
+    // The user object is not owned; it is told when this element is destroyed.
+    void setUserData(KrWidgetManager_base* userObject) { userObject_ = userObject; }
+
+    // The grammar the markup reader reads this element's content in: a non-empty name
+    // replaces the stored one; the result is the stored name.
+    virtual std::string contentDTD(std::string_view name);
+
+    // Writes the element as markup. Nothing is escaped: names, values and texts go out
+    // byte for byte as they are held.
+    virtual void write(std::ostream& out) const;
+    // Writes the texts of the HTML text nodes under this element.
+    virtual void innerText(std::ostream& out) const;
+
+    // Appends the child and makes this element its parent. A leaf refuses any child, null
+    // included, before taking it (KrException 631). The child is returned, null for null.
+    // When checkChild refuses the child it stays linked and the exception passes on.
+    KrXMLComplexElement* addChild(std::unique_ptr<KrXMLComplexElement> child);
+    // Inserts the child in front of the others, leaf or not; otherwise like addChild.
+    KrXMLComplexElement* prependChild(std::unique_ptr<KrXMLComplexElement> child);
+    // Takes the child out without deleting it and hands it back, parentless; null when it
+    // is not a child of this element.
+    std::unique_ptr<KrXMLComplexElement> removeChild(KrXMLComplexElement* child);
+    // Deletes every child, then adds the new one.
+    KrXMLComplexElement* replaceChildren(std::unique_ptr<KrXMLComplexElement> child);
+    // Deletes every child.
+    void deleteChildren();
+    // Puts the wrapper in the child's place and the child into the wrapper as its last
+    // child. False, with nothing changed, for a child that is not here or a null wrapper.
+    // When the wrapper refuses the child, the child is back in its place and the exception
+    // passes on. A wrapper that is not used is deleted.
+    bool wrapChild(KrXMLComplexElement* child, std::unique_ptr<KrXMLComplexElement> wrapper);
+    // Puts the replacement in the old child's place and deletes the old child. False, with
+    // nothing changed, for an old child that is not here or a null replacement.
+    bool replaceChild(KrXMLComplexElement* oldChild,
+                      std::unique_ptr<KrXMLComplexElement> replacement);
+    // Replaces the first element child, at any depth, that bears the attribute value and
+    // gives the new child that attribute. The new child is taken from the argument only
+    // when the result is true. The base finds nothing.
+    virtual bool replaceChildWithAttribute(std::unique_ptr<KrXMLGenericElement>& child,
+                                           std::string_view attributeName, std::string_view value);
+
+    // Appends the child pointers in order.
+    void children(ElementList& list) const;
+    // Appends this element when it bears the name, then searches the children: depth 0
+    // looks at this element alone, 1 also at its children, -1 at the whole subtree.
+    void findChildren(std::string_view name, ElementList& list, int depth);
+    // The first, second and third child that is neither a processing instruction nor a
+    // comment, nor a text node when skipText is set; null when there is none.
+    KrXMLComplexElement* firstElementChild(bool skipText) const;
+    KrXMLComplexElement* secondElementChild(bool skipText) const;
+    KrXMLComplexElement* thirdElementChild(bool skipText) const;
+
+    // Called by the markup reader when the element's content has ended.
+    virtual void finish() {}
+
+protected:
+    // Called first by every write.
+    virtual void beforeWrite(std::ostream& /*out*/) const {}
+    // Called after a child has been linked in; throws to refuse it (the child stays).
+    // Neither this hook nor childRemoved may add or remove children of this element.
+    virtual void checkChild(KrXMLComplexElement* /*child*/) {}
+    // Called before a child leaves the sequence (not when the element is destroyed).
+    virtual void childRemoved(KrXMLComplexElement* /*child*/) {}
+
+    void setBlock(bool block) { block_ = block; }
+    void setError(std::string_view text);
+    // Throws KrException 631 when this element is a leaf.
+    void refuseChildIfLeaf() const;
+    // Writes every child in order, with nothing between them.
+    void writeChildren(std::ostream& out) const;
+
+    using Children = std::deque<std::unique_ptr<KrXMLComplexElement>>;
+    const Children& childSequence() const { return children_; }
+
+private:
+    Children::iterator findSlot(const KrXMLComplexElement* child);
+    KrXMLComplexElement* elementChild(int index, bool skipText) const;
+
+    std::string name_;
+    bool leaf_;
+    bool selfClosing_;
+    Children children_;
+    KrXMLComplexElement* parent_ = nullptr;
+    bool error_ = false;
+    std::string errorText_;
+    KrWidgetManager_base* userObject_ = nullptr;
+    std::string contentDTD_;
+    bool block_ = false;
+};
+
+namespace kr {
+
+// Adds the child to the parent (addChild) and returns it with its own type.
+template <class Element>
+Element* appendChild(KrXMLComplexElement& parent, std::unique_ptr<Element> child) {
+    Element* added = child.get();
+    parent.addChild(std::move(child));
+    return added;
+}
+
+}  // namespace kr

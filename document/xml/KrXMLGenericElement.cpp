@@ -1,0 +1,324 @@
+#include "document/xml/KrXMLGenericElement.h"
+
+#include <sstream>
+
+KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block)
+    : KrXMLComplexElement(name, false, true) {
+    setBlock(block);
+}
+
+void KrXMLGenericElement::write(std::ostream& out) const {
+    beforeWrite(out);
+    out << '<' << name();
+    for (const auto& [attributeName, object] : attributes_) {
+        if (!object) {
+            out << ' ' << attributeName;
+        } else if (object->hasValue()) {
+            out << ' ' << attributeName << "=\"";
+            object->writeValue(out);
+            out << '"';
+        }
+    }
+    const Children& children = childSequence();
+    if (isLeaf() || (isSelfClosing() && children.empty())) {
+        out << " />";
+        return;
+    }
+    out << '>';
+    beforeChildren(out);
+    // A block child starts a new line when it comes first or follows another block.
+    bool previousWasBlock = true;
+    for (const auto& child : children) {
+        const bool block = child->isBlock();
+        if (block && previousWasBlock) {
+            out << '\n';
+        }
+        child->write(out);
+        previousWasBlock = block;
+    }
+    afterChildren(out);
+    if (!children.empty() && children.back()->isBlock()) {
+        out << '\n';
+    }
+    out << "</" << name() << '>';
+}
+
+bool KrXMLGenericElement::setAttribute(std::string_view name, std::string_view value) {
+    const auto found = attributes_.find(name);
+    if (found != attributes_.end() && found->second) {
+        found->second->setFromText(value);
+    } else {
+        attributes_.insert_or_assign(std::string(name),
+                                     std::make_unique<KrXMLGenericAttribute>(value));
+    }
+    return true;
+}
+
+void KrXMLGenericElement::setAttributeText(std::string_view text) {
+    const size_t equals = text.find('=');
+    // The value stands between the quote after "=" and the last character.
+    if (equals == std::string_view::npos || text.size() < equals + 3) {
+        return;
+    }
+    const std::string_view name = text.substr(0, equals);
+    const std::string_view value = text.substr(equals + 2, text.size() - 1 - (equals + 2));
+    try {
+        setAttribute(name, value);
+    } catch (...) {
+        setError("error catched while assigning attritutes");
+    }
+}
+
+KrXMLComplexAttribute2* KrXMLGenericElement::attribute(std::string_view name) {
+    auto found = attributes_.find(name);
+    if (found == attributes_.end()) {
+        found =
+            attributes_.emplace(std::string(name), std::make_unique<KrXMLGenericAttribute>()).first;
+    }
+    return found->second.get();
+}
+
+std::string KrXMLGenericElement::getAttribute(std::string_view name,
+                                              std::string_view fallback) const {
+    const auto found = attributes_.find(name);
+    if (found == attributes_.end()) {
+        return std::string(fallback);
+    }
+    if (!found->second) {
+        return {};
+    }
+    std::ostringstream value;
+    found->second->writeValue(value);
+    return value.str();
+}
+
+bool KrXMLGenericElement::attributeEquals(std::string_view name, std::string_view value) const {
+    const auto found = attributes_.find(name);
+    if (found == attributes_.end() || !found->second) {
+        return false;
+    }
+    std::ostringstream written;
+    found->second->writeValue(written);
+    return written.str() == value;
+}
+
+bool KrXMLGenericElement::hasAttribute(std::string_view name) const {
+    return attributes_.find(name) != attributes_.end();
+}
+
+bool KrXMLGenericElement::removeAttribute(std::string_view name) {
+    const auto found = attributes_.find(name);
+    if (found == attributes_.end()) {
+        return false;
+    }
+    attributes_.erase(found);
+    return true;
+}
+
+void KrXMLGenericElement::insertAttribute(std::string_view name,
+                                          std::unique_ptr<KrXMLComplexAttribute2> object) {
+    if (hasAttribute(name)) {
+        throw 2;
+    }
+    attributes_.emplace(std::string(name), std::move(object));
+}
+
+void KrXMLGenericElement::registerAttribute(std::string_view name, KrXMLComplexAttribute2& target) {
+    insertAttribute(name, std::make_unique<KrXMLComplexAttributeProxy2>(target));
+}
+
+void KrXMLGenericElement::genericChildren(GenericList& list) const {
+    for (const auto& child : childSequence()) {
+        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get())) {
+            list.push_back(generic);
+        }
+    }
+}
+
+void KrXMLGenericElement::findGenericChildren(std::string_view name, GenericList& list, int depth) {
+    ElementList found;
+    findChildren(name, found, depth);
+    for (KrXMLComplexElement* element : found) {
+        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(element)) {
+            list.push_back(generic);
+        }
+    }
+}
+
+void KrXMLGenericElement::findChildrenHavingAttribute(GenericList& list, std::string_view name) {
+    if (hasAttribute(name)) {
+        list.push_back(this);
+    }
+    for (const auto& child : childSequence()) {
+        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get())) {
+            generic->findChildrenHavingAttribute(list, name);
+        }
+    }
+}
+
+void KrXMLGenericElement::findChildrenWithAttribute(std::string_view name, std::string_view value,
+                                                    GenericList& list) {
+    if (attributeEquals(name, value)) {
+        list.push_back(this);
+    }
+    for (const auto& child : childSequence()) {
+        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get())) {
+            generic->findChildrenWithAttribute(name, value, list);
+        }
+    }
+}
+
+KrXMLGenericElement* KrXMLGenericElement::findFirstChildWithAttribute(std::string_view name,
+                                                                      std::string_view value) {
+    GenericList found;
+    findChildrenWithAttribute(name, value, found);
+    return found.empty() ? nullptr : found.front();
+}
+
+bool KrXMLGenericElement::replaceChildWithAttribute(std::unique_ptr<KrXMLGenericElement>& child,
+                                                    std::string_view attributeName,
+                                                    std::string_view value) {
+    if (!child) {
+        return false;
+    }
+    for (const auto& candidate : childSequence()) {
+        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate.get());
+        if (generic && generic->attributeEquals(attributeName, value)) {
+            child->setAttribute(attributeName, value);
+            return replaceChild(generic, std::move(child));
+        }
+    }
+    for (const auto& candidate : childSequence()) {
+        if (candidate->replaceChildWithAttribute(child, attributeName, value)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool KrXMLGenericElement::putChildWithAttribute(std::unique_ptr<KrXMLGenericElement> child,
+                                                std::string_view attributeName,
+                                                std::string_view value) {
+    if (!child) {
+        return false;
+    }
+    if (replaceChildWithAttribute(child, attributeName, value)) {
+        return true;
+    }
+    child->setAttribute(attributeName, value);
+    addChild(std::move(child));
+    return false;
+}
+
+void KrXMLGenericElement::deleteChildWithAttribute(std::string_view name, std::string_view value) {
+    for (const auto& candidate : childSequence()) {
+        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate.get());
+        if (generic && generic->attributeEquals(name, value)) {
+            removeChild(generic);  // the returned owner deletes it here
+            return;
+        }
+    }
+}
+
+namespace {
+
+// The filter of one query step, read up to its "]".
+struct QueryFilter {
+    std::string name;
+    std::string value;
+    size_t end = 0;  // the position after the "]", or the end of the path
+};
+
+// A double quote toggles quoting and is dropped; outside quotes "=" moves from the name to
+// the value, a backslash is dropped and "]" ends the filter; inside quotes a backslash
+// makes the next character literal (an escaped double quote is dropped), and "=" and "]"
+// are dropped.
+QueryFilter readFilter(std::string_view path, size_t start) {
+    QueryFilter filter;
+    std::string* text = &filter.name;
+    bool quoted = false;
+    bool escaped = false;
+    size_t i = start;
+    for (; i < path.size(); ++i) {
+        const char c = path[i];
+        if (escaped) {
+            escaped = false;
+            if (c != '"') {
+                *text += c;
+            }
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '\\') {
+            escaped = quoted;
+        } else if (c == '=') {
+            if (!quoted) {
+                text = &filter.value;
+            }
+        } else if (c == ']') {
+            if (!quoted) {
+                ++i;
+                break;
+            }
+        } else {
+            *text += c;
+        }
+    }
+    filter.end = i;
+    return filter;
+}
+
+void appendAll(KrXMLGenericElement::GenericList& list,
+               const KrXMLGenericElement::GenericList& more) {
+    list.insert(list.end(), more.begin(), more.end());
+}
+
+}  // namespace
+
+KrXMLGenericElement::GenericList KrXMLGenericElement::query(std::string_view path) {
+    GenericList result;
+    if (path.empty()) {
+        return result;
+    }
+    const size_t separator = path.find_first_of(".[");
+    if (separator == std::string_view::npos) {
+        findGenericChildren(path, result, 1);
+        return result;
+    }
+    GenericList candidates;
+    findGenericChildren(path.substr(0, separator), candidates, 1);
+    if (path[separator] == '.') {
+        for (KrXMLGenericElement* candidate : candidates) {
+            appendAll(result, candidate->query(path.substr(separator + 1)));
+        }
+        return result;
+    }
+    const QueryFilter filter = readFilter(path, separator + 1);
+    if (filter.name.empty()) {
+        return result;
+    }
+    const bool more = filter.end < path.size();
+    for (KrXMLGenericElement* candidate : candidates) {
+        const bool passes = filter.value.empty()
+                                ? candidate->hasAttribute(filter.name)
+                                : candidate->attributeEquals(filter.name, filter.value);
+        if (!passes) {
+            continue;
+        }
+        if (more) {
+            // The character after "]" is the "." of the next step.
+            appendAll(result, candidate->query(path.substr(filter.end + 1)));
+        } else {
+            result.push_back(candidate);
+        }
+    }
+    return result;
+}
+
+namespace kr {
+
+KrXMLGenericElement* appendGenericChild(KrXMLComplexElement& parent,
+                                        std::unique_ptr<KrXMLComplexElement> child) {
+    return dynamic_cast<KrXMLGenericElement*>(parent.addChild(std::move(child)));
+}
+
+}  // namespace kr
