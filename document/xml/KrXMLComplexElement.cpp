@@ -51,22 +51,20 @@ void KrXMLComplexElement::refuseChildIfLeaf() const {
 
 KrXMLComplexElement* KrXMLComplexElement::addChild(std::unique_ptr<KrXMLComplexElement> child) {
     refuseChildIfLeaf();
-    if (!child) {
-        return nullptr;
-    }
-    KrXMLComplexElement* added = child.get();
-    children_.push_back(std::move(child));
-    added->parent_ = this;
-    checkChild(added);
-    return added;
+    return linkChild(children_.end(), std::move(child));
 }
 
 KrXMLComplexElement* KrXMLComplexElement::prependChild(std::unique_ptr<KrXMLComplexElement> child) {
+    return linkChild(children_.begin(), std::move(child));
+}
+
+KrXMLComplexElement* KrXMLComplexElement::linkChild(Children::iterator where,
+                                                    std::unique_ptr<KrXMLComplexElement> child) {
     if (!child) {
         return nullptr;
     }
     KrXMLComplexElement* added = child.get();
-    children_.push_front(std::move(child));
+    children_.insert(where, std::move(child));
     added->parent_ = this;
     checkChild(added);
     return added;

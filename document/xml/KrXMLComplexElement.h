@@ -120,6 +120,8 @@ protected:
     const Children& childSequence() const { return children_; }
 
 private:
+    KrXMLComplexElement* linkChild(Children::iterator where,
+                                   std::unique_ptr<KrXMLComplexElement> child);
     Children::iterator findSlot(const KrXMLComplexElement* child);
     KrXMLComplexElement* elementChild(int index, bool skipText) const;
 
