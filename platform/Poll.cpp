@@ -14,32 +14,25 @@ namespace platform {
 
 namespace {
 
-constexpr struct {
+struct EventBit {
     short ours;
     short native;
-} kEventBits[] = {
+};
+
+constexpr EventBit kEventBits[] = {
     {kPollReadable, POLLIN}, {kPollUrgent, POLLPRI}, {kPollWritable, POLLOUT},
     {kPollError, POLLERR},   {kPollHangUp, POLLHUP}, {kPollInvalid, POLLNVAL},
 };
 
-short toNative(short ours) {
-    short native = 0;
-    for (const auto& bit : kEventBits) {
-        if (ours & bit.ours) {
-            native |= bit.native;
+// Translates event bits between our values and poll(2)'s, in the direction given.
+short translate(short bits, short EventBit::*from, short EventBit::*to) {
+    short translated = 0;
+    for (const EventBit& bit : kEventBits) {
+        if (bits & bit.*from) {
+            translated |= bit.*to;
         }
     }
-    return native;
-}
-
-short fromNative(short native) {
-    short ours = 0;
-    for (const auto& bit : kEventBits) {
-        if (native & bit.native) {
-            ours |= bit.ours;
-        }
-    }
-    return ours;
+    return translated;
 }
 
 // Milliseconds left of a wait that began at start; -1 for a wait without limit.
@@ -59,7 +52,9 @@ SysResult<int> pollDescriptors(std::span<PollEntry> entries, std::chrono::millis
     thread_local std::vector<pollfd> native;
     native.resize(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        native[i] = {.fd = entries[i].fd, .events = toNative(entries[i].wanted), .revents = 0};
+        native[i] = {.fd = entries[i].fd,
+                     .events = translate(entries[i].wanted, &EventBit::ours, &EventBit::native),
+                     .revents = 0};
     }
     const std::int64_t start = steadyNanoseconds();
     int ready;
@@ -73,7 +68,7 @@ SysResult<int> pollDescriptors(std::span<PollEntry> entries, std::chrono::millis
         }
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        entries[i].ready = fromNative(native[i].revents);
+        entries[i].ready = translate(native[i].revents, &EventBit::native, &EventBit::ours);
     }
     return {.value = ready};
 }

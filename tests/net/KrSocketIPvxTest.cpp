@@ -67,6 +67,20 @@ void receiveUntilSomethingHappens(KrSocketIPvx& socket, std::size_t& received) {
     }
 }
 
+// A loopback listener with one client connected to it and accepted.
+class KrSocketIPvxPair : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
+        server = acceptOne(listener.socket);
+        ASSERT_TRUE(server);
+    }
+
+    Listener listener;
+    KrSocketIPvx client;
+    std::unique_ptr<KrSocketIPvx> server;
+};
+
 TEST(KrSocketIPvx, ListeningOnPortZeroReportsTheChosenPort) {
     KrSocketIPvx listener;
     std::uint16_t port = 0;
@@ -77,13 +91,8 @@ TEST(KrSocketIPvx, ListeningOnPortZeroReportsTheChosenPort) {
     EXPECT_GE(listener.handle(), 0);
 }
 
-TEST(KrSocketIPvx, ConnectsAndTransfersBothWays) {
-    Listener listener;
-    KrSocketIPvx client;
-    ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
+TEST_F(KrSocketIPvxPair, ConnectsAndTransfersBothWays) {
     EXPECT_FALSE(client.closed());
-    auto server = acceptOne(listener.socket);
-    ASSERT_TRUE(server);
     EXPECT_TRUE(server->connected());
     EXPECT_FALSE(server->closed());
     EXPECT_EQ(server->peerHost(), "127.0.0.1");
@@ -251,12 +260,7 @@ TEST(KrSocketIPvx, AResetPeerPrintsTheErrnoLine) {
     EXPECT_EQ(sentAfterReset, 0u);
 }
 
-TEST(KrSocketIPvx, NothingThereYetIsNeitherClosedNorAnError) {
-    Listener listener;
-    KrSocketIPvx client;
-    ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
-    auto server = acceptOne(listener.socket);
-    ASSERT_TRUE(server);
+TEST_F(KrSocketIPvxPair, NothingThereYetIsNeitherClosedNorAnError) {
     char buffer[16];
     std::size_t received = 99;
     EXPECT_EQ(server->receive(buffer, sizeof buffer, received), 0);
@@ -274,12 +278,7 @@ TEST(KrSocketIPvx, SendingWithoutASocketPrintsAndFails) {
     EXPECT_EQ(sent, 7u);
 }
 
-TEST(KrSocketIPvx, ASlowReaderMakesASendPartialInsteadOfBlocking) {
-    Listener listener;
-    KrSocketIPvx client;
-    ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
-    auto server = acceptOne(listener.socket);
-    ASSERT_TRUE(server);
+TEST_F(KrSocketIPvxPair, ASlowReaderMakesASendPartialInsteadOfBlocking) {
     const std::string chunk(1 << 20, 'z');
     int result = KrSocketIPvx::kSuccess;
     std::size_t sent = 0;
@@ -290,12 +289,7 @@ TEST(KrSocketIPvx, ASlowReaderMakesASendPartialInsteadOfBlocking) {
     EXPECT_LT(sent, chunk.size());
 }
 
-TEST(KrSocketIPvx, UrgentDataIsReadApart) {
-    Listener listener;
-    KrSocketIPvx client;
-    ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
-    auto server = acceptOne(listener.socket);
-    ASSERT_TRUE(server);
+TEST_F(KrSocketIPvxPair, UrgentDataIsReadApart) {
     char buffer[4];
     std::size_t received = 99;
     EXPECT_EQ(server->receiveUrgent(buffer, sizeof buffer, received), 0);
