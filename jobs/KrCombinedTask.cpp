@@ -1,0 +1,223 @@
+#include "jobs/KrCombinedTask.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "foundation/KrLogStreams.h"
+#include "jobs/KrIdGenerator.h"
+#include "jobs/KrJob.h"
+
+namespace {
+
+// How the delivery thread waits for a busy job: a few yields keep a short hold-up cheap,
+// then sleeps that double up to a millisecond keep a long one from burning a core.
+class BusyBackoff {
+  public:
+    static constexpr int kYields = 8;
+    static constexpr std::chrono::microseconds kFirstSleep{10};
+    static constexpr std::chrono::microseconds kLongestSleep{1000};
+
+    void pause() {
+        if (yields_ < kYields) {
+            ++yields_;
+            std::this_thread::yield();
+            return;
+        }
+        std::this_thread::sleep_for(sleep_);
+        sleep_ = std::min(sleep_ * 2, kLongestSleep);
+    }
+
+    void reset() {
+        yields_ = 0;
+        sleep_ = kFirstSleep;
+    }
+
+  private:
+    int yields_ = 0;
+    std::chrono::microseconds sleep_ = kFirstSleep;
+};
+
+void deliver(KrJob& job, const KrJobMessage& message) {
+    // The handler's answer does not matter, and what it throws must not end the delivery
+    // thread: the message counts as delivered.
+    try {
+        (void)job.onMessage(message);
+    } catch (const std::exception& e) {
+        KrLogStreams::stream(1) << "message handler of " << job.id() << " threw: " << e.what()
+                                << '\n';
+    } catch (...) {
+        KrLogStreams::stream(1) << "message handler of " << job.id() << " threw\n";
+    }
+}
+
+}  // namespace
+
+KrCombinedTask& KrCombinedTask::instance() {
+    static KrCombinedTask registry;
+    return registry;
+}
+
+KrCombinedTask::KrCombinedTask() : delivery_([this] { deliveryLoop(); }) {}
+
+KrCombinedTask::~KrCombinedTask() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    // Woken without the lock held, so the thread can take it, see the flag and end.
+    wake_.notify_all();
+    delivery_.join();
+}
+
+std::string KrCombinedTask::registerJob(KrJob& job, std::string_view description) {
+    // Made before the lock: the generator has a lock of its own.
+    std::string name = KrIdGenerator::registrationNames().makeUniqueJobId();
+    std::lock_guard lock(mutex_);
+    NameLinks& links = names_[name];
+    links.ownerId = job.id();
+    links.description = description;
+    linkLocked(name, job);
+    return name;
+}
+
+bool KrCombinedTask::subscribe(const std::string& name, KrJob& job) {
+    std::lock_guard lock(mutex_);
+    const auto found = names_.find(name);
+    if (found == names_.end() || !jobs_.contains(found->second.ownerId)) {
+        return false;
+    }
+    linkLocked(name, job);
+    return true;
+}
+
+bool KrCombinedTask::unsubscribe(const std::string& name, const std::string& id) {
+    std::lock_guard lock(mutex_);
+    const auto found = names_.find(name);
+    if (found == names_.end()) {
+        return false;
+    }
+    NameLinks& links = found->second;
+    if (links.ownerId == id) {
+        for (const std::string& member : links.memberIds) {
+            unlinkLocked(member, name);
+        }
+        names_.erase(found);
+        return true;
+    }
+    const auto job = jobs_.find(id);
+    if (job == jobs_.end() || !job->second.names.contains(name)) {
+        return false;
+    }
+    unlinkLocked(id, name);
+    links.memberIds.erase(id);
+    if (links.memberIds.size() == 1) {
+        noticeLocked(*links.memberIds.begin(), KrJobMessage::kPartnerUnsubscribedNote);
+    } else if (links.memberIds.empty()) {
+        names_.erase(found);
+    }
+    return true;
+}
+
+bool KrCombinedTask::unregister(const std::string& id) {
+    std::lock_guard lock(mutex_);
+    const auto job = jobs_.find(id);
+    if (job == jobs_.end()) {
+        return false;
+    }
+    for (const std::string& name : job->second.names) {
+        const auto found = names_.find(name);
+        if (found == names_.end()) {
+            continue;
+        }
+        std::set<std::string>& members = found->second.memberIds;
+        members.erase(id);
+        if (members.size() == 1) {
+            noticeLocked(*members.begin(), KrJobMessage::kPartnerUnregisteredNote);
+        } else if (members.empty()) {
+            names_.erase(found);
+        }
+    }
+    jobs_.erase(job);
+    return true;
+}
+
+bool KrCombinedTask::enqueue(const std::string& targetId, const KrJobMessage& message) {
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.size() >= kQueueLimit) {
+            return false;
+        }
+        queue_.push_back(Entry{targetId, message});
+    }
+    wake_.notify_one();
+    return true;
+}
+
+KrCombinedTask::Counters KrCombinedTask::counters() const {
+    std::lock_guard lock(mutex_);
+    return counters_;
+}
+
+void KrCombinedTask::linkLocked(const std::string& name, KrJob& job) {
+    JobLinks& links = jobs_[job.id()];
+    links.job = &job;
+    links.names.insert(name);
+    names_[name].memberIds.insert(job.id());
+}
+
+void KrCombinedTask::unlinkLocked(const std::string& id, const std::string& name) {
+    const auto job = jobs_.find(id);
+    if (job == jobs_.end()) {
+        return;
+    }
+    job->second.names.erase(name);
+    if (job->second.names.empty()) {
+        jobs_.erase(job);
+    }
+}
+
+void KrCombinedTask::noticeLocked(const std::string& targetId, std::string_view note) {
+    // Link notices are never refused: the queue limit is for posts from outside.
+    KrJobMessage message;
+    message.type = KrJobMessage::kPartnerLeft;
+    message.text = targetId;
+    message.note = note;
+    queue_.push_back(Entry{targetId, std::move(message)});
+    wake_.notify_one();
+}
+
+void KrCombinedTask::deliveryLoop() {
+    BusyBackoff backoff;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        ++counters_.passes;
+        if (stopping_) {
+            return;
+        }
+        const auto target = jobs_.find(queue_.front().targetId);
+        if (target == jobs_.end()) {
+            queue_.pop_front();
+            ++counters_.dropped;
+            continue;
+        }
+        KrJob& job = *target->second.job;
+        // Looked up and locked in one step under mutex_: a job that leaves the registry
+        // afterwards finds this delivery holding its lock and waits for it.
+        if (!job.deliveryLock().try_lock()) {
+            lock.unlock();
+            backoff.pause();
+            lock.lock();
+            continue;
+        }
+        backoff.reset();
+        const Entry entry = std::move(queue_.front());
+        queue_.pop_front();
+        ++counters_.delivered;
+        lock.unlock();
+        deliver(job, entry.message);
+        job.deliveryLock().unlock();
+        lock.lock();
+    }
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "jobs/KrJobMessage.h"
+
+class KrJob;
+
+// The process-wide job registry. It keeps the links between jobs (registration names that
+// a job owns, and the jobs subscribed to them) and carries messages to jobs by id through a
+// queue that one delivery thread of its own empties, strictly in posting order.
+//
+// Delivery only try-locks a job's delivery lock. A busy job keeps its message at the front
+// of the queue, holding up every later message until it is free; meanwhile the thread yields
+// a few times, then sleeps with a growing pause of at most 1 ms. An idle registry sleeps
+// without a time limit.
+//
+// The registry does not own jobs. A job leaves it before it is destroyed (KrJobInstance);
+// messages for ids that are not registered are dropped without a report.
+class KrCombinedTask {
+  public:
+    // Messages that may wait in the queue; a post beyond it is refused.
+    static constexpr std::size_t kQueueLimit = 100'000;
+
+    struct Counters {
+        std::uint64_t delivered = 0;  // onMessage calls, whatever they returned or threw
+        std::uint64_t dropped = 0;    // messages whose target was not registered
+        std::uint64_t passes = 0;     // rounds of the delivery thread, idle or not
+    };
+
+    // The one registry of the process, built on first use.
+    static KrCombinedTask& instance();
+
+    // Jobs only ever use instance(); a registry of its own serves tests of shutdown.
+    KrCombinedTask();
+    ~KrCombinedTask();
+
+    KrCombinedTask(const KrCombinedTask&) = delete;
+    KrCombinedTask& operator=(const KrCombinedTask&) = delete;
+
+    // Links the job with a fresh registration name, which it owns, and returns the name.
+    std::string registerJob(KrJob& job, std::string_view description);
+
+    // Links the job with an existing name. False for an unknown name, and for a name whose
+    // owner has left the registry: such a name only lingers for the subscribers still on it.
+    bool subscribe(const std::string& name, KrJob& job);
+
+    // The owner dissolves its name: every member loses the link, nobody is told. A
+    // subscriber leaves it: when one member is left, that member gets a type-6 message
+    // ("kommt später"); when none is left, the name goes. False when the name is unknown or
+    // the id is not linked with it.
+    bool unsubscribe(const std::string& name, const std::string& id);
+
+    // Takes the id out of every link; each link with one member left sends that member a
+    // type-6 message ("kommt später A"). False when the id has no links.
+    bool unregister(const std::string& id);
+
+    // Queues a copy of the message for the job with that id. False only when the queue is
+    // full.
+    bool enqueue(const std::string& targetId, const KrJobMessage& message);
+
+    Counters counters() const;
+
+  private:
+    struct NameLinks {
+        std::string ownerId;  // compared by id: the owner may be gone
+        std::string description;
+        std::set<std::string> memberIds;  // the owner and every subscriber
+    };
+    struct JobLinks {
+        KrJob* job = nullptr;
+        std::set<std::string> names;
+    };
+    struct Entry {
+        std::string targetId;
+        KrJobMessage message;
+    };
+
+    void deliveryLoop();
+    void linkLocked(const std::string& name, KrJob& job);
+    void unlinkLocked(const std::string& id, const std::string& name);
+    void noticeLocked(const std::string& targetId, std::string_view note);
+
+    // Guards every member below. Nothing is locked under it but a try-lock of a job's
+    // delivery lock, which never waits; onMessage runs without it.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;  // the delivery thread waits on it for stopping_ or a message
+    bool stopping_ = false;
+    std::map<std::string, NameLinks> names_;  // by registration name
+    std::map<std::string, JobLinks> jobs_;    // by job id; exactly the ids messages reach
+    std::deque<Entry> queue_;
+    Counters counters_;
+
+    std::thread delivery_;  // last: it starts once everything it uses exists
+};
