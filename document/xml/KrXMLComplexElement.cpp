@@ -25,6 +25,15 @@ std::string KrXMLComplexElement::contentDTD(std::string_view name) {
     return contentDTD_;
 }
 
+std::string KrXMLComplexElement::switchContentDTD(std::string_view name,
+                                                  std::string_view contentGrammar) {
+    if (name.empty()) {
+        return contentDTD_;
+    }
+    contentDTD_ = name;
+    return std::string(contentGrammar);
+}
+
 void KrXMLComplexElement::write(std::ostream& out) const {
     beforeWrite(out);
     out << '<' << name_;

@@ -109,6 +109,10 @@ protected:
     // Called before a child leaves the sequence (not when the element is destroyed).
     virtual void childRemoved(KrXMLComplexElement* /*child*/) {}
 
+    // For an element whose content is read in a grammar of its own: a non-empty name (the
+    // grammar the element was opened in) is stored and the content's grammar is the
+    // answer; an empty name gets the stored one back.
+    std::string switchContentDTD(std::string_view name, std::string_view contentGrammar);
     void setBlock(bool block) { block_ = block; }
     void setError(std::string_view text);
     // Throws KrException 631 when this element is a leaf.
@@ -138,6 +142,12 @@ private:
 };
 
 namespace kr {
+
+// True when the element is an object of one of the given node classes.
+template <class... Kinds>
+bool isOneOf(const KrXMLComplexElement* element) {
+    return ((dynamic_cast<const Kinds*>(element) != nullptr) || ...);
+}
 
 // Adds the child to the parent (addChild) and returns it with its own type.
 template <class Element>

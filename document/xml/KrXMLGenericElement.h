@@ -74,14 +74,16 @@ public:
     GenericList query(std::string_view path);
 
 protected:
+    using Attributes = std::map<std::string, std::unique_ptr<KrXMLComplexAttribute2>, std::less<>>;
+
+    const Attributes& attributeMap() const { return attributes_; }
+
     // Written after the start tag, before the first child.
     virtual void beforeChildren(std::ostream& /*out*/) const {}
     // Written after the last child, before the end tag.
     virtual void afterChildren(std::ostream& /*out*/) const {}
 
 private:
-    using Attributes = std::map<std::string, std::unique_ptr<KrXMLComplexAttribute2>, std::less<>>;
-
     Attributes attributes_;
 };
 

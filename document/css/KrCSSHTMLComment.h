@@ -1,0 +1,16 @@
+#pragma once
+
+#include "document/xml/KrXMLComplexElement.h"
+
+// The "<!--" ... "-->" pair that old pages put around a style sheet, written around its
+// children.
+class KrCSSHTMLComment : public KrXMLComplexElement {
+public:
+    KrCSSHTMLComment();
+
+    void write(std::ostream& out) const override;
+
+protected:
+    // Text and whitespace only; anything else throws KrException 881 and stays linked.
+    void checkChild(KrXMLComplexElement* child) override;
+};

@@ -1,0 +1,11 @@
+#include "document/html/KrHTML_text2.h"
+
+KrHTML_text2::KrHTML_text2(std::string_view text)
+    : KrHTML_BaseElement2("xmltext", true, false), text_(text) {
+    setBlock(false);
+}
+
+void KrHTML_text2::write(std::ostream& out) const {
+    beforeWrite(out);
+    out << text_;
+}

@@ -1,0 +1,15 @@
+#include "document/html/KrJavaScriptHandler.h"
+
+KrJavaScriptHandler::KrJavaScriptHandler(std::string_view text, bool wrap)
+    : KrXMLGenericElement("JavaScript", true) {
+    if (wrap && text.substr(0, 50).find("<script") == std::string_view::npos) {
+        text_ = "<script>\n<!--\n" + std::string(text) + "\n//-->\n</script>";
+    } else {
+        text_ = text;
+    }
+}
+
+void KrJavaScriptHandler::write(std::ostream& out) const {
+    beforeWrite(out);
+    out << text_;
+}
