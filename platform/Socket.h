@@ -100,18 +100,6 @@ SysStatus connectSocket(const Fd& socket, const SocketAddress& address);
 // shutdown(2) in both directions.
 SysStatus shutdownSocket(const Fd& socket);
 
-// The outcome of one transfer of data. wouldBlock: nothing could be moved now (EAGAIN),
-// not an error. A receive that is ok, did not block and moved 0 bytes met the end of the
-// peer's stream.
-struct [[nodiscard]] IoResult {
-    std::size_t bytes = 0;
-    int error = 0;
-    bool wouldBlock = false;
-
-    bool ok() const { return error == 0; }
-    explicit operator bool() const { return ok(); }
-};
-
 // At most this many buffers go out in one sendBuffers (IOV_MAX); the caller sends the
 // rest with another call.
 inline constexpr std::size_t kMaxBuffersPerSend = 1024;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -19,6 +20,18 @@ template <class T>
 struct [[nodiscard]] SysResult {
     T value{};
     int error = 0;
+
+    bool ok() const { return error == 0; }
+    explicit operator bool() const { return ok(); }
+};
+
+// The outcome of one transfer of data. wouldBlock: nothing could be moved now (EAGAIN),
+// not an error. A read that is ok, did not block and moved 0 bytes met the end of the
+// stream (the peer closed, or the pipe has no writer left).
+struct [[nodiscard]] IoResult {
+    std::size_t bytes = 0;
+    int error = 0;
+    bool wouldBlock = false;
 
     bool ok() const { return error == 0; }
     explicit operator bool() const { return ok(); }

@@ -1,0 +1,327 @@
+#include "platform/ChildProcess.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "platform/Environment.h"
+#include "platform/Poll.h"
+
+namespace platform {
+
+namespace {
+
+ChildExit decodeStatus(int status) {
+    if (WIFSIGNALED(status)) {
+        return {.exitCode = -1, .signal = WTERMSIG(status)};
+    }
+    return {.exitCode = WEXITSTATUS(status), .signal = 0};
+}
+
+// pidfd_open(2), close-on-exec; -1 when the kernel cannot give one. Called through
+// syscall(2): the C library's header for it lacks C linkage in this release.
+int openPidfd(int pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+// waitpid without waiting. True when pid is gone: reaped now, or no child of ours any more.
+bool reapIfEnded(int pid) {
+    for (;;) {
+        int status;
+        const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+        if (reaped == pid) {
+            return true;
+        }
+        if (reaped == 0) {
+            return false;
+        }
+        if (errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+// Reaps the children whose owners were destroyed before the children ended. One thread
+// waits on a pidfd per child (never on "any child": other owners wait for theirs) and on a
+// wake event through which new children are handed over.
+class Reaper {
+public:
+    static Reaper& instance() {
+        static Reaper reaper;
+        return reaper;
+    }
+
+    void adopt(int pid) {
+        {
+            std::lock_guard lock(mutex_);
+            handedOver_.push_back(pid);
+        }
+        if (wake_.valid()) {
+            wake_.signal();
+        } else {
+            // Without a wake event there is no thread: sweep at every hand-over instead.
+            std::lock_guard lock(mutex_);
+            std::erase_if(handedOver_, reapIfEnded);
+        }
+    }
+
+private:
+    Reaper() : wake_(WakeEvent::open().value) {
+        if (wake_.valid()) {
+            thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+        }
+    }
+
+    ~Reaper() {
+        thread_.request_stop();
+        wake_.signal();
+    }
+
+    struct Watched {
+        int pid;
+        Fd pidfd;
+    };
+
+    void run(const std::stop_token& stop) {
+        std::vector<Watched> watched;
+        std::vector<int> unwatched;  // no pidfd could be opened: swept at every wake-up
+        std::vector<PollEntry> entries;
+        while (!stop.stop_requested()) {
+            entries.assign(1, {.fd = wake_.fd(), .wanted = kPollReadable});
+            for (const Watched& child : watched) {
+                entries.push_back({.fd = child.pidfd.get(), .wanted = kPollReadable});
+            }
+            if (!pollDescriptors(entries, kWaitForever).ok()) {
+                return;  // only with the process out of memory
+            }
+            for (std::size_t i = watched.size(); i-- > 0;) {
+                if (entries[i + 1].ready != 0 && reapIfEnded(watched[i].pid)) {
+                    watched.erase(watched.begin() + static_cast<std::ptrdiff_t>(i));
+                }
+            }
+            wake_.drain();
+            std::vector<int> arrived;
+            {
+                std::lock_guard lock(mutex_);
+                arrived.swap(handedOver_);
+            }
+            for (const int pid : arrived) {
+                const int pidfd = openPidfd(pid);
+                if (pidfd >= 0) {
+                    watched.push_back({.pid = pid, .pidfd = Fd(pidfd)});
+                } else {
+                    unwatched.push_back(pid);
+                }
+            }
+            std::erase_if(unwatched, reapIfEnded);
+            // A child that ended before its pidfd was opened has a readable pidfd: the
+            // next wait returns at once and reaps it.
+        }
+    }
+
+    // Guards handedOver_ only; no other lock is taken under it.
+    std::mutex mutex_;
+    std::vector<int> handedOver_;
+    WakeEvent wake_;
+    std::jthread thread_;  // last: it stops and is joined before the members it uses go
+};
+
+// posix_spawn's attribute and file-action objects, destroyed when the spawn is done.
+struct SpawnSetup {
+    SpawnSetup() {
+        posix_spawnattr_init(&attributes);
+        posix_spawn_file_actions_init(&actions);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    // Returns posix_spawn's error code for a stream that cannot be arranged.
+    int addStream(const ChildStream& stream, int target) {
+        switch (stream.kind()) {
+            case ChildStream::Kind::Inherit: return 0;
+            case ChildStream::Kind::Null:
+                return posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_RDWR, 0);
+            case ChildStream::Kind::Descriptor:
+                return posix_spawn_file_actions_adddup2(&actions, stream.fd(), target);
+        }
+        return EINVAL;
+    }
+
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+};
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+SysResult<std::string> findProgram(std::string_view name) {
+    if (name.empty()) {
+        return {.error = ENOENT};
+    }
+    if (name.find('/') != std::string_view::npos) {
+        return {.value = std::string(name)};
+    }
+    std::string searchPath = environmentValue("PATH");
+    if (searchPath.empty()) {
+        searchPath = "/bin:/usr/bin";
+    }
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = std::min(searchPath.find(':', begin), searchPath.size());
+        std::string directory = searchPath.substr(begin, end - begin);
+        std::string candidate = (directory.empty() ? "." : directory) + "/";
+        candidate += name;
+        if (isExecutableFile(candidate)) {
+            return {.value = candidate};
+        }
+        if (end == searchPath.size()) {
+            return {.error = ENOENT};
+        }
+        begin = end + 1;
+    }
+}
+
+ChildProcess::~ChildProcess() { release(); }
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        release();
+        pid_ = std::exchange(other.pid_, -1);
+    }
+    return *this;
+}
+
+void ChildProcess::release() noexcept {
+    const int pid = std::exchange(pid_, -1);
+    if (pid > 0 && !reapIfEnded(pid)) {
+        try {
+            Reaper::instance().adopt(pid);
+        } catch (...) {
+            // Out of memory: the child is left to be reaped when this process ends.
+        }
+    }
+}
+
+SysResult<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
+    const auto path = findProgram(options.program);
+    if (!path.ok()) {
+        return {.error = path.error};
+    }
+    SpawnSetup setup;
+    int rc = setup.addStream(options.input, STDIN_FILENO);
+    if (rc == 0) {
+        rc = setup.addStream(options.output, STDOUT_FILENO);
+    }
+    if (rc == 0) {
+        rc = setup.addStream(options.error, STDERR_FILENO);
+    }
+    if (rc == 0) {
+        // Descriptors opened without close-on-exec (by a library, say) stay ours.
+        rc = posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+    }
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t allSignals;
+    sigfillset(&allSignals);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (options.session == Session::New) {
+        flags |= POSIX_SPAWN_SETSID;
+    }
+    if (rc == 0) {
+        rc = posix_spawnattr_setflags(&setup.attributes, flags);
+    }
+    if (rc == 0) {
+        rc = posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
+    }
+    if (rc == 0) {
+        rc = posix_spawnattr_setsigdefault(&setup.attributes, &allSignals);
+    }
+    if (rc != 0) {
+        return {.error = rc};
+    }
+
+    std::vector<std::string> argumentTexts{options.program};
+    argumentTexts.insert(argumentTexts.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<std::string> environmentTexts = options.environment;
+    const std::vector<char*> argv = pointersTo(argumentTexts);
+    const std::vector<char*> envp = pointersTo(environmentTexts);
+    pid_t pid = -1;
+    rc = ::posix_spawn(&pid, path.value.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                       envp.data());
+    if (rc != 0) {
+        return {.error = rc};
+    }
+    return {.value = ChildProcess(pid)};
+}
+
+SysResult<ChildExit> ChildProcess::wait() {
+    if (pid_ <= 0) {
+        return {.error = ECHILD};
+    }
+    for (;;) {
+        int status;
+        const pid_t reaped = ::waitpid(pid_, &status, 0);
+        if (reaped == pid_) {
+            pid_ = -1;
+            return {.value = decodeStatus(status)};
+        }
+        if (errno != EINTR) {
+            const int error = errno;
+            pid_ = -1;  // ECHILD: it is not ours to reap any more
+            return {.error = error};
+        }
+    }
+}
+
+SysResult<std::optional<ChildExit>> ChildProcess::tryWait() {
+    if (pid_ <= 0) {
+        return {.error = ECHILD};
+    }
+    for (;;) {
+        int status;
+        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+        if (reaped == pid_) {
+            pid_ = -1;
+            return {.value = decodeStatus(status)};
+        }
+        if (reaped == 0) {
+            return {.value = std::nullopt};
+        }
+        if (errno != EINTR) {
+            const int error = errno;
+            pid_ = -1;
+            return {.error = error};
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Fd.h"
+#include "platform/SysResult.h"
+
+// Child processes: started with posix_spawn, never through a shell, each with an
+// environment of its own; always reaped.
+namespace platform {
+
+// Where one of a child's standard streams goes.
+class ChildStream {
+public:
+    // The parent's own stream.
+    static ChildStream inherit() { return ChildStream(Kind::Inherit, -1); }
+    // /dev/null, for reading and writing.
+    static ChildStream null() { return ChildStream(Kind::Null, -1); }
+    // A copy of fd (one end of a pipe, say); the caller keeps fd and closes it.
+    static ChildStream to(const Fd& fd) { return ChildStream(Kind::Descriptor, fd.get()); }
+
+    enum class Kind { Inherit, Null, Descriptor };
+    Kind kind() const { return kind_; }
+    int fd() const { return fd_; }
+
+private:
+    ChildStream(Kind kind, int fd) : kind_(kind), fd_(fd) {}
+
+    Kind kind_;
+    int fd_;
+};
+
+enum class Session { Inherit, New };
+
+struct SpawnOptions {
+    // A path (it holds a "/"), or a name looked up on PATH (findProgram). It is also the
+    // child's argv[0].
+    std::string program;
+    // The arguments after argv[0], each passed as it is.
+    std::vector<std::string> arguments;
+    // The child's whole environment, "NAME=value" entries. Built per child: nothing here
+    // reads or changes the process environment.
+    std::vector<std::string> environment;
+    ChildStream input = ChildStream::inherit();
+    ChildStream output = ChildStream::inherit();
+    ChildStream error = ChildStream::inherit();
+    // New: the child leads a session of its own (setsid), away from our terminal.
+    Session session = Session::Inherit;
+};
+
+// How a child ended: its exit code, or the signal that ended it.
+struct ChildExit {
+    int exitCode = -1;  // -1 when a signal ended it
+    int signal = 0;     // 0 when it exited
+};
+
+// The full path of the executable file name on the search path (PATH of the process
+// environment, "/bin:/usr/bin" when unset); a name holding "/" comes back as it is. ENOENT
+// when there is none.
+SysResult<std::string> findProgram(std::string_view name);
+
+// Owner of one child process. The child gets its three standard streams as the options
+// say and no other descriptor of ours; signal dispositions and mask start at their
+// defaults (an ignored SIGPIPE is not passed on).
+//
+// A child is always reaped: by wait(), by a tryWait() that saw it end, or, when the owner
+// is destroyed first, by a background reaper thread. The destructor never blocks.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+
+    // posix_spawn(3). The error is posix_spawn's: ENOENT for a program that does not exist,
+    // EACCES for one that may not be run, and so on.
+    static SysResult<ChildProcess> spawn(const SpawnOptions& options);
+
+    // The child's process id; -1 when there is no child or it has been reaped.
+    int pid() const { return pid_; }
+
+    // waitpid(2) until the child ends, EINTR retried; reaps it.
+    SysResult<ChildExit> wait();
+
+    // waitpid(2) without waiting: no value while the child still runs; reaps an ended one.
+    SysResult<std::optional<ChildExit>> tryWait();
+
+private:
+    explicit ChildProcess(int pid) : pid_(pid) {}
+
+    // Hands a child that has not been reaped to the background reaper.
+    void release() noexcept;
+
+    int pid_ = -1;
+};
+
+}  // namespace platform

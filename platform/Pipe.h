@@ -1,0 +1,31 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "platform/Fd.h"
+#include "platform/SysResult.h"
+
+// Anonymous pipes between this process and its children.
+namespace platform {
+
+struct Pipe {
+    Fd readEnd;
+    Fd writeEnd;
+};
+
+// pipe2(2), both ends close-on-exec: a child gets an end only as one of its standard
+// streams (ChildProcess).
+SysResult<Pipe> openPipe();
+
+// One read(2), blocking, EINTR retried. 0 bytes: no writer is left.
+IoResult readSome(const Fd& fd, std::span<char> buffer);
+
+// One write(2), blocking, EINTR retried. A pipe without a reader fails with EPIPE and
+// never raises SIGPIPE, whatever the process does with that signal.
+IoResult writeSome(const Fd& fd, std::string_view bytes);
+
+// writeSome until every byte is written or a write fails; written counts what went out.
+SysStatus writeAll(const Fd& fd, std::string_view bytes, std::size_t& written);
+
+}  // namespace platform

@@ -1,0 +1,267 @@
+#include "platform/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Environment.h"
+#include "platform/Pipe.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Finished {
+    std::string output;
+    platform::ChildExit exit;
+};
+
+std::string readToEnd(const platform::Fd& fd) {
+    std::string all;
+    char buffer[4096];
+    for (;;) {
+        const auto result = platform::readSome(fd, buffer);
+        if (!result.ok() || result.bytes == 0) {
+            return all;
+        }
+        all.append(buffer, result.bytes);
+    }
+}
+
+platform::Pipe openPipe() {
+    auto pipe = platform::openPipe();
+    EXPECT_TRUE(pipe.ok());
+    return std::move(pipe.value);
+}
+
+// Runs the options' program with its output (and error, unless the options say otherwise)
+// on a pipe, reads the output to its end and reaps the child.
+Finished runToEnd(platform::SpawnOptions options, bool errorToOutput = true) {
+    platform::Pipe output = openPipe();
+    options.output = platform::ChildStream::to(output.writeEnd);
+    if (errorToOutput) {
+        options.error = platform::ChildStream::to(output.writeEnd);
+    }
+    auto child = platform::ChildProcess::spawn(options);
+    EXPECT_TRUE(child.ok()) << platform::errorText(child.error);
+    output.writeEnd.reset();
+    Finished finished;
+    finished.output = readToEnd(output.readEnd);
+    const auto exit = child.value.wait();
+    EXPECT_TRUE(exit.ok());
+    finished.exit = exit.value;
+    return finished;
+}
+
+platform::SpawnOptions program(const std::string& name, std::vector<std::string> arguments = {}) {
+    platform::SpawnOptions options;
+    options.program = name;
+    options.arguments = std::move(arguments);
+    options.environment = {"PATH=/usr/bin:/bin"};
+    return options;
+}
+
+platform::SpawnOptions shell(const std::string& script) {
+    return program("/bin/sh", {"-c", script});
+}
+
+platform::SpawnOptions catReading(const platform::ChildStream& input) {
+    platform::SpawnOptions options = program("/bin/cat");
+    options.input = input;
+    return options;
+}
+
+bool processExists(int pid) { return std::filesystem::exists("/proc/" + std::to_string(pid)); }
+
+// Waits generously for the process to disappear (reaped, not just ended).
+bool waitUntilGone(int pid) {
+    for (int i = 0; i < 1000 && processExists(pid); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return !processExists(pid);
+}
+
+TEST(ChildProcess, CatCopiesItsInputToItsOutput) {
+    platform::Pipe input = openPipe();
+    platform::Pipe output = openPipe();
+    auto options = catReading(platform::ChildStream::to(input.readEnd));
+    options.output = platform::ChildStream::to(output.writeEnd);
+    auto child = platform::ChildProcess::spawn(options);
+    ASSERT_TRUE(child.ok());
+    EXPECT_GT(child.value.pid(), 0);
+    input.readEnd.reset();
+    output.writeEnd.reset();
+    std::size_t written = 0;
+    ASSERT_TRUE(platform::writeAll(input.writeEnd, "hello\nworld", written).ok());
+    EXPECT_EQ(written, 11u);
+    input.writeEnd.reset();
+    EXPECT_EQ(readToEnd(output.readEnd), "hello\nworld");
+    const auto exit = child.value.wait();
+    ASSERT_TRUE(exit.ok());
+    EXPECT_EQ(exit.value.exitCode, 0);
+    EXPECT_EQ(exit.value.signal, 0);
+    EXPECT_EQ(child.value.pid(), -1);
+    EXPECT_EQ(child.value.wait().error, ECHILD) << "reaped once only";
+}
+
+TEST(ChildProcess, ReportsTheExitCodeOrTheEndingSignal) {
+    const struct {
+        std::string script;
+        int exitCode;
+        int signal;
+    } cases[] = {
+        {"exit 0", 0, 0},
+        {"exit 3", 3, 0},
+        {"kill -TERM $$", -1, SIGTERM},
+    };
+    for (const auto& c : cases) {
+        const Finished finished = runToEnd(shell(c.script));
+        EXPECT_EQ(finished.exit.exitCode, c.exitCode) << c.script;
+        EXPECT_EQ(finished.exit.signal, c.signal) << c.script;
+    }
+}
+
+TEST(ChildProcess, ArgumentsArePassedAsTheyAreWithoutAShell) {
+    const auto printf = platform::findProgram("printf");
+    ASSERT_TRUE(printf.ok());
+    const Finished finished =
+        runToEnd(program(printf.value, {"[%s]", "two words", "$HOME", "*", "a;b"}));
+    EXPECT_EQ(finished.output, "[two words][$HOME][*][a;b]");
+}
+
+TEST(ChildProcess, TheEnvironmentIsExactlyTheOneGiven) {
+    ASSERT_TRUE(platform::setEnvironment("GRIDLO_PARENT_ONLY", "1").ok());
+    auto options = program("env");
+    options.environment = {"A=1", "B=two words", "EMPTY="};
+    const Finished finished = runToEnd(options);
+    EXPECT_EQ(finished.output, "A=1\nB=two words\nEMPTY=\n");
+    ASSERT_TRUE(platform::setEnvironment("GRIDLO_PARENT_ONLY", "").ok());
+}
+
+TEST(ChildProcess, StandardErrorGoesWhereTheOptionsSay) {
+    EXPECT_EQ(runToEnd(shell("echo out; echo err >&2")).output, "out\nerr\n");
+    auto separate = shell("echo out; echo err >&2");
+    separate.error = platform::ChildStream::null();
+    EXPECT_EQ(runToEnd(separate, false).output, "out\n");
+}
+
+TEST(ChildProcess, NullInputReadsAsEmpty) {
+    const Finished finished = runToEnd(catReading(platform::ChildStream::null()));
+    EXPECT_EQ(finished.output, "");
+    EXPECT_EQ(finished.exit.exitCode, 0);
+}
+
+TEST(ChildProcess, OnlyTheStandardStreamsReachTheChild) {
+    platform::Pipe closeOnExec = openPipe();
+    std::FILE* inheritable = std::fopen("/dev/null", "r");  // no close-on-exec
+    ASSERT_NE(inheritable, nullptr);
+    const Finished finished = runToEnd(shell("ls /proc/$$/fd; exit 0"));
+    std::fclose(inheritable);
+    EXPECT_EQ(finished.output, "0\n1\n2\n");
+}
+
+TEST(ChildProcess, ANewSessionIsLedByTheChild) {
+    for (const auto session : {platform::Session::New, platform::Session::Inherit}) {
+        auto options = shell("cat /proc/$$/stat; exit 0");
+        options.session = session;
+        const Finished finished = runToEnd(options);
+        // "pid (comm) state ppid pgrp session ..."
+        std::istringstream fields(finished.output);
+        int pid = 0;
+        fields >> pid;
+        std::istringstream rest(finished.output.substr(finished.output.rfind(')') + 1));
+        std::string state;
+        int parent = 0, group = 0, sessionId = 0;
+        rest >> state >> parent >> group >> sessionId;
+        ASSERT_GT(pid, 0) << finished.output;
+        EXPECT_EQ(sessionId == pid, session == platform::Session::New) << finished.output;
+    }
+}
+
+TEST(ChildProcess, AnIgnoredSigpipeIsNotPassedOn) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous), 0);
+    const Finished finished = runToEnd(shell("grep SigIgn /proc/$$/status; exit 0"));
+    ::sigaction(SIGPIPE, &previous, nullptr);
+    const auto tab = finished.output.find('\t');
+    ASSERT_NE(tab, std::string::npos) << finished.output;
+    const unsigned long ignored = std::stoul(finished.output.substr(tab + 1), nullptr, 16);
+    EXPECT_EQ(ignored & (1UL << (SIGPIPE - 1)), 0UL) << finished.output;
+}
+
+TEST(ChildProcess, AProgramThatCannotRunIsAnError) {
+    EXPECT_EQ(platform::ChildProcess::spawn(program("/no/such/program")).error, ENOENT);
+    EXPECT_EQ(platform::ChildProcess::spawn(program("no-such-program-gridlo")).error, ENOENT);
+    EXPECT_EQ(platform::ChildProcess::spawn(program("/dev/null")).error, EACCES);
+}
+
+TEST(ChildProcess, FindsProgramsOnThePath) {
+    const auto sh = platform::findProgram("sh");
+    ASSERT_TRUE(sh.ok());
+    EXPECT_EQ(sh.value.substr(sh.value.size() - 3), "/sh");
+    EXPECT_EQ(platform::findProgram("./relative/x").value, "./relative/x");
+    EXPECT_EQ(platform::findProgram("no-such-program-gridlo").error, ENOENT);
+    EXPECT_EQ(platform::findProgram("").error, ENOENT);
+}
+
+TEST(ChildProcess, TryWaitSeesARunningChildAndThenItsEnd) {
+    platform::Pipe input = openPipe();
+    auto child =
+        platform::ChildProcess::spawn(catReading(platform::ChildStream::to(input.readEnd)));
+    ASSERT_TRUE(child.ok());
+    input.readEnd.reset();
+    const auto running = child.value.tryWait();
+    ASSERT_TRUE(running.ok());
+    EXPECT_FALSE(running.value.has_value());
+    input.writeEnd.reset();
+    const auto exit = child.value.wait();
+    ASSERT_TRUE(exit.ok());
+    EXPECT_EQ(exit.value.exitCode, 0);
+}
+
+TEST(ChildProcess, AChildLeftByItsOwnerIsReapedWithoutBlocking) {
+    int endedAtOnce;
+    {
+        auto child = platform::ChildProcess::spawn(shell("exit 0"));
+        ASSERT_TRUE(child.ok());
+        endedAtOnce = child.value.pid();
+    }
+    platform::Pipe input = openPipe();
+    int stillRunning;
+    {
+        // cat runs until its input closes, well after its owner is gone.
+        auto child =
+            platform::ChildProcess::spawn(catReading(platform::ChildStream::to(input.readEnd)));
+        ASSERT_TRUE(child.ok());
+        stillRunning = child.value.pid();
+    }
+    input.readEnd.reset();
+    EXPECT_TRUE(processExists(stillRunning));
+    input.writeEnd.reset();
+    EXPECT_TRUE(waitUntilGone(endedAtOnce));
+    EXPECT_TRUE(waitUntilGone(stillRunning));
+}
+
+TEST(Pipe, WritingWithoutAReaderFailsWithoutASignal) {
+    platform::Pipe pipe = openPipe();
+    pipe.readEnd.reset();
+    const auto written = platform::writeSome(pipe.writeEnd, "x");
+    EXPECT_EQ(written.error, EPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+    std::size_t count = 99;
+    EXPECT_EQ(platform::writeAll(pipe.writeEnd, "abc", count).error, EPIPE);
+    EXPECT_EQ(count, 0u);
+}
+
+}  // namespace
