@@ -30,9 +30,10 @@ IoResult readSome(const Fd& fd, std::span<char> buffer) {
 }
 
 IoResult writeSome(const Fd& fd, std::string_view bytes) {
-    // SIGPIPE is blocked in this thread for the write. When the write raised it, the
-    // signal is taken off the thread's pending set before the old mask comes back, unless
-    // it was pending already (then it is not ours to take).
+    // SIGPIPE is blocked in this thread for the write. A signal the write raised is taken
+    // off the thread's pending set before the old mask comes back, unless one was pending
+    // already (then it is not ours to take). The write may raise it and still report the
+    // bytes it wrote before the reader went away, so the check does not depend on EPIPE.
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
@@ -54,7 +55,8 @@ IoResult writeSome(const Fd& fd, std::string_view bytes) {
             break;
         }
     }
-    if (result.error == EPIPE && !pendingBefore) {
+    sigpending(&pending);
+    if (!pendingBefore && sigismember(&pending, SIGPIPE) == 1) {
         const timespec noWait{};
         while (::sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
         }

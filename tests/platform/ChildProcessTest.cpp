@@ -264,4 +264,23 @@ TEST(Pipe, WritingWithoutAReaderFailsWithoutASignal) {
     EXPECT_EQ(count, 0u);
 }
 
+TEST(Pipe, AReaderThatLeavesDuringAWriteRaisesNoSignal) {
+    platform::Pipe pipe = openPipe();
+    std::size_t written = 0;
+    platform::SysStatus status;
+    std::jthread writer([&] {
+        // Far more than a pipe holds: the write blocks until the reader leaves, then ends
+        // with the bytes it wrote (and the kernel raises SIGPIPE all the same).
+        status = platform::writeAll(pipe.writeEnd, std::string(4 << 20, 'w'), written);
+    });
+    char first;
+    ASSERT_EQ(platform::readSome(pipe.readEnd, std::span(&first, 1)).bytes, 1u);
+    std::this_thread::sleep_for(50ms);
+    pipe.readEnd.reset();
+    writer.join();
+    EXPECT_EQ(status.error, EPIPE);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, std::size_t{4 << 20});
+}
+
 }  // namespace
