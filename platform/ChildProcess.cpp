@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,31 +284,19 @@ SysResult<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
 }
 
 SysResult<ChildExit> ChildProcess::wait() {
-    if (pid_ <= 0) {
-        return {.error = ECHILD};
-    }
-    for (;;) {
-        int status;
-        const pid_t reaped = ::waitpid(pid_, &status, 0);
-        if (reaped == pid_) {
-            pid_ = -1;
-            return {.value = decodeStatus(status)};
-        }
-        if (errno != EINTR) {
-            const int error = errno;
-            pid_ = -1;  // ECHILD: it is not ours to reap any more
-            return {.error = error};
-        }
-    }
+    const auto reaped = waitWith(0);
+    return {.value = reaped.value.value_or(ChildExit{}), .error = reaped.error};
 }
 
-SysResult<std::optional<ChildExit>> ChildProcess::tryWait() {
+SysResult<std::optional<ChildExit>> ChildProcess::tryWait() { return waitWith(WNOHANG); }
+
+SysResult<std::optional<ChildExit>> ChildProcess::waitWith(int options) {
     if (pid_ <= 0) {
         return {.error = ECHILD};
     }
     for (;;) {
         int status;
-        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+        const pid_t reaped = ::waitpid(pid_, &status, options);
         if (reaped == pid_) {
             pid_ = -1;
             return {.value = decodeStatus(status)};
@@ -318,7 +306,7 @@ SysResult<std::optional<ChildExit>> ChildProcess::tryWait() {
         }
         if (errno != EINTR) {
             const int error = errno;
-            pid_ = -1;
+            pid_ = -1;  // ECHILD: it is not ours to reap any more
             return {.error = error};
         }
     }

@@ -94,6 +94,9 @@ public:
 private:
     explicit ChildProcess(int pid) : pid_(pid) {}
 
+    // waitpid(2) with options (0 or WNOHANG), EINTR retried.
+    SysResult<std::optional<ChildExit>> waitWith(int options);
+
     // Hands a child that has not been reaped to the background reaper.
     void release() noexcept;
 
