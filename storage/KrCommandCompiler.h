@@ -17,7 +17,7 @@
 // its own N-th of the animation cycle and in state B otherwise, switching d percent
 // before each boundary. Anything else compiles to the error comment; nothing is thrown.
 class KrCommandCompiler {
-  public:
+public:
     using TokenList = std::vector<std::string>;
 
     // More steps than this are refused: the output grows by three blocks per step, and a
@@ -51,7 +51,7 @@ class KrCommandCompiler {
     std::optional<std::size_t> matchClose(std::string_view text, std::size_t position) const;
     std::optional<std::size_t> matchComma(std::string_view text, std::size_t position) const;
 
-  private:
+private:
     std::size_t skipBlanks(std::string_view text, std::size_t position) const;
     std::string generateAnimation(const TokenList& tokens) const;
 

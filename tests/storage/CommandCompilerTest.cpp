@@ -9,9 +9,7 @@ namespace {
 
 constexpr std::string_view kError = "/* error */\n";
 
-std::string compile(std::string_view text) {
-    return KrCommandCompiler().compile(text);
-}
+std::string compile(std::string_view text) { return KrCommandCompiler().compile(text); }
 
 // Two boxes, opacity switched 5 percent before each half of the cycle.
 constexpr std::string_view kTwoBoxes = R"(.box0 {
