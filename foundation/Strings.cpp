@@ -1,6 +1,6 @@
 #include "foundation/Strings.h"
 
-#include <stdexcept>
+#include <cstdlib>
 
 namespace kr {
 
@@ -45,18 +45,32 @@ std::string trim(std::string_view text, std::string_view set) {
 }
 
 std::string percentDecode(std::string_view text) {
-    std::string result(text);
-    size_t position = result.find('%');
-    while (position != std::string::npos) {
-        size_t next = position + 1;
-        try {
-            const std::string digits = result.substr(position + 1, 2);
-            const int value = std::stoi(digits, nullptr, 16);
-            result.replace(position, 1 + digits.size(), 1, static_cast<char>(value & 0xFF));
-        } catch (const std::logic_error&) {
-            // Not a number: the "%" stays, and so do the characters after it.
+    // One pass: a "%" and the (up to) two characters after it become one byte when they
+    // convert as strtol would convert them; the output is never scanned again, so a "%"
+    // that a decoding produced stays. Linear, since a peer controls the length.
+    std::string result;
+    result.reserve(text.size());
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t percent = text.find('%', position);
+        if (percent == std::string_view::npos) {
+            result.append(text.substr(position));
+            break;
         }
-        position = result.find('%', next);
+        result.append(text.substr(position, percent - position));
+        const std::string_view digits = text.substr(percent + 1, 2);
+        char buffer[3] = {};
+        digits.copy(buffer, digits.size());
+        char* end = nullptr;
+        const long value = std::strtol(buffer, &end, 16);
+        if (digits.empty() || end == buffer) {
+            // Not a number: the "%" stays, and the characters after it are read as text.
+            result += '%';
+            position = percent + 1;
+            continue;
+        }
+        result += static_cast<char>(value & 0xFF);
+        position = percent + 1 + digits.size();
     }
     return result;
 }

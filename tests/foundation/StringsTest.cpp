@@ -63,6 +63,8 @@ TEST(PercentDecode, DecodesLikeTheBase16Conversion) {
         {"%41%42", "AB"},
         {"100%", "100%"},
         {"%e4%F6", "\xE4\xF6"},
+        {"%+", "%+"},
+        {"%%41", "%A"},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(kr::percentDecode(text), expected) << "text '" << text << "'";
