@@ -1,4 +1,8 @@
 #pragma once
 
 // What the rest of the system uses of the HTTP layer.
+#include "http/HTTPTables.h"
+#include "http/KrHTTPMessageBlock.h"
 #include "http/KrWinPipeExec.h"
+#include "http/KrXHeader.h"
+#include "http/KrXResponseHeader.h"

@@ -1,0 +1,220 @@
+#include "http/KrXHeader.h"
+
+#include "foundation/KrException.h"
+#include "foundation/Paths.h"
+#include "http/HTTPTables.h"
+#include "http/KrXResponseHeader.h"
+
+KrXHeader::KrXHeader(std::uint32_t methodCode, bool writeInState5, std::uint32_t protocol)
+    : protocol_(protocol),
+      writeInState5_(writeInState5),
+      methodCode_(methodCode),
+      timeStamp_(std::chrono::system_clock::now()) {}
+
+KrXHeader::~KrXHeader() = default;
+
+// ---- answers ----
+
+std::shared_ptr<KrXResponseHeader> KrXHeader::createAnswer() const {
+    auto answer = kr::makeJob<KrXResponseHeader>(kMethodAnswer, false, protocol_);
+    answer->path_ = path_;
+    answer->timeStamp_ = timeStamp_;
+    answer->requestHeaders_ = headers_;
+    const auto first = headers_.find(kFirstLineKey);
+    if (first != headers_.end() && first->second.size() >= 2) {
+        answer->requestText_ = first->second[0] + " " + first->second[1];
+    } else {
+        answer->requestText_ = "-";
+    }
+    answer->setKind(kKindAnswer);
+    std::lock_guard lock(namesMutex_);
+    for (auto route = routes_.rbegin(); route != routes_.rend(); ++route) {
+        answer->appendRoute(*route);
+    }
+    return answer;
+}
+
+void KrXHeader::writeAnswer(std::string_view text) {
+    body().write(text);
+    setStatus(200);
+    setState(kStateAnswerReady);
+}
+
+void KrXHeader::setStatus(std::int64_t code) {
+    if (kr::statusReasonTable().contains(code)) {
+        status_.store(code);
+    }
+}
+
+void KrXHeader::setFile(std::string path, std::uint64_t length) {
+    filePath_ = std::move(path);
+    bodyLength_ = length;
+}
+
+// ---- writing ----
+
+bool KrXHeader::writeHeader(std::ostream& out) {
+    std::lock_guard lock(messageMutex_);
+    const std::uint32_t jobState = state();
+    if (!(jobState == kStateAnswerReady || (jobState == kStateWrittenEarly && writeInState5_))) {
+        return false;
+    }
+    if (methodCode_ == kMethodAnswer) {
+        writeAnswerHead(out);
+    } else if (methodCode_ == kMethodGet || methodCode_ == kMethodPost) {
+        writeRequestHead(out);
+    } else {
+        throw KrException("a request head needs the method GET or POST", 31201, "src");
+    }
+    headWritten_ = true;
+    return true;
+}
+
+void KrXHeader::writeAnswerHead(std::ostream& out) {
+    // A file's length was stored with it; otherwise the body is what the stream holds after
+    // a CGI header block has been taken out of it.
+    std::string cgiHead;
+    if (filePath_.empty()) {
+        if (cgi_) {
+            cgiHead = takeCgiHeaderBlock();
+            cgi_ = !cgiHead.empty();
+        }
+        bodyLength_ = body_ != nullptr ? static_cast<std::uint64_t>(body_->unreadSize()) : 0;
+    }
+    const std::int64_t code = status();
+    out << "HTTP/" << version_ << ' ' << code << ' '
+        << kr::statusReasonTable().reasonAddingUnknown(code) << "\r\n";
+    out << "Server: " << kr::serverSoftware() << "\r\n";
+    out << "Content-Length: " << bodyLength_ << "\r\n";
+    if (code == 303) {
+        out << "Location: " << redirect_ << "\r\n";
+    }
+    // The CGI block carries its own empty line.
+    out << (cgiHead.empty() ? std::string_view("\r\n") : std::string_view(cgiHead));
+}
+
+void KrXHeader::writeRequestHead(std::ostream& out) {
+    out << (methodCode_ == kMethodGet ? "GET " : "POST ") << path_;
+    if (!query_.empty()) {
+        out << '?' << query_;
+    }
+    out << " HTTP/" << version_ << "\r\n";
+    out << "Host: " << host_ << "\r\n";
+    out << "User-Agent: " << kr::serverSoftware() << "\r\n";
+    if (methodCode_ == kMethodPost) {
+        bodyLength_ = body_ != nullptr ? static_cast<std::uint64_t>(body_->unreadSize()) : 0;
+        out << "Content-Length: " << bodyLength_ << "\r\n";
+        if (bodyLength_ != 0) {
+            out << "Content-Type: multipart/form-data; boundary=" << boundary_ << "\r\n";
+        }
+    }
+    out << "\r\n";
+}
+
+std::string KrXHeader::takeCgiHeaderBlock() {
+    // The block ends at the first complete empty line, written CR LF CR LF or LF LF. Output
+    // without one is all body.
+    if (body_ == nullptr) {
+        return {};
+    }
+    std::string output;
+    body_->copyUnread(output);
+    std::size_t end = std::string::npos;
+    for (const std::string_view emptyLine :
+         {std::string_view("\r\n\r\n"), std::string_view("\n\n")}) {
+        const std::size_t found = output.find(emptyLine);
+        if (found != std::string::npos && found + emptyLine.size() < end) {
+            end = found + emptyLine.size();
+        }
+    }
+    if (end == std::string::npos) {
+        return {};
+    }
+    body_ = std::make_unique<KrStringBuf>();
+    body_->write(std::string_view(output).substr(end));
+    output.resize(end);
+    return output;
+}
+
+bool KrXHeader::readyToWrite() {
+    std::lock_guard lock(messageMutex_);
+    const std::uint32_t jobState = state();
+    return (jobState == kStateWrittenEarly || jobState == kStateAnswerReady) && !headWritten_ &&
+           status() >= 100;
+}
+
+// ---- fields ----
+
+std::string KrXHeader::headerValue(std::string_view name) const {
+    const auto found = headers_.find(name);
+    return found != headers_.end() && !found->second.empty() ? found->second.front()
+                                                             : std::string();
+}
+
+std::string KrXHeader::requestHeaderValue(std::string_view name) const {
+    const auto found = requestHeaders_.find(name);
+    return found != requestHeaders_.end() && !found->second.empty() ? found->second.front()
+                                                                    : std::string();
+}
+
+KrStringBuf& KrXHeader::body() {
+    if (body_ == nullptr) {
+        body_ = std::make_unique<KrStringBuf>();
+    }
+    return *body_;
+}
+
+std::unique_ptr<KrStringBuf> KrXHeader::takeBody() { return std::move(body_); }
+
+bool KrXHeader::getParameter(const std::string& name, std::string& value) const {
+    const KrHTTPMessageBlock* block = allParameters_.find(name);
+    if (block == nullptr) {
+        return false;
+    }
+    value = block->text();
+    return true;
+}
+
+void KrXHeader::appendRoute(std::string name) {
+    std::lock_guard lock(namesMutex_);
+    routes_.push_back(std::move(name));
+}
+
+std::string KrXHeader::route(std::size_t index) const {
+    std::lock_guard lock(namesMutex_);
+    return index < routes_.size() ? routes_[index] : std::string();
+}
+
+std::size_t KrXHeader::routeCount() const {
+    std::lock_guard lock(namesMutex_);
+    return routes_.size();
+}
+
+std::string KrXHeader::connectionName() const {
+    std::lock_guard lock(namesMutex_);
+    return connectionName_;
+}
+
+void KrXHeader::setConnectionName(std::string name) {
+    std::lock_guard lock(namesMutex_);
+    connectionName_ = std::move(name);
+}
+
+void KrXHeader::setAddressedPeer(std::string host, std::string user, std::uint64_t port) {
+    host_ = std::move(host);
+    user_ = std::move(user);
+    port_ = port;
+}
+
+std::string KrXHeader::addressText() const {
+    if (host_.empty()) {
+        return {};
+    }
+    std::string text = kr::protocolSchemeName(protocol_) + "://";
+    if (!user_.empty()) {
+        text += user_ + "@";
+    }
+    return text + host_ + ":" + std::to_string(port_);
+}
+
+std::string KrXHeader::timeStampText() const { return kr::timeStampText(timeStamp_); }

@@ -1,0 +1,304 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/KrStringBuf.h"
+#include "http/KrHTTPMessageBlock.h"
+#include "jobs/KrJob.h"
+
+class KrXResponseHeader;
+
+// One HTTP or NUXEL message: a request parsed from received bytes, the answer built for it,
+// or (KrXServerHeader) the settings of a configured server. The same class reads both
+// directions, a request line or a status line, and writes an answer head (or a request
+// head). The protocol number it carries is what tells HTTP and NUXEL apart.
+//
+// Its job state marks an answer as ready: 6 ready to be written, 5 written early when the
+// write-in-state-5 flag is set.
+//
+// A message is worked on by one job at a time: the buffer job that reads it (holding the
+// message mutex while it parses), then the request handler that answers it. Status code and
+// message kind are atomic since the reader, the handler and the writer touch them from
+// different jobs; the head writer takes the message mutex; connection name and route list
+// have a lock of their own, since the hub sets them from the sender's thread.
+class KrXHeader : public KrJob {
+public:
+    // Method codes.
+    static constexpr std::uint32_t kMethodNone = 0;
+    static constexpr std::uint32_t kMethodGet = 1;
+    static constexpr std::uint32_t kMethodPost = 2;
+    static constexpr std::uint32_t kMethodAnswer = 3;
+
+    // Message kinds.
+    static constexpr int kKindUnknown = 0;
+    static constexpr int kKindAnswer = 1;   // a status line
+    static constexpr int kKindRequest = 2;  // a request line
+
+    // Job states.
+    static constexpr std::uint32_t kStateWrittenEarly = 5;
+    static constexpr std::uint32_t kStateAnswerReady = 6;
+
+    // Results of readMessage, bodyComplete and parseBody.
+    static constexpr int kNeedMore = 0;
+    static constexpr int kRefused = 1;  // refused head, or a limit broken: close, no answer
+    static constexpr int kComplete = 2;
+
+    // What a peer may make one message hold. A head is the request line and the header
+    // fields with their line ends; a body is what "content-length" declares.
+    static constexpr std::uint64_t kMaxHeadBytes = 64 * 1024;
+    static constexpr std::uint64_t kMaxBodyBytes = 16 * 1024 * 1024;
+    // Bytes that may follow a complete message that nobody took: they could only be the
+    // start of a request that is never served, so more close the connection.
+    static constexpr std::uint64_t kMaxStrandedBytes = kMaxHeadBytes;
+    // A multipart boundary is at most 70 characters long; a longer one is not parsed.
+    static constexpr std::size_t kMaxBoundaryLength = 70;
+
+    static constexpr std::int64_t kInitialStatus = 500;
+
+    // Field name to its values in arrival order; ":first:" holds the first line's tokens.
+    using HeaderMap = std::map<std::string, std::vector<std::string>, std::less<>>;
+    using PeerMap = std::map<std::string, std::string>;
+    // Called once, when the head is complete; false refuses the message.
+    using HeadCallback = std::function<bool(KrXHeader&)>;
+
+    static constexpr std::string_view kFirstLineKey = ":first:";
+
+    KrXHeader(std::uint32_t methodCode, bool writeInState5, std::uint32_t protocol);
+    ~KrXHeader() override;
+
+    // ---- writing ----
+
+    // Writes the head of an answer (method code 3) or a request (1 or 2) to out, under the
+    // message mutex. Nothing is written (false) unless the job state is 6, or 5 with the
+    // write-in-state-5 flag. A request head for any other method code throws. The body is
+    // not written here: the server layer queues it behind the head.
+    virtual bool writeHeader(std::ostream& out);
+
+    // True in state 5 or 6 while the head has not been written and the status is at least
+    // 100.
+    virtual bool readyToWrite();
+
+    virtual std::uint32_t protocol() const { return protocol_; }
+
+    // A new answer to this request: method code 3, the request's protocol, path, time stamp,
+    // header map (as its request header map) and request text, kind 1, and the request's
+    // route entries in reverse order.
+    std::shared_ptr<KrXResponseHeader> createAnswer() const;
+
+    // Appends text to the body, sets status 200 and the job state 6: how page handlers
+    // answer.
+    void writeAnswer(std::string_view text);
+
+    // Takes the code only when the status table knows it.
+    void setStatus(std::int64_t code);
+    // Takes any code; the head writer adds one that the table lacks with an empty reason.
+    void setStatusCode(std::int64_t code) { status_.store(code); }
+    std::int64_t status() const { return status_.load(); }
+
+    // The answer's body is that file, of that length.
+    void setFile(std::string path, std::uint64_t length);
+    const std::string& filePath() const { return filePath_; }
+
+    // The body starts with a CGI header block, which the head writer takes out of the body
+    // and writes in place of the bare empty line.
+    void setCgi(bool cgi) { cgi_ = cgi; }
+    bool cgi() const { return cgi_; }
+
+    // Written as "Location: " with status 303.
+    void setRedirect(std::string target) { redirect_ = std::move(target); }
+
+    // The body length of the last head written (or of the file set).
+    std::uint64_t bodyLength() const { return bodyLength_; }
+    bool headWritten() const { return headWritten_; }
+
+    // ---- reading (a request arrives a buffer at a time) ----
+
+    // Parses what has been appended to the body stream since the last call: kNeedMore,
+    // kRefused (the head callback refused, or a limit was broken) or kComplete. Bytes after
+    // the end of the message are not part of it: they are kept as the start of the next
+    // message (takePipelinedBytes).
+    int readMessage(const HeadCallback& headComplete);
+
+    // Parses one complete line (without its CR LF) from the line buffer: the first line,
+    // then header fields. False ends the head: a first line that is not recognised.
+    bool parseLine();
+
+    // Path, query and query parameters of a request target.
+    void splitTarget(std::string_view target);
+
+    // The declared length against the bytes in the body stream: fewer kNeedMore, equal
+    // kComplete, more kRefused.
+    int bodyComplete();
+
+    // Parses a form-encoded or multipart/form-data body into parameters, once; then enters
+    // every named block in the parameter maps. kRefused or kNeedMore when the body stream
+    // holds more or fewer bytes than declared.
+    int parseBody();
+
+    // Where newly received bytes go: the body stream while the message is being read; once
+    // it has been reported complete, the bytes after it.
+    KrStringBuf& input();
+
+    // The bytes received after the end of this message, the next message's start; null when
+    // there are none. Give them to the next message with setBody.
+    std::unique_ptr<KrStringBuf> takePipelinedBytes();
+
+    // ---- fields ----
+
+    int kind() const { return kind_.load(); }
+    void setKind(int kind) { kind_.store(kind); }
+    std::uint32_t methodCode() const { return methodCode_; }
+    const std::string& version() const { return version_; }
+    const std::string& path() const { return path_; }
+    const std::string& query() const { return query_; }
+    void setPath(std::string path) { path_ = std::move(path); }
+    void setQuery(std::string query) { query_ = std::move(query); }
+    // Method and target of a request, for the access-log line; "-" when unknown.
+    const std::string& requestText() const { return requestText_; }
+    bool closeRequested() const { return close_; }
+    std::uint64_t declaredLength() const { return declaredLength_; }
+
+    const HeaderMap& headerMap() const { return headers_; }
+    // The first value of a field of this message, or "".
+    std::string headerValue(std::string_view name) const;
+    // The first value of a field of the request this answer is for, or "".
+    std::string requestHeaderValue(std::string_view name) const;
+    const HeaderMap& requestHeaderMap() const { return requestHeaders_; }
+
+    // The body stream, made on first use.
+    KrStringBuf& body();
+    bool hasBody() const { return body_ != nullptr; }
+    // Takes the body stream out; the message is left without one.
+    std::unique_ptr<KrStringBuf> takeBody();
+    void setBody(std::unique_ptr<KrStringBuf> body) { body_ = std::move(body); }
+
+    // Parameters. All named ones (query and body), the body's, the query's, and every block
+    // by its position as decimal text.
+    bool getParameter(const std::string& name, std::string& value) const;
+    const KrHTTPMessageBlockDisposition& parameters() const { return allParameters_; }
+    const KrHTTPMessageBlockDisposition& bodyParameters() const { return bodyParameters_; }
+    const KrHTTPMessageBlockDisposition& queryParameters() const { return queryParameters_; }
+    const KrHTTPMessageBlockDisposition& blocksByPosition() const { return blocksByPosition_; }
+    const std::vector<std::unique_ptr<KrHTTPMessageBlock>>& blocks() const { return blocks_; }
+
+    // The peer data of the connection, copied in by the server layer.
+    const PeerMap& peerMap() const { return peer_; }
+    void setPeerMap(PeerMap peer) { peer_ = std::move(peer); }
+
+    // The names a request is routed by: a request read by a server carries the connection's
+    // id and then the server's; an answer the same in reverse. Reading beyond the end gives
+    // "".
+    void appendRoute(std::string name);
+    std::string route(std::size_t index) const;
+    std::size_t routeCount() const;
+
+    // The name of the connection that the message belongs to.
+    std::string connectionName() const;
+    void setConnectionName(std::string name);
+
+    // The peer a request is addressed to, and the address text made of it:
+    // scheme "://" [user "@"] host ":" port; "" when there is no host.
+    void setAddressedPeer(std::string host, std::string user, std::uint64_t port);
+    std::string addressText() const;
+    // The multipart boundary a request head announces.
+    void setBoundary(std::string boundary) { boundary_ = std::move(boundary); }
+
+    std::chrono::system_clock::time_point timeStamp() const { return timeStamp_; }
+    std::string timeStampText() const;
+
+    // Set by a request handler that takes an answer a peer sent.
+    bool answerReceived() const { return answerReceived_.load(); }
+    void setAnswerReceived(bool received) { answerReceived_.store(received); }
+
+    // Guards writing the head (and the settings of a server description); the server layer
+    // holds it while it parses received bytes. No other lock of the message is taken under
+    // it.
+    std::mutex& messageMutex() { return messageMutex_; }
+
+private:
+    // Checks every limit a peer could break; true when the message stays within them.
+    bool withinLimits() const;
+    // Ends the message after the declared body: later bytes become pipelined ones.
+    void splitOffPipelinedBytes();
+    // Reads the declared body length from "content-length"; false when the value is not
+    // plain digits.
+    bool readDeclaredLength();
+    // Consumes n unread bytes of the body stream.
+    void consume(std::uint64_t n);
+    bool parseFirstLine();
+    void parseHeaderLine();
+    void addBlock(std::string name, std::string_view data);
+    void addFormBlocks(std::string_view text, std::string (*decode)(std::string_view));
+    void parseMultipart(const std::string& boundary);
+    void parsePart(std::size_t begin, std::size_t end, bool& reportedBrokenLine);
+    void enterNamedBlocks(KrHTTPMessageBlockDisposition& map);
+    void writeAnswerHead(std::ostream& out);
+    void writeRequestHead(std::ostream& out);
+    // Takes the CGI header block out of the body; "" when the body holds no complete one.
+    std::string takeCgiHeaderBlock();
+
+    const std::uint32_t protocol_;
+    std::string version_ = "1.1";
+    std::unique_ptr<KrStringBuf> body_;
+    std::mutex messageMutex_;
+    bool headWritten_ = false;
+    const bool writeInState5_;
+    std::uint64_t bodyLength_ = 0;
+    std::uint32_t methodCode_;
+    HeaderMap headers_;
+    HeaderMap requestHeaders_;
+    std::atomic<std::int64_t> status_{kInitialStatus};
+    std::atomic<int> kind_{kKindUnknown};
+
+    // The message owns its blocks; the maps point into the list, and a block never moves.
+    std::vector<std::unique_ptr<KrHTTPMessageBlock>> blocks_;
+    KrHTTPMessageBlockDisposition allParameters_;
+    KrHTTPMessageBlockDisposition bodyParameters_;
+    KrHTTPMessageBlockDisposition queryParameters_;
+    KrHTTPMessageBlockDisposition blocksByPosition_;
+
+    std::string path_;
+    std::string query_;
+    std::string requestText_ = "-";
+    std::string boundary_;
+    std::string filePath_;
+    bool cgi_ = false;
+    std::string redirect_;
+
+    std::string host_;
+    std::string user_;
+    std::uint64_t port_ = 0;
+
+    std::chrono::system_clock::time_point timeStamp_;
+    PeerMap peer_;
+    std::atomic<bool> answerReceived_{false};
+
+    // Guards connectionName_ and routes_; no other lock is taken under it.
+    mutable std::mutex namesMutex_;
+    std::string connectionName_;
+    std::vector<std::string> routes_;
+
+    // Reader state.
+    std::string line_;
+    bool headerMode_ = true;
+    std::uint64_t lineCounter_ = 0;
+    std::uint64_t headBytes_ = 0;  // bytes of the head consumed so far, line ends included
+    std::uint64_t declaredLength_ = 0;
+    bool close_ = false;
+    bool refused_ = false;
+    bool completed_ = false;  // readMessage has reported the message complete
+    bool bodyParsed_ = false;
+    std::unique_ptr<KrStringBuf> pipelined_;  // bytes after the end of the message
+
+    friend class KrXResponseHeader;
+};
