@@ -20,17 +20,6 @@ const std::map<std::uint32_t, std::string>& schemeNameTable() {
     return table;
 }
 
-std::string protocolSchemeName(std::uint32_t protocol) {
-    switch (protocol) {
-        case 3: return "http";
-        case 4: return "https";
-        case 6: return "nuxel";
-        case 7: return "nuxels";
-        case 9: return "socket";
-        default: return "unknown";
-    }
-}
-
 KrStatusReasonTable& statusReasonTable() {
     static KrStatusReasonTable table;
     return table;

@@ -20,10 +20,6 @@ const std::map<std::string, std::uint32_t, std::less<>>& methodTable();
 // Scheme numbers to names: 3 "http", 4 "https", 5 "file", 6 "nuxel", 7 "nuxels", 9 "socket".
 const std::map<std::uint32_t, std::string>& schemeNameTable();
 
-// 3 "http", 4 "https", 6 "nuxel", 7 "nuxels", 9 "socket"; anything else "unknown". A fixed
-// mapping beside the table: it knows no "file".
-std::string protocolSchemeName(std::uint32_t protocol);
-
 }  // namespace kr
 
 // Status codes to reason phrases. It starts with the eight codes that the system answers

@@ -4,9 +4,10 @@
 #include "foundation/Paths.h"
 #include "http/HTTPTables.h"
 #include "http/KrXResponseHeader.h"
+#include "net/KrProtocol.h"
 
 KrXHeader::KrXHeader(std::uint32_t methodCode, bool writeInState5, std::uint32_t protocol)
-    : protocol_(protocol),
+    : KrTransceiverMessage(protocol),
       writeInState5_(writeInState5),
       methodCode_(methodCode),
       timeStamp_(std::chrono::system_clock::now()) {}
@@ -16,7 +17,7 @@ KrXHeader::~KrXHeader() = default;
 // ---- answers ----
 
 std::shared_ptr<KrXResponseHeader> KrXHeader::createAnswer() const {
-    auto answer = kr::makeJob<KrXResponseHeader>(kMethodAnswer, false, protocol_);
+    auto answer = kr::makeJob<KrXResponseHeader>(kMethodAnswer, false, protocol());
     answer->path_ = path_;
     answer->timeStamp_ = timeStamp_;
     answer->requestHeaders_ = headers_;
@@ -26,9 +27,9 @@ std::shared_ptr<KrXResponseHeader> KrXHeader::createAnswer() const {
     } else {
         answer->requestText_ = "-";
     }
-    answer->setKind(kKindAnswer);
-    std::lock_guard lock(namesMutex_);
-    for (auto route = routes_.rbegin(); route != routes_.rend(); ++route) {
+    answer->setMessageKind(kAnswer);
+    const std::vector<std::string> names = routes();
+    for (auto route = names.rbegin(); route != names.rend(); ++route) {
         answer->appendRoute(*route);
     }
     return answer;
@@ -175,31 +176,6 @@ bool KrXHeader::getParameter(const std::string& name, std::string& value) const 
     return true;
 }
 
-void KrXHeader::appendRoute(std::string name) {
-    std::lock_guard lock(namesMutex_);
-    routes_.push_back(std::move(name));
-}
-
-std::string KrXHeader::route(std::size_t index) const {
-    std::lock_guard lock(namesMutex_);
-    return index < routes_.size() ? routes_[index] : std::string();
-}
-
-std::size_t KrXHeader::routeCount() const {
-    std::lock_guard lock(namesMutex_);
-    return routes_.size();
-}
-
-std::string KrXHeader::connectionName() const {
-    std::lock_guard lock(namesMutex_);
-    return connectionName_;
-}
-
-void KrXHeader::setConnectionName(std::string name) {
-    std::lock_guard lock(namesMutex_);
-    connectionName_ = std::move(name);
-}
-
 void KrXHeader::setAddressedPeer(std::string host, std::string user, std::uint64_t port) {
     host_ = std::move(host);
     user_ = std::move(user);
@@ -210,7 +186,7 @@ std::string KrXHeader::addressText() const {
     if (host_.empty()) {
         return {};
     }
-    std::string text = kr::protocolSchemeName(protocol_) + "://";
+    std::string text = kr::protocolSchemeName(protocol()) + "://";
     if (!user_.empty()) {
         text += user_ + "@";
     }

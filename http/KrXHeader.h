@@ -14,7 +14,7 @@
 
 #include "foundation/KrStringBuf.h"
 #include "http/KrHTTPMessageBlock.h"
-#include "jobs/KrJob.h"
+#include "net/KrTransceiverMessage.h"
 
 class KrXResponseHeader;
 
@@ -30,8 +30,9 @@ class KrXResponseHeader;
 // message mutex while it parses), then the request handler that answers it. Status code and
 // message kind are atomic since the reader, the handler and the writer touch them from
 // different jobs; the head writer takes the message mutex; connection name and route list
-// have a lock of their own, since the hub sets them from the sender's thread.
-class KrXHeader : public KrJob {
+// (of the routable message) have a lock of their own, since the hub sets them from the
+// sender's thread.
+class KrXHeader : public KrTransceiverMessage {
 public:
     // Method codes.
     static constexpr std::uint32_t kMethodNone = 0;
@@ -87,8 +88,6 @@ public:
     // True in state 5 or 6 while the head has not been written and the status is at least
     // 100.
     virtual bool readyToWrite();
-
-    virtual std::uint32_t protocol() const { return protocol_; }
 
     // A new answer to this request: method code 3, the request's protocol, path, time stamp,
     // header map (as its request header map) and request text, kind 1, and the request's
@@ -155,8 +154,6 @@ public:
 
     // ---- fields ----
 
-    int kind() const { return kind_.load(); }
-    void setKind(int kind) { kind_.store(kind); }
     std::uint32_t methodCode() const { return methodCode_; }
     const std::string& version() const { return version_; }
     const std::string& path() const { return path_; }
@@ -195,21 +192,12 @@ public:
     const PeerMap& peerMap() const { return peer_; }
     void setPeerMap(PeerMap peer) { peer_ = std::move(peer); }
 
-    // The names a request is routed by: a request read by a server carries the connection's
-    // id and then the server's; an answer the same in reverse. Reading beyond the end gives
-    // "".
-    void appendRoute(std::string name);
-    std::string route(std::size_t index) const;
-    std::size_t routeCount() const;
-
-    // The name of the connection that the message belongs to.
-    std::string connectionName() const;
-    void setConnectionName(std::string name);
-
     // The peer a request is addressed to, and the address text made of it:
     // scheme "://" [user "@"] host ":" port; "" when there is no host.
     void setAddressedPeer(std::string host, std::string user, std::uint64_t port);
-    std::string addressText() const;
+    std::string addressText() const override;
+    std::string targetHost() const override { return host_; }
+    std::uint64_t targetPort() const override { return port_; }
     // The multipart boundary a request head announces.
     void setBoundary(std::string boundary) { boundary_ = std::move(boundary); }
 
@@ -223,7 +211,7 @@ public:
     // Guards writing the head (and the settings of a server description); the server layer
     // holds it while it parses received bytes. No other lock of the message is taken under
     // it.
-    std::mutex& messageMutex() { return messageMutex_; }
+    std::mutex& messageMutex() const { return messageMutex_; }
 
 private:
     // Checks every limit a peer could break; true when the message stays within them.
@@ -247,10 +235,9 @@ private:
     // Takes the CGI header block out of the body; "" when the body holds no complete one.
     std::string takeCgiHeaderBlock();
 
-    const std::uint32_t protocol_;
     std::string version_ = "1.1";
     std::unique_ptr<KrStringBuf> body_;
-    std::mutex messageMutex_;
+    mutable std::mutex messageMutex_;
     bool headWritten_ = false;
     const bool writeInState5_;
     std::uint64_t bodyLength_ = 0;
@@ -258,7 +245,6 @@ private:
     HeaderMap headers_;
     HeaderMap requestHeaders_;
     std::atomic<std::int64_t> status_{kInitialStatus};
-    std::atomic<int> kind_{kKindUnknown};
 
     // The message owns its blocks; the maps point into the list, and a block never moves.
     std::vector<std::unique_ptr<KrHTTPMessageBlock>> blocks_;
@@ -282,11 +268,6 @@ private:
     std::chrono::system_clock::time_point timeStamp_;
     PeerMap peer_;
     std::atomic<bool> answerReceived_{false};
-
-    // Guards connectionName_ and routes_; no other lock is taken under it.
-    mutable std::mutex namesMutex_;
-    std::string connectionName_;
-    std::vector<std::string> routes_;
 
     // Reader state.
     std::string line_;

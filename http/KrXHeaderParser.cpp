@@ -242,7 +242,7 @@ bool KrXHeader::parseLine() {
 }
 
 bool KrXHeader::parseFirstLine() {
-    setKind(kKindUnknown);
+    setMessageKind(kUnrecognised);
     std::size_t position = 0;
     std::vector<std::string> tokens;
     std::string method = firstLineToken(line_, position);
@@ -259,10 +259,10 @@ bool KrXHeader::parseFirstLine() {
         }
         const auto found = kr::methodTable().find(tokens[0]);
         if (found != kr::methodTable().end()) {
-            setKind(kKindRequest);
+            setMessageKind(kRequest);
             methodCode_ = found->second;
         } else if (tokens[0].starts_with("HTTP/") || tokens[0].starts_with("NUXEL/")) {
-            setKind(kKindAnswer);
+            setMessageKind(kAnswer);
         }
     }
     std::erase_if(tokens, [](const std::string& token) { return token.empty(); });
@@ -271,7 +271,7 @@ bool KrXHeader::parseFirstLine() {
     if (tokens.size() >= 2) {
         splitTarget(tokens[1]);
     }
-    return kind() != kKindUnknown;
+    return messageKind() != kUnrecognised;
 }
 
 void KrXHeader::parseHeaderLine() {

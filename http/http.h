@@ -6,3 +6,4 @@
 #include "http/KrWinPipeExec.h"
 #include "http/KrXHeader.h"
 #include "http/KrXResponseHeader.h"
+#include "http/KrXServerHeader.h"

@@ -32,7 +32,7 @@ TEST(RequestLine, GetTargetGivesPathAndPercentDecodedQuery) {
         const Outcome read = readOne("GET /a?x=1&y=%41 HTTP/1.1\r\n\r\n", seed);
         ASSERT_EQ(read.result, KrXHeader::kComplete) << "seed " << seed;
         const KrXHeader& message = *read.message;
-        EXPECT_EQ(message.kind(), KrXHeader::kKindRequest);
+        EXPECT_EQ(message.messageKind(), KrXHeader::kRequest);
         EXPECT_EQ(message.methodCode(), KrXHeader::kMethodGet);
         EXPECT_EQ(message.path(), "/a");
         EXPECT_EQ(message.query(), "x=1&y=%41");
@@ -65,27 +65,27 @@ TEST(RequestLine, TokensAreReadAsTheFirstLineRulesSay) {
     };
     const Case cases[] = {
         // Methods and versions are upper-cased, the target keeps its case.
-        {"get /Abc http/1.1", KrXHeader::kKindRequest, 1, {"GET", "/Abc", "HTTP/1.1"}, "/Abc"},
-        {"post /x HTTP/1.0", KrXHeader::kKindRequest, 2, {"POST", "/x", "HTTP/1.0"}, "/x"},
+        {"get /Abc http/1.1", KrXHeader::kRequest, 1, {"GET", "/Abc", "HTTP/1.1"}, "/Abc"},
+        {"post /x HTTP/1.0", KrXHeader::kRequest, 2, {"POST", "/x", "HTTP/1.0"}, "/x"},
         // Leading and doubled spaces are skipped, tabs inside tokens dropped.
-        {"  GET   /p\tq HTTP/1.1", KrXHeader::kKindRequest, 1, {"GET", "/pq", "HTTP/1.1"}, "/pq"},
+        {"  GET   /p\tq HTTP/1.1", KrXHeader::kRequest, 1, {"GET", "/pq", "HTTP/1.1"}, "/pq"},
         // The third token is the rest of the line, blanks included.
-        {"GET / a b\tc", KrXHeader::kKindRequest, 1, {"GET", "/", "A B\tC"}, "/"},
+        {"GET / a b\tc", KrXHeader::kRequest, 1, {"GET", "/", "A B\tC"}, "/"},
         // Status lines of both protocols.
-        {"HTTP/1.1 200 OK", KrXHeader::kKindAnswer, 2, {"HTTP/1.1", "200", "OK"}, "200"},
+        {"HTTP/1.1 200 OK", KrXHeader::kAnswer, 2, {"HTTP/1.1", "200", "OK"}, "200"},
         {"nuxel/1.0 404 not found",
-         KrXHeader::kKindAnswer,
+         KrXHeader::kAnswer,
          2,
          {"NUXEL/1.0", "404", "NOT FOUND"},
          "404"},
         // A known method without a target is still a request.
-        {"GET", KrXHeader::kKindUnknown, 2, {"GET"}, ""},
-        {"FETCH /x HTTP/1.1", KrXHeader::kKindUnknown, 2, {"FETCH", "/x", "HTTP/1.1"}, "/x"},
+        {"GET", KrXHeader::kUnrecognised, 2, {"GET"}, ""},
+        {"FETCH /x HTTP/1.1", KrXHeader::kUnrecognised, 2, {"FETCH", "/x", "HTTP/1.1"}, "/x"},
     };
     for (const Case& c : cases) {
         const Outcome read = readOne(c.line + "\r\nhost: h\r\n\r\n", 0);
         ASSERT_EQ(read.result, KrXHeader::kComplete) << c.line;
-        EXPECT_EQ(read.message->kind(), c.kind) << c.line;
+        EXPECT_EQ(read.message->messageKind(), c.kind) << c.line;
         EXPECT_EQ(read.message->methodCode(), c.method) << c.line;
         EXPECT_EQ(values(*read.message, ":first:"), c.tokens) << c.line;
         EXPECT_EQ(read.message->path(), c.path) << c.line;
@@ -95,7 +95,7 @@ TEST(RequestLine, TokensAreReadAsTheFirstLineRulesSay) {
 TEST(RequestLine, UnrecognisedFirstLineEndsTheHeadWithoutCallback) {
     const Outcome read = readOne("HELLO there\r\nhost: h\r\n\r\n", 0);
     EXPECT_EQ(read.result, KrXHeader::kComplete);
-    EXPECT_EQ(read.message->kind(), KrXHeader::kKindUnknown);
+    EXPECT_EQ(read.message->messageKind(), KrXHeader::kUnrecognised);
     EXPECT_EQ(read.headCallbacks, 0);
     EXPECT_TRUE(values(*read.message, "host").empty());
 }
@@ -146,7 +146,7 @@ TEST(LineEnds, CrAtTheEndWaitsAndCrInsideALineStays) {
 TEST(LineEnds, EmptyLinesBeforeTheRequestLineAreSkipped) {
     const Outcome read = readOne("\r\n\r\nGET /x HTTP/1.1\r\n\r\n", 0);
     ASSERT_EQ(read.result, KrXHeader::kComplete);
-    EXPECT_EQ(read.message->kind(), KrXHeader::kKindRequest);
+    EXPECT_EQ(read.message->messageKind(), KrXHeader::kRequest);
     EXPECT_EQ(read.message->path(), "/x");
 }
 

@@ -13,7 +13,7 @@ namespace httptest {
 
 inline std::shared_ptr<KrXHeader> newRequest(std::uint32_t protocol = 3) {
     auto message = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, protocol);
-    message->setKind(KrXHeader::kKindRequest);
+    message->setMessageKind(KrXHeader::kRequest);
     return message;
 }
 
