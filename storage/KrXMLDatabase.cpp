@@ -9,6 +9,7 @@
 #include "foundation/KrException.h"
 #include "foundation/Paths.h"
 #include "foundation/Strings.h"
+#include "reader/MarkupReader.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ constexpr std::string_view kStringVariables = "project.stringvariables.stringvar
 
 [[noreturn]] void throwNoBase(int number) {
     throw KrException("the base element must have a length", number, "src");
-}
-
-// The first element of the file, or null with the reason in errorText.
-// FIXME: the markup reader is not wired in yet; until it is, no file yields an element.
-std::unique_ptr<KrXMLComplexElement> readTopElement(std::istream& /*in*/,
-                                                    std::string& /*errorText*/) {
-    return nullptr;
 }
 
 }  // namespace
@@ -95,16 +89,15 @@ void KrXMLDatabase::readFile(const std::string& path, const NotFoundHandler& not
     }
     const std::lock_guard lock(mutex_);
     std::string errorText = kr::fileNameOf(path);
-    std::unique_ptr<KrXMLComplexElement> top;
+    std::unique_ptr<KrXMLGenericElement> top;
     {
         std::ifstream in(path, std::ios::in | std::ios::binary);
-        top = readTopElement(in, errorText);
+        top = kr::readXMLStream(in, "xml", errorText);
     }
-    if (auto* element = dynamic_cast<KrXMLGenericElement*>(top.get())) {
-        top.release();
-        document_.reset(element);
-        root_ = element;
-        rootName_ = element->name();
+    if (top) {
+        root_ = top.get();
+        rootName_ = top->name();
+        document_ = std::move(top);
         return;
     }
     throw KrException("no config was found - " + path + " with " + errorText, 903, "src");
