@@ -64,7 +64,8 @@ public:
     virtual KrXMLDatabase* getProject(const std::string& name, const std::string& holder);
     // Reads the project's file again into a new database that takes the project's place.
     // A database it replaces stays alive for those who still hold it, until the storage is
-    // deleted.
+    // deleted. A failed read throws and changes nothing; for a project that was not loaded
+    // it prints its "%%%..." line first.
     virtual KrXMLDatabase* reloadProject(const std::string& name, const std::string& holder);
     // Removes the holder; the last holder's close unloads the project.
     virtual void closeProject(const std::string& name, const std::string& holder);

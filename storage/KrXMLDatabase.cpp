@@ -80,6 +80,7 @@ std::string KrXMLDatabase::getValue(const std::string& path, const std::string& 
 
 void KrXMLDatabase::writeFile(const std::string& path) {
     kr::errLine("writing: ", path, " to disk is blocked!!");
+    // A write would wait for a read in progress; so does its stand-in.
     const std::lock_guard lock(mutex_);
 }
 

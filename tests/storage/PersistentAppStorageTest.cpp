@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "WorkingDirectory.h"
+#include "StorageTestSupport.h"
 #include "foundation/KrException.h"
 
 namespace {
@@ -20,17 +20,6 @@ using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 using Options = std::map<std::string, std::string>;
 using Names = std::vector<std::string>;
-
-// The message of the KrException that call throws, or "" when it throws none.
-template <class Call>
-std::string thrownBy(Call call) {
-    try {
-        call();
-    } catch (const KrException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 KrXMLGenericElement* add(KrXMLComplexElement& parent, const std::string& name,
                          const std::map<std::string, std::string>& attributes = {}) {

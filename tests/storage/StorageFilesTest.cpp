@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "WorkingDirectory.h"
+#include "StorageTestSupport.h"
 #include "foundation/KrException.h"
 #include "storage/KrPersistentAppStorage.h"
 #include "storage/KrXMLDatabase.h"
@@ -18,16 +18,6 @@ using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
-
-template <class Call>
-std::string thrownBy(Call call) {
-    try {
-        call();
-    } catch (const KrException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 class ConfigFiles : public InTemporaryDirectory {};
 

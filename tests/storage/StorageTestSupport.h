@@ -7,6 +7,19 @@
 #include <fstream>
 #include <string>
 
+#include "foundation/KrException.h"
+
+// The message of the KrException that call throws, or "" when it throws none.
+template <class Call>
+std::string thrownBy(Call call) {
+    try {
+        call();
+    } catch (const KrException& e) {
+        return e.what();
+    }
+    return "";
+}
+
 // Runs each test in a fresh temporary directory as the current directory, since the
 // storage finds its application and project files relative to it. Each test is its own
 // process under ctest, so changing the directory touches no other test.
