@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "foundation/KrResourceRecord.h"
+
+// The files built into the game (its three pages, the style sheet, the cell images and the
+// browser icon) and the template variables that its texts use.
+namespace kr {
+
+// Kinds of built-in files: text kinds are template-expanded before use, binary kinds are
+// decoded from Base64 when their record is built.
+inline constexpr std::uint32_t kBuiltInPageKind = 1;
+inline constexpr std::uint32_t kBuiltInStyleSheetKind = 3;
+inline constexpr std::uint32_t kBuiltInImageKind = 4;
+inline constexpr std::uint32_t kBuiltInIconKind = 6;
+
+struct TemplateVariable {
+    std::string_view name;
+    std::string_view value;
+};
+
+// The template variables in the order in which they are set. The pages write
+// "[[NUXELFRAMEWORK]]" into their description and the style sheet
+// "[[body:background-color]]" into its body rule; the others serve the footer.
+inline constexpr std::array<TemplateVariable, 7> kTemplateVariables{{
+    {"NUXELRELEASENUMBER", "96"},
+    {"NUXELFRAMEWORK_MAJOR", "1"},
+    {"NUXELFRAMEWORK_MINOR", "28.1"},
+    {"NUXELFRAMEWORK", "1.28.1"},
+    {"FESKOVERSION", "1.6.0"},
+    {"NUXELSHORTCOPYRIGHTYY", "2026"},
+    {"body:background-color", "#F0F0F0"},
+}};
+
+// The eight built-in files by name.
+std::map<std::string, KrResourceRecord> fillBuiltInFiles();
+
+}  // namespace kr
