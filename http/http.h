@@ -2,6 +2,7 @@
 
 // What the rest of the system uses of the HTTP layer.
 #include "http/HTTPTables.h"
+#include "http/KrBrowserLauncher.h"
 #include "http/KrHTTPMessageBlock.h"
 #include "http/KrWinPipeExec.h"
 #include "http/KrXHeader.h"
