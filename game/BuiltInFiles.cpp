@@ -7,7 +7,7 @@ namespace kr {
 
 namespace {
 
-void add(std::map<std::string, KrResourceRecord>& files, std::string_view name, std::uint32_t kind,
+void add(KrPersistentAppStorage::BuiltInFiles& files, std::string_view name, std::uint32_t kind,
          std::string_view text) {
     const bool isBase64 = KrResourceRecord::isBinaryKind(kind);
     files.insert_or_assign(std::string(name), KrResourceRecord(name, kind, text, isBase64));
@@ -23,8 +23,8 @@ std::string joined(const std::array<std::string_view, 5>& pieces) {
 
 }  // namespace
 
-std::map<std::string, KrResourceRecord> fillBuiltInFiles() {
-    std::map<std::string, KrResourceRecord> files;
+KrPersistentAppStorage::BuiltInFiles fillBuiltInFiles() {
+    KrPersistentAppStorage::BuiltInFiles files;
     add(files, "spiele.html", kBuiltInPageKind, builtin::kSpieleHtml);
     add(files, "spiele_post.html", kBuiltInPageKind, builtin::kSpielePostHtml);
     add(files, "spiele_widget.html", kBuiltInPageKind, builtin::kSpieleWidgetHtml);
@@ -34,6 +34,17 @@ std::map<std::string, KrResourceRecord> fillBuiltInFiles() {
     add(files, "kreis.png", kBuiltInImageKind, builtin::kKreisPng);
     add(files, "favicon.ico", kBuiltInIconKind, joined(builtin::kFaviconIcoPieces));
     return files;
+}
+
+void setTemplateVariables(KrPersistentAppStorage& storage) {
+    for (const TemplateVariable& variable : kTemplateVariables) {
+        storage.setTemplateVariable(std::string(variable.name), std::string(variable.value));
+    }
+}
+
+void initStorage(KrPersistentAppStorage& storage) {
+    storage.setBuiltInFiles(fillBuiltInFiles());
+    setTemplateVariables(storage);
 }
 
 }  // namespace kr

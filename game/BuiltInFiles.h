@@ -2,11 +2,11 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
 #include "foundation/KrResourceRecord.h"
+#include "storage/KrPersistentAppStorage.h"
 
 // The files built into the game (its three pages, the style sheet, the cell images and the
 // browser icon) and the template variables that its texts use.
@@ -38,6 +38,13 @@ inline constexpr std::array<TemplateVariable, 7> kTemplateVariables{{
 }};
 
 // The eight built-in files by name.
-std::map<std::string, KrResourceRecord> fillBuiltInFiles();
+KrPersistentAppStorage::BuiltInFiles fillBuiltInFiles();
+
+// Sets the seven template variables in the storage, in their order.
+void setTemplateVariables(KrPersistentAppStorage& storage);
+
+// The game's storage initialiser, run once by the application host before the
+// application exists: the built-in files, then the template variables.
+void initStorage(KrPersistentAppStorage& storage);
 
 }  // namespace kr

@@ -82,10 +82,8 @@ std::vector<Chunk> pngChunks(std::string_view png) {
 
 std::string pageText(const std::string& name) { return file(name).contentString(); }
 
-constexpr std::array<const char*, 3> kPages = {"spiele.html", "spiele_post.html",
-                                               "spiele_widget.html"};
-constexpr std::array<const char*, 9> kCells = {"11", "12", "13", "21", "22",
-                                               "23", "31", "32", "33"};
+constexpr std::array<const char*, 4> kTexts = {"spiele.html", "spiele_post.html",
+                                               "spiele_widget.html", "spiele.css"};
 
 TEST(BuiltInFiles, HoldsTheEightFilesWithTheirKinds) {
     const std::map<std::string, std::uint32_t> expected = {
@@ -113,8 +111,7 @@ TEST(BuiltInFiles, BinaryFilesDecodeToTheirExactSizes) {
 }
 
 TEST(BuiltInFiles, TextFilesAreKeptAsTheirText) {
-    for (const char* name :
-         {"spiele.html", "spiele_post.html", "spiele_widget.html", "spiele.css"}) {
+    for (const char* name : kTexts) {
         const KrResourceRecord& record = file(name);
         EXPECT_EQ(record.byteBuffer(), nullptr) << name;
         EXPECT_FALSE(record.contentText().empty()) << name;
@@ -189,63 +186,6 @@ TEST(BuiltInImages, IconHoldsA64AndA32PixelBitmap) {
     }
 }
 
-TEST(BuiltInPages, EveryPageHasTheNineCellImages) {
-    for (const char* page : kPages) {
-        const std::string text = pageText(page);
-        for (const char* cell : kCells) {
-            const std::string id = std::string("<img id=\"i") + cell + "\"";
-            EXPECT_EQ(text.find(id), text.rfind(id)) << page << " " << id;
-            EXPECT_NE(text.find(id), std::string::npos) << page << " " << id;
-        }
-    }
-}
-
-// What the page contexts look for in their page: the GET page calls its script, the POST
-// page is made clickable by name, the Widget page by element id.
-TEST(BuiltInPages, CarryWhatTheirPageContextUses) {
-    struct Case {
-        const char* page;
-        std::vector<std::string> fragments;
-    };
-    const std::vector<Case> cases = {
-        {"spiele.html",
-         {"<title>Online-Game (GET) - Framework NuxelFrame</title>",
-          "window.location.href = URI + '?nuxelid=' + nuxelid",
-          "<th id=\"restart\" onclick=\"Spielkommando('NeuStarten')\">"
-          "<a id=\"NeuStarten\" href=\"#\"><u>Restart Game</u></a></th>",
-          "<table align=\"center\" border=\"2\" cellpadding=\"3\" frame=\"box\">",
-          "onclick=\"Spielkommando('f11')\"", "onclick=\"Spielkommando('f33')\"",
-          "<a id=\"playpost\" name=\"playpost\" href=\"#playpost\" "
-          "onclick=\"Spielkommando('playpost')\">POST</a>",
-          "<a id=\"playwidget\" name=\"playwidget\" href=\"#playwidget\" "
-          "onclick=\"Spielkommando('playwidget')\">Widget</a>"}},
-        {"spiele_post.html",
-         {"<title>Online-Game (POST) - Framework NuxelFrame</title>",
-          "<th id=\"restart\"><a id=\"NeuStarten\" name=\"NeuStarten\" href=\"#\">"
-          "<u>Restart Game</u></a></th>",
-          "<table border=\"2\" cellpadding=\"3\" frame=\"box\">", "<img id=\"i11\" name=\"f11\"",
-          "<img id=\"i33\" name=\"f33\"", "<a id=\"playget\" name=\"playget\" href=\"#\">GET</a>",
-          "<a id=\"playwidget\" name=\"playwidget\" href=\"#\">Widget</a>"}},
-        {"spiele_widget.html",
-         {"<title>Online-Game (Widget) - Framework NuxelFrame</title>",
-          "<th id=\"restart\"><a id=\"NeuStarten\" name=\"NeuStarten\" href=\"#NeuStarten\">"
-          "<u id=\"NeuStartenTxt\">Restart Game</u></a></th>",
-          "<table border=\"2\" cellpadding=\"3\" frame=\"box\">", "<img id=\"i11\" name=\"f11\"",
-          "<img id=\"i33\" name=\"f33\"",
-          "<a id=\"playget\" name=\"playget\" href=\"#playget\">GET</a>",
-          "<a id=\"playpost\" name=\"playpost\" href=\"#playpost\">POST</a>"}},
-    };
-    for (const Case& c : cases) {
-        const std::string text = pageText(c.page);
-        for (const std::string& fragment : c.fragments) {
-            EXPECT_NE(text.find(fragment), std::string::npos) << c.page << ": " << fragment;
-        }
-    }
-    // Only the GET page has a script of its own; the others get theirs from the context.
-    EXPECT_EQ(pageText("spiele_post.html").find("Spielkommando"), std::string::npos);
-    EXPECT_EQ(pageText("spiele_widget.html").find("Spielkommando"), std::string::npos);
-}
-
 TEST(BuiltInPages, DescriptionNamesTheFrameworkVersionThroughItsVariable) {
     const std::pair<const char*, const char*> schemes[] = {
         {"spiele.html", "GET"}, {"spiele_post.html", "POST"}, {"spiele_widget.html", "Widget"}};
@@ -287,8 +227,7 @@ TEST(TemplateVariables, EveryKeyInTheTextsIsDefined) {
     for (const kr::TemplateVariable& variable : kr::kTemplateVariables) {
         defined.emplace(variable.name);
     }
-    for (const char* name :
-         {"spiele.html", "spiele_post.html", "spiele_widget.html", "spiele.css"}) {
+    for (const char* name : kTexts) {
         const std::string text = pageText(name);
         for (std::size_t open = text.find("[["); open != std::string::npos;
              open = text.find("[[", open + 2)) {
