@@ -36,6 +36,18 @@ KrDTDElementRead* KrDTDElementRead::readDelimited(KrDTDElementReader& source, st
     return accept(std::move(between));
 }
 
+KrDTDElementRead* KrDTDElementRead::readRun(KrDTDElementReader& source, bool (*inClass)(int)) {
+    ReadTransaction in(source);
+    if (!in.sourceCanDeliver()) {
+        return nullptr;
+    }
+    std::string run = in.takeWhile(inClass);
+    if (run.empty()) {
+        return nullptr;
+    }
+    return accept(std::move(run));
+}
+
 KrDTDElementRead* KrDTDElementRead_Element::read(KrDTDElementReader& source) {
     ReadTransaction in(source);
     if (!in.sourceCanDeliver() || !in.takeIf('<')) {
@@ -103,27 +115,11 @@ bool KrDTDElementRead_Element::closes(std::string_view parentName) const {
 }
 
 KrDTDElementRead* KrDTDElementRead_Text::read(KrDTDElementReader& source) {
-    ReadTransaction in(source);
-    if (!in.sourceCanDeliver()) {
-        return nullptr;
-    }
-    std::string run = in.takeWhile(isTextCharacter);
-    if (run.empty()) {
-        return nullptr;
-    }
-    return accept(std::move(run));
+    return readRun(source, isTextCharacter);
 }
 
 KrDTDElementRead* KrDTDElementRead_WhitespaceText::read(KrDTDElementReader& source) {
-    ReadTransaction in(source);
-    if (!in.sourceCanDeliver()) {
-        return nullptr;
-    }
-    std::string run = in.takeWhile(chars::isWhitespace);
-    if (run.empty()) {
-        return nullptr;
-    }
-    return accept(std::move(run));
+    return readRun(source, chars::isWhitespace);
 }
 
 KrDTDElementRead* KrDTDElementRead_Comment::read(KrDTDElementReader& source) {

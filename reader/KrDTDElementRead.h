@@ -44,6 +44,8 @@ protected:
     void setSelfClosed() { selfClosed_ = true; }
     // Reads a token that is exactly the literal; its text is the literal.
     KrDTDElementRead* readLiteral(KrDTDElementReader& source, std::string_view literal);
+    // Reads a token that is a non-empty run of characters of the class.
+    KrDTDElementRead* readRun(KrDTDElementReader& source, bool (*inClass)(int));
     // Reads a token that is the opening literal, then everything up to and including the
     // closing one; its text is what stands between them.
     KrDTDElementRead* readDelimited(KrDTDElementReader& source, std::string_view open,

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "GamePage.h"
 #include "ReaderTestSupport.h"
@@ -270,6 +272,36 @@ TEST_F(GamePageTest, WrittenPageReadsAgainToTheSameStructure) {
     KrHTML_Document2 second;
     kr::readHTMLString(markupOf(first), second);
     expectWholePage(second, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Each call builds its own reader and grammars: pages read on several threads at once do
+// not disturb each other.
+TEST(MarkupReader, CallsOnSeveralThreadsAtOnceReadTheirOwnInputs) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 10;
+    std::vector<int> clean(kThreads, 0);
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t, &clean] {
+                for (int round = 0; round < kRounds; ++round) {
+                    KrHTML_Document2 document;
+                    kr::readHTMLString(t % 2 ? kGamePage : "<p><br></p>", document);
+                    std::istringstream in("<a><b/></a>");
+                    std::string error;
+                    const bool xmlRead = kr::readXMLStream(in, "xml", error) != nullptr;
+                    const std::string expected =
+                        t % 2 ? "" : "wrong closing tag '/p' instead '/br' around line 1;";
+                    clean[t] += (preTexts(document) == expected && xmlRead) ? 1 : 0;
+                }
+            });
+        }
+    }
+    EXPECT_EQ(clean, std::vector<int>(kThreads, kRounds));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "document/xml/KrXMLComplexElement.h"
 #include "foundation/KrException.h"
 #include "reader/KrDTDElementReader.h"
+#include "tests/document/Markup.h"
 
 // What a parse of a text gives: the markup its top-level nodes write, or the text of the
 // failure.
@@ -14,12 +15,6 @@ struct ParseOutcome {
     std::string markup;
     std::string error;
 };
-
-inline std::string markupOf(const KrXMLComplexElement& element) {
-    std::ostringstream out;
-    element.write(out);
-    return out.str();
-}
 
 inline std::string childrenMarkup(const KrXMLComplexElement& parent) {
     KrXMLComplexElement::ElementList children;
