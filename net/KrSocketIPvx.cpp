@@ -184,14 +184,16 @@ int KrSocketIPvx::listen(const std::string& address, std::uint16_t& port, int ba
 }
 
 int KrSocketIPvx::accept(KrSocketIPvx& accepted, int timeoutMilliseconds,
-                         const AcceptFilter& filter) {
-    std::array<platform::PollEntry, 2> entries{{
+                         const AcceptFilter& filter, int wakeDescriptor) {
+    std::array<platform::PollEntry, 3> entries{{
         {.fd = primary_.get(), .wanted = platform::kPollReadable},
         {.fd = ipv4Listener_.get(), .wanted = platform::kPollReadable},
+        {.fd = wakeDescriptor, .wanted = platform::kPollReadable},
     }};
     const auto polled =
         platform::pollDescriptors(entries, std::chrono::milliseconds(timeoutMilliseconds));
-    lastWait_ = !polled.ok() || polled.value != 0;
+    const bool woken = entries[2].ready != 0;
+    lastWait_ = !polled.ok() || polled.value > (woken ? 1 : 0);
     if (!polled.ok() || polled.value == 0) {
         return -1;
     }

@@ -68,7 +68,12 @@ class KrSocketIPvx {
     // one wait) and accepts it into accepted, which then holds the connected socket and the
     // peer's texts. The filter decides whether to keep the peer; a refused peer's socket is
     // closed. Returns the accepted descriptor, or -1.
-    int accept(KrSocketIPvx& accepted, int timeoutMilliseconds, const AcceptFilter& filter);
+    //
+    // A negative timeout waits without limit. wakeDescriptor, when given, ends the wait as
+    // soon as it turns readable (a platform::WakeEvent): a listener that waits without limit
+    // can still be stopped at once. It is left for its owner to drain.
+    int accept(KrSocketIPvx& accepted, int timeoutMilliseconds, const AcceptFilter& filter,
+               int wakeDescriptor = -1);
 
     // Connects to host and port, trying each resolved address in turn. Returns kSuccess or
     // kConnectFailed.

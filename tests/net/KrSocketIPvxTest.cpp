@@ -185,6 +185,17 @@ TEST(KrSocketIPvx, AcceptWithNobodyConnectingTimesOut) {
     }
 }
 
+TEST(KrSocketIPvx, AWakeEventEndsAnAcceptWithoutTimeLimit) {
+    Listener listener;
+    auto wake = platform::WakeEvent::open();
+    ASSERT_TRUE(wake.ok());
+    wake.value.signal();
+    KrSocketIPvx accepted;
+    EXPECT_EQ(listener.socket.accept(accepted, -1, kAcceptAll, wake.value.fd()), -1);
+    EXPECT_FALSE(listener.socket.lastWait()) << "no peer was waiting";
+    EXPECT_EQ(accepted.handle(), -1);
+}
+
 TEST(KrSocketIPvx, ARefusedPeerIsClosedAndNotKept) {
     Listener listener;
     KrSocketIPvx client;

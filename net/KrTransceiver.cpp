@@ -1,0 +1,640 @@
+#include "net/KrTransceiver.h"
+
+#include <exception>
+#include <utility>
+
+#include "foundation/Diagnostics.h"
+#include "foundation/KrException.h"
+#include "foundation/KrLogStreams.h"
+#include "jobs/KrCombinedTask.h"
+#include "jobs/KrIdGenerator.h"
+#include "net/KrProtocol.h"
+#include "net/KrRequestHandler.h"
+#include "net/KrServerDescription.h"
+#include "net/KrSocketIPvx.h"
+#include "net/KrTransceiverConnection.h"
+#include "net/KrTransceiverMessage.h"
+#include "net/KrTransceiverServerL0.h"
+#include "net/KrURLHookService.h"
+
+namespace {
+
+platform::WakeEvent openWakeEvent() {
+    auto event = platform::WakeEvent::open();
+    if (!event.ok()) {
+        throw KrException("could not make a wake event: " + platform::errorText(event.error), 3105,
+                          "src");
+    }
+    return std::move(event.value);
+}
+
+KrJobMessage noticeAbout(const std::string& id, std::uint32_t type) {
+    KrJobMessage message;
+    message.type = type;
+    message.text = id;
+    return message;
+}
+
+// The protocols whose answers the hub routes back through a server and a connection.
+bool routesAnswers(std::uint32_t protocol) {
+    return protocol == kr::kProtocolHTTP || protocol == kr::kProtocolHTTPS ||
+           protocol == kr::kProtocolNUXEL || protocol == kr::kProtocolSocket;
+}
+
+void waitForJob(KrRarediScheduler2& scheduler, KrRarediScheduler2::JobId job) {
+    if (job != 0) {
+        scheduler.waitUntilFinished(job);
+        (void)scheduler.takeJob(job);
+    }
+}
+
+}  // namespace
+
+KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing)
+    : scheduler_(scheduler),
+      timing_(timing),
+      receiveWake_(openWakeEvent()),
+      sendWake_(openWakeEvent()),
+      housekeeping_([this] { housekeepingLoop(); }) {
+    registrationName_ = registerJob("housekeeping");
+}
+
+KrTransceiver::~KrTransceiver() {
+    std::vector<std::shared_ptr<KrTransceiverServer>> servers;
+    std::vector<std::shared_ptr<KrURLHookService>> services;
+    {
+        std::lock_guard lock(registryMutex_);
+        for (const auto& [id, server] : servers_) {
+            servers.push_back(server);
+        }
+        for (const auto& [id, service] : servicesById_) {
+            services.push_back(service);
+        }
+    }
+    // Stop accepting first, so that no connection arrives while the rest goes.
+    for (const auto& server : servers) {
+        server->endTransport();
+    }
+    {
+        std::lock_guard lock(housekeepingMutex_);
+        housekeepingRun_ = false;
+    }
+    housekeepingWake_.notify_all();
+    housekeeping_.join();
+    endTcpJobs();
+    for (const auto& service : services) {
+        service->shutdown();
+    }
+    for (const auto& server : servers) {
+        server->shutdown();
+    }
+
+    // Every job is over: what is left can go.
+    std::map<std::string, KrTransceiverClientRecord> clients;
+    std::map<std::string, std::shared_ptr<KrTransceiverConnection>> connections;
+    {
+        std::lock_guard lock(registryMutex_);
+        clients.swap(clients_);
+        connections.swap(connections_);
+        servicesByTarget_.clear();
+        servicesById_.clear();
+        servers_.clear();
+    }
+    for (const auto& [id, record] : clients) {
+        record.handler->detachSender(this);
+    }
+    for (const auto& server : servers) {
+        server->detachHub(this);
+    }
+}
+
+bool KrTransceiver::postTo(const std::string& targetId, const KrJobMessage& message) {
+    return post(targetId, message);
+}
+
+bool KrTransceiver::post(const std::string& targetId, const KrJobMessage& message) {
+    return KrCombinedTask::instance().enqueue(targetId, message);
+}
+
+std::shared_ptr<KrRequestHandler> KrTransceiver::addClient(
+    std::shared_ptr<KrRequestHandler> handler) {
+    if (!handler) {
+        return handler;
+    }
+    bool added;
+    {
+        std::lock_guard lock(registryMutex_);
+        const auto [record, isNew] = clients_.try_emplace(handler->id());
+        added = isNew;
+        if (added) {
+            record->second.handler = handler;
+        }
+    }
+    // Outside the registry lock: a handler sends under a lock of its own, and sending takes
+    // the registry lock.
+    if (added) {
+        handler->attachSender(this);
+    }
+    return handler;
+}
+
+void KrTransceiver::removeClient(KrRequestHandler& handler) {
+    KrTransceiverClientRecord record;
+    {
+        std::lock_guard lock(registryMutex_);
+        const auto found = clients_.find(handler.id());
+        if (found == clients_.end()) {
+            return;
+        }
+        record = std::move(found->second);
+        clients_.erase(found);
+    }
+    handler.detachSender(this);
+}
+
+std::shared_ptr<KrTransceiverConnection> KrTransceiver::findConnection(
+    const std::string& id) const {
+    std::lock_guard lock(registryMutex_);
+    const auto found = connections_.find(id);
+    return found != connections_.end() ? found->second : nullptr;
+}
+
+std::shared_ptr<KrTransceiverServer> KrTransceiver::findServer(const std::string& id) const {
+    std::lock_guard lock(registryMutex_);
+    const auto found = servers_.find(id);
+    return found != servers_.end() ? found->second : nullptr;
+}
+
+std::shared_ptr<KrRequestHandler> KrTransceiver::findClient(const std::string& id) const {
+    std::lock_guard lock(registryMutex_);
+    const auto found = clients_.find(id);
+    return found != clients_.end() ? found->second.handler : nullptr;
+}
+
+std::size_t KrTransceiver::connectionCount() const {
+    std::lock_guard lock(registryMutex_);
+    return connections_.size();
+}
+
+KrTransceiver::JobId KrTransceiver::receiveJobId() const {
+    std::lock_guard lock(socketMutex_);
+    return receiveJob_;
+}
+
+KrTransceiver::JobId KrTransceiver::sendJobId() const {
+    std::lock_guard lock(socketMutex_);
+    return sendJob_;
+}
+
+void KrTransceiver::setServerLayer(std::uint32_t protocol, KrServerLayer layer) {
+    std::lock_guard lock(registryMutex_);
+    layers_[protocol] = std::move(layer);
+}
+
+// ---- sending and building servers -----------------------------------------------------
+
+std::string KrTransceiver::sendMessage(KrRequestHandler* handler,
+                                       std::shared_ptr<KrTransceiverMessage> message,
+                                       KrServerStatusCallback callback,
+                                       const std::string& replyName) {
+    std::lock_guard sending(sendMutex_);
+    if (!message || handler == nullptr || !findClient(handler->id())) {
+        return kr::commonErrorName();
+    }
+    std::string result = message->id();
+    switch (message->messageKind()) {
+        case KrTransceiverMessage::kAnswer: {
+            message->setConnectionName(replyName);
+            if (!routesAnswers(message->protocol())) {
+                kr::outLine("unknown protocol!! (1)");
+                return result;
+            }
+            const std::string connectionId = message->route(1);
+            const auto server = findServer(message->route(0));
+            const auto connection = findConnection(connectionId);
+            if (server && connection) {
+                server->subscribe(replyName);
+                server->handle(connectionId, message);
+            }
+            return result;
+        }
+        case KrTransceiverMessage::kRequest: {
+            const auto service = serviceFor(*handler, *message, callback);
+            if (!service) {
+                return result;
+            }
+            service->subscribe(replyName);
+            message->setConnectionName(replyName);
+            bool failed = false;
+            (void)service->dispatch(message, failed);
+            return failed ? kr::commonErrorName() : result;
+        }
+        default: return result;
+    }
+}
+
+std::shared_ptr<KrURLHookService> KrTransceiver::serviceFor(
+    KrRequestHandler& handler, const KrTransceiverMessage& message,
+    const KrServerStatusCallback& callback) {
+    const ServiceKey key{handler.id(), message.addressText()};
+    KrServerLayer layer;
+    {
+        std::lock_guard lock(registryMutex_);
+        if (const auto found = servicesByTarget_.find(key); found != servicesByTarget_.end()) {
+            return found->second;
+        }
+        const auto entry = layers_.find(message.protocol());
+        if (entry == layers_.end()) {
+            kr::outLine("unknown protocol!! (2)");
+            return nullptr;
+        }
+        layer = entry->second;
+    }
+    // Built outside the registry lock, as every job: a new job holds its own delivery lock
+    // while it is constructed, and a job may take the registry lock under that one. Sends
+    // are serialised, so no other service for the key can appear meanwhile.
+    auto service = kr::makeJob<KrURLHookService>(
+        setupFor(handler, key.second, callback, layer.typeName, nullptr), layer.make);
+    std::lock_guard lock(registryMutex_);
+    servicesByTarget_[key] = service;
+    servicesById_[service->id()] = service;
+    return service;
+}
+
+KrServerSetup KrTransceiver::setupFor(const KrRequestHandler& handler, std::string secondText,
+                                      KrServerStatusCallback callback, std::string typeName,
+                                      std::shared_ptr<KrServerDescription> description) {
+    KrServerSetup setup;
+    setup.scheduler = &scheduler_;
+    setup.hub = this;
+    setup.name = handler.id();
+    setup.secondText = std::move(secondText);
+    setup.linkName = id();
+    setup.callback = std::move(callback);
+    setup.typeName = std::move(typeName);
+    setup.description = std::move(description);
+    setup.timeoutMicroseconds = timing_.serverTimeout;
+    return setup;
+}
+
+std::string KrTransceiver::createServer(KrRequestHandler* handler,
+                                        std::shared_ptr<KrServerDescription> description,
+                                        KrServerStatusCallback callback) {
+    if (!description) {
+        return "";
+    }
+    const std::string descriptionId = description->descriptionId();
+    if (handler == nullptr) {
+        return descriptionId;
+    }
+    KrServerLayer layer;
+    {
+        std::lock_guard lock(registryMutex_);
+        const auto record = clients_.find(handler->id());
+        if (record == clients_.end() || record->second.descriptions.contains(descriptionId)) {
+            return descriptionId;
+        }
+        const auto entry = layers_.find(description->serverProtocol());
+        if (entry == layers_.end() || !entry->second.make) {
+            kr::outLine("unknown protocol!! (3)");
+            return descriptionId;
+        }
+        layer = entry->second;
+        // Taken now, so that a second call for the description builds nothing.
+        record->second.descriptions[descriptionId] = description;
+    }
+    // Built and started outside the registry lock: a new job holds its own delivery lock
+    // while it is constructed, and a client connects at once, which takes the socket lock.
+    const std::shared_ptr<KrTransceiverServerL0> server =
+        layer.make(setupFor(*handler, descriptionId, callback, layer.typeName, description));
+    if (!server) {
+        std::lock_guard lock(registryMutex_);
+        if (const auto record = clients_.find(handler->id()); record != clients_.end()) {
+            record->second.descriptions.erase(descriptionId);
+        }
+        return descriptionId;
+    }
+    description->setServer(server);
+    server->start();
+    addServer(server);
+    KrServerCallback_t created;
+    created.state = KrServerCallback_t::kServerCreated;
+    created.values = {{"protocol", layer.protocolText}, {"ID", server->id()}, {"roll", "server"}};
+    if (callback) {
+        (void)callback(created);
+    }
+    return descriptionId;
+}
+
+void KrTransceiver::addServer(std::shared_ptr<KrTransceiverServer> server) {
+    if (!server) {
+        return;
+    }
+    server->subscribe(registrationName_);
+    std::lock_guard lock(registryMutex_);
+    servers_[server->id()] = std::move(server);
+}
+
+void KrTransceiver::reportTaskDone(const std::string& serverId) {
+    const auto server = findServer(serverId);
+    if (!server) {
+        return;
+    }
+    KrJobMessage message = noticeAbout(server->id(), KrJobMessage::kTaskDone);
+    message.parameters[std::string(KrJobMessage::kTaskParameter)] = server->subscription();
+    server->unsubscribeLast("");
+    post(server->linkName(), message);
+}
+
+void KrTransceiver::printLog(const KrServerCallback_t& event) {
+    if (event.state != KrServerCallback_t::kAccessLog) {
+        return;
+    }
+    const auto line = event.values.find("logging");
+    if (line != event.values.end()) {
+        kr::outLine(line->second);
+    }
+}
+
+// ---- connections and the TCP jobs -----------------------------------------------------
+
+void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
+                                  std::shared_ptr<KrTransceiverConnection> connection) {
+    if (!socket || !connection) {
+        throw KrException("socket and connection must be defined", 3106, "src");
+    }
+    {
+        std::scoped_lock lock(socketMutex_, registryMutex_);
+        if (tcpStopped_) {
+            return;
+        }
+        const std::string& id = connection->id();
+        if (!sockets_.contains(id)) {
+            connections_[id] = connection;
+            sockets_[id] = SocketEntry{std::move(socket), connection};
+        }
+        startTcpJobsLocked();
+    }
+    receiveWake_.signal();
+    sendWake_.signal();
+}
+
+void KrTransceiver::startTcpJobsLocked() {
+    const auto submit = [this](std::string name, std::atomic<bool>& run,
+                               const platform::WakeEvent& wake, void (KrTransceiver::*loop)()) {
+        run = true;
+        KrRarediJobDescriptor descriptor;
+        descriptor.name = std::move(name);
+        descriptor.stop = [&run, &wake] {
+            run = false;
+            wake.signal();
+        };
+        return scheduler_.submitJob(
+            [this, loop](std::unique_ptr<KrRarediJobParametersAndResult> record) {
+                (this->*loop)();
+                return record;
+            },
+            nullptr, std::move(descriptor));
+    };
+    if (receiveJob_ == 0) {
+        receiveJob_ = submit("KrTransceiver_tcp_rcv" + id(), receiveRun_, receiveWake_,
+                             &KrTransceiver::receiveLoop);
+    }
+    if (sendJob_ == 0) {
+        sendJob_ =
+            submit("KrTransceiver_tcp_snd" + id(), sendRun_, sendWake_, &KrTransceiver::sendLoop);
+    }
+}
+
+void KrTransceiver::removeConnection(const std::string& connectionId) {
+    SocketEntry entry;
+    {
+        std::scoped_lock lock(socketMutex_, registryMutex_);
+        const auto found = sockets_.find(connectionId);
+        if (found == sockets_.end()) {
+            return;
+        }
+        entry = std::move(found->second);
+        sockets_.erase(found);
+        connections_.erase(connectionId);
+    }
+    const KrTransceiverConnection& connection = *entry.connection;
+    const KrJobMessage removed = noticeAbout(connection.id(), KrJobMessage::kConnectionRemoved);
+    post(connection.secondName(), removed);
+    post(connection.target(), removed);
+    post(connection.id(), removed);
+    // The jobs' copies of the socket set hold the socket too; woken, they let it go, and it
+    // closes with the last reference.
+    receiveWake_.signal();
+    sendWake_.signal();
+}
+
+void KrTransceiver::wakeSender() { sendWake_.signal(); }
+
+void KrTransceiver::wakeReceiver() { receiveWake_.signal(); }
+
+void KrTransceiver::stopTcpJobs() {
+    std::map<std::string, SocketEntry> sockets;
+    {
+        std::lock_guard lock(socketMutex_);
+        tcpStopped_ = true;
+        receiveRun_ = false;
+        sendRun_ = false;
+        sockets.swap(sockets_);
+    }
+    receiveWake_.signal();
+    sendWake_.signal();
+}
+
+void KrTransceiver::endTcpJobs() {
+    stopTcpJobs();
+    JobId receiveJob;
+    JobId sendJob;
+    {
+        std::lock_guard lock(socketMutex_);
+        receiveJob = std::exchange(receiveJob_, 0);
+        sendJob = std::exchange(sendJob_, 0);
+    }
+    waitForJob(scheduler_, receiveJob);
+    waitForJob(scheduler_, sendJob);
+}
+
+std::vector<KrTransceiver::SocketEntry> KrTransceiver::copySocketSet() const {
+    std::lock_guard lock(socketMutex_);
+    std::vector<SocketEntry> entries;
+    entries.reserve(sockets_.size());
+    for (const auto& [id, entry] : sockets_) {
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+void KrTransceiver::receiveLoop() {
+    std::vector<platform::PollEntry> polled;
+    std::vector<std::string> dead;
+    while (receiveRun_) {
+        // The copy is taken after the last drain of the wake event: a change made since
+        // then has signalled it again, so the wait below ends at once.
+        std::vector<SocketEntry> entries = copySocketSet();
+        polled.assign(1, {.fd = receiveWake_.fd(), .wanted = platform::kPollReadable});
+        dead.clear();
+        for (const SocketEntry& entry : entries) {
+            const int fd = entry.socket->handle();
+            if (fd < 0) {
+                dead.push_back(entry.connection->id());
+            }
+            const bool reading = fd >= 0 && entry.connection->wantsInput();
+            polled.push_back({.fd = reading ? fd : -1,
+                              .wanted = platform::kPollReadable | platform::kPollUrgent});
+        }
+        if (dead.empty()) {
+            const auto ready = platform::pollDescriptors(polled, platform::kWaitForever);
+            if (!ready.ok()) {
+                KrLogStreams::stream(1) << "receive poll failed: " << ready.error << '\n';
+                continue;
+            }
+            if (polled[0].ready != 0) {
+                receiveWake_.drain();
+            }
+        }
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const short ready = polled[i + 1].ready;
+            if (ready == 0) {
+                continue;
+            }
+            KrSocketIPvx& socket = *entries[i].socket;
+            KrTransceiverConnection& connection = *entries[i].connection;
+            bool alive = (ready & platform::kPollInvalid) == 0;
+            if (alive && (ready & platform::kPollUrgent) != 0) {
+                char urgent;
+                std::size_t received = 0;
+                (void)socket.receiveUrgent(&urgent, 1, received);
+                alive = received == 1;
+            }
+            if (alive && (ready & (platform::kPollReadable | platform::kPollError |
+                                   platform::kPollHangUp)) != 0) {
+                alive = connection.readFromSocket(socket) >= 0;
+            }
+            if (!alive) {
+                dead.push_back(connection.id());
+            }
+        }
+        for (const std::string& id : dead) {
+            removeConnection(id);
+        }
+    }
+}
+
+void KrTransceiver::sendLoop() {
+    std::vector<platform::PollEntry> polled;
+    std::vector<SocketEntry> writing;
+    std::vector<std::string> done;
+    while (sendRun_) {
+        std::vector<SocketEntry> entries = copySocketSet();
+        polled.assign(1, {.fd = sendWake_.fd(), .wanted = platform::kPollReadable});
+        writing.clear();
+        done.clear();
+        for (SocketEntry& entry : entries) {
+            KrTransceiverConnection& connection = *entry.connection;
+            if (connection.pendingOutput()) {
+                const int fd = entry.socket->handle();
+                if (fd < 0) {
+                    done.push_back(connection.id());
+                    continue;
+                }
+                polled.push_back({.fd = fd, .wanted = platform::kPollWritable});
+                writing.push_back(std::move(entry));
+            } else if (connection.closingWhenDrained()) {
+                done.push_back(connection.id());
+            }
+        }
+        if (done.empty()) {
+            const auto ready = platform::pollDescriptors(polled, platform::kWaitForever);
+            if (!ready.ok()) {
+                KrLogStreams::stream(1) << "send poll failed: " << ready.error << '\n';
+                continue;
+            }
+            if (polled[0].ready != 0) {
+                sendWake_.drain();
+            }
+            for (std::size_t i = 0; i < writing.size(); ++i) {
+                if (polled[i + 1].ready == 0) {
+                    continue;
+                }
+                KrTransceiverConnection& connection = *writing[i].connection;
+                const int code = connection.writeToSocket(*writing[i].socket);
+                if (code == KrSocketIPvx::kSendFailed ||
+                    (!connection.pendingOutput() && connection.closingWhenDrained())) {
+                    done.push_back(connection.id());
+                }
+            }
+        }
+        for (const std::string& id : done) {
+            removeConnection(id);
+        }
+    }
+}
+
+// ---- housekeeping ---------------------------------------------------------------------
+
+void KrTransceiver::housekeepingLoop() {
+    std::unique_lock lock(housekeepingMutex_);
+    while (housekeepingRun_) {
+        if (housekeepingWake_.wait_for(lock, kHousekeepingPeriod,
+                                       [this] { return !housekeepingRun_; })) {
+            return;
+        }
+        lock.unlock();
+        try {
+            housekeepingPass();
+        } catch (const std::exception& e) {
+            KrLogStreams::stream(1) << "housekeeping pass failed: " << e.what() << '\n';
+        }
+        lock.lock();
+    }
+}
+
+void KrTransceiver::housekeepingPass() {
+    std::vector<std::shared_ptr<KrTransceiverServer>> servers;
+    {
+        std::lock_guard lock(registryMutex_);
+        for (const auto& [id, server] : servers_) {
+            servers.push_back(server);
+        }
+    }
+    for (const auto& server : servers) {
+        if (!server->checkTimeout()) {
+            continue;
+        }
+        post(server->linkName(), noticeAbout(server->id(), KrJobMessage::kExpired));
+        post(server->id(), noticeAbout(server->id(), KrJobMessage::kServerExpired));
+        server->shutdown();
+        std::lock_guard lock(registryMutex_);
+        servers_.erase(server->id());
+    }
+    servers.clear();
+
+    std::vector<std::shared_ptr<KrTransceiverConnection>> connections;
+    {
+        std::lock_guard lock(registryMutex_);
+        for (const auto& [id, connection] : connections_) {
+            connections.push_back(connection);
+        }
+    }
+    for (const auto& connection : connections) {
+        if (!connection->checkTimeout()) {
+            continue;
+        }
+        post(connection->target(), noticeAbout(connection->id(), KrJobMessage::kExpired));
+        {
+            std::lock_guard lock(registryMutex_);
+            connections_.erase(connection->id());
+        }
+        try {
+            connection->expire();
+        } catch (const std::exception&) {
+            // Without an expiry callback the connection would stay served for ever.
+            removeConnection(connection->id());
+        }
+    }
+}

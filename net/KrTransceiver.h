@@ -1,0 +1,201 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "jobs/KrJob.h"
+#include "jobs/KrJobWithTimeout.h"
+#include "jobs/KrRarediScheduler2.h"
+#include "net/KrServerCallback_t.h"
+#include "net/KrServerLayer.h"
+#include "platform/Poll.h"
+
+class KrRequestHandler;
+class KrServerDescription;
+class KrSocketIPvx;
+class KrTransceiverConnection;
+class KrTransceiverMessage;
+class KrTransceiverServer;
+class KrURLHookService;
+
+// The hub's record of one request handler: the handler and the server descriptions already
+// built for it, by description id.
+struct KrTransceiverClientRecord {
+    std::shared_ptr<KrRequestHandler> handler;
+    std::map<std::string, std::shared_ptr<KrServerDescription>> descriptions;
+};
+
+// The time limits of what a hub builds. Only tests change them.
+struct KrTransceiverTiming {
+    std::uint64_t connectionTimeout = KrJobWithTimeout::kConnectionTimeout;  // µs
+    std::uint64_t serverTimeout = KrJobWithTimeout::kServerTimeout;          // µs
+    // A listener that cannot bind tries again after this pause.
+    std::chrono::milliseconds listenRetryPause{30'000};
+};
+
+// The hub between the network and the server layers. It keeps the registries of request
+// handlers, servers and connections; one receive job and one send job serve all its
+// connections, each blocked in poll(2) until a socket is ready or a wake event says that
+// the set of connections or the pending output changed; a housekeeping thread removes idle
+// connections and expired servers once a second. It builds the server layer of a server
+// description through its table of layers, and routes answers back to the server and
+// connection they belong to.
+//
+// Shutdown (the destructor) runs in one order: stop the listeners, housekeeping, the receive
+// and send jobs and the servers' buffer jobs, waiting for each; then drop connections (which
+// closes their sockets), servers and handlers.
+class KrTransceiver : public KrJob {
+public:
+    using JobId = KrRarediScheduler2::JobId;
+
+    using Timing = KrTransceiverTiming;
+
+    static constexpr std::chrono::milliseconds kHousekeepingPeriod{1000};
+
+    // Throws KrException when the wake events cannot be made.
+    explicit KrTransceiver(KrRarediScheduler2& scheduler, Timing timing = {});
+    ~KrTransceiver() override;
+
+    // Hands the message to the registry for the job with that id.
+    bool postTo(const std::string& targetId, const KrJobMessage& message) override;
+
+    // The operations below are entered from the hub's own jobs and from the servers' jobs,
+    // which the destructor ends only after it has begun; none of them is virtual, so that
+    // none reads the object's virtual table while it changes.
+
+    // Registers the handler under its id; a new one gets this hub as its sender.
+    std::shared_ptr<KrRequestHandler> addClient(std::shared_ptr<KrRequestHandler> handler);
+    // Detaches this hub from the handler and forgets its record.
+    void removeClient(KrRequestHandler& handler);
+
+    // Hands a finished message to where it belongs: an answer to the server and connection
+    // of its route list, a request to the URL hook service of its target address. The reply
+    // name becomes the message's connection name. The message's id when the message was
+    // taken in hand, else kr::commonErrorName().
+    std::string sendMessage(KrRequestHandler* handler,
+                            std::shared_ptr<KrTransceiverMessage> message,
+                            KrServerStatusCallback callback, const std::string& replyName);
+
+    // Builds and starts the server layer of the description's protocol for the handler, once
+    // per handler and description, and reports state 1. The description's id ("" without a
+    // description).
+    std::string createServer(KrRequestHandler* handler,
+                             std::shared_ptr<KrServerDescription> description,
+                             KrServerStatusCallback callback);
+
+    // Installs the server layer built for a protocol number.
+    void setServerLayer(std::uint32_t protocol, KrServerLayer layer);
+
+    // Serves the connection over the socket; the first connection starts the receive and
+    // send jobs. Throws KrException "socket and connection must be defined" when either is
+    // missing. After shutdown has begun the pair is dropped, which closes the socket.
+    void addConnection(std::shared_ptr<KrSocketIPvx> socket,
+                       std::shared_ptr<KrTransceiverConnection> connection);
+
+    // Forgets the connection and tells its link name, its server and itself (type 2); its
+    // socket closes with the last reference. Nothing happens for an unknown id.
+    void removeConnection(const std::string& connectionId);
+
+    // Keeps the server under its id; the server subscribes to the hub's registration name.
+    void addServer(std::shared_ptr<KrTransceiverServer> server);
+
+    // Wake the send job (output was queued) or the receive job (a connection may be read).
+    void wakeSender();
+    void wakeReceiver();
+
+    // Ends the receive and send jobs' loops and forgets every socket.
+    void stopTcpJobs();
+
+    // A server has taken an answer from a peer: its link name gets a type-5 message naming
+    // the server's subscription ("ctask"), which the server leaves.
+    void reportTaskDone(const std::string& serverId);
+
+    // Prints the "logging" line of an access-log event (state 7) on standard output.
+    void printLog(const KrServerCallback_t& event);
+
+    std::shared_ptr<KrTransceiverConnection> findConnection(const std::string& id) const;
+    std::shared_ptr<KrTransceiverServer> findServer(const std::string& id) const;
+    std::shared_ptr<KrRequestHandler> findClient(const std::string& id) const;
+    std::size_t connectionCount() const;
+
+    const std::string& registrationName() const { return registrationName_; }
+    KrRarediScheduler2& scheduler() const { return scheduler_; }
+    const Timing& timing() const { return timing_; }
+    JobId receiveJobId() const;
+    JobId sendJobId() const;
+
+private:
+    // postTo without the virtual call (see above).
+    static bool post(const std::string& targetId, const KrJobMessage& message);
+
+    struct SocketEntry {
+        std::shared_ptr<KrSocketIPvx> socket;
+        std::shared_ptr<KrTransceiverConnection> connection;
+    };
+    // The URL hook service of a handler for one target address.
+    using ServiceKey = std::pair<std::string, std::string>;
+
+    void receiveLoop();
+    void sendLoop();
+    void housekeepingLoop();
+    void housekeepingPass();
+    std::vector<SocketEntry> copySocketSet() const;
+    void startTcpJobsLocked();
+    void endTcpJobs();
+    KrServerSetup setupFor(const KrRequestHandler& handler, std::string secondText,
+                           KrServerStatusCallback callback, std::string typeName,
+                           std::shared_ptr<KrServerDescription> description);
+    std::shared_ptr<KrURLHookService> serviceFor(KrRequestHandler& handler,
+                                                 const KrTransceiverMessage& message,
+                                                 const KrServerStatusCallback& callback);
+
+    KrRarediScheduler2& scheduler_;
+    const Timing timing_;
+    std::string registrationName_;
+
+    // Held for the whole of one sendMessage, so answers go out one at a time. The registry
+    // lock may be taken under it, and the locks of the servers, services and connections
+    // that the message reaches.
+    std::recursive_mutex sendMutex_;
+
+    // Guards the registries below and the table of layers. Taken together with socketMutex_
+    // (std::scoped_lock) when connections are added or removed; a connection's or server's
+    // locks are never taken under it.
+    mutable std::recursive_mutex registryMutex_;
+    std::map<std::uint32_t, KrServerLayer> layers_;
+    std::map<std::string, std::shared_ptr<KrTransceiverServer>> servers_;
+    std::map<std::string, KrTransceiverClientRecord> clients_;
+    std::map<std::string, std::shared_ptr<KrTransceiverConnection>> connections_;
+    std::map<ServiceKey, std::shared_ptr<KrURLHookService>> servicesByTarget_;
+    std::map<std::string, std::shared_ptr<KrURLHookService>> servicesById_;
+
+    // Guards the socket set and the TCP jobs' run flags and ids; registryMutex_ may be taken
+    // with it as above, nothing else under it.
+    mutable std::recursive_mutex socketMutex_;
+    std::map<std::string, SocketEntry> sockets_;
+    bool tcpStopped_ = false;              // no new socket is served, no job started
+    std::atomic<bool> receiveRun_{false};  // read by the loop without the lock
+    std::atomic<bool> sendRun_{false};
+    JobId receiveJob_ = 0;
+    JobId sendJob_ = 0;
+    // The receive and send jobs block in poll(2) on their sockets and on these; a change
+    // that concerns a job signals its event after making the change.
+    platform::WakeEvent receiveWake_;
+    platform::WakeEvent sendWake_;
+
+    // Guards housekeepingRun_; nothing is locked under it.
+    std::mutex housekeepingMutex_;
+    std::condition_variable housekeepingWake_;
+    bool housekeepingRun_ = true;
+    std::thread housekeeping_;  // last: it starts once everything it uses exists
+};

@@ -1,0 +1,209 @@
+#include "net/KrTransceiverConnection.h"
+
+#include <algorithm>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "jobs/KrCombinedTask.h"
+#include "net/KrSocketIPvx.h"
+#include "net/KrTransceiver.h"
+#include "platform/Socket.h"
+
+KrTransceiverConnection::KrTransceiverConnection(KrTransceiver* hub, std::string target,
+                                                 std::string secondName, PeerMap peers,
+                                                 ExpiryCallback expiry,
+                                                 std::uint64_t timeoutMicroseconds)
+    : KrJobWithTimeout(timeoutMicroseconds),
+      hub_(hub),
+      target_(std::move(target)),
+      secondName_(std::move(secondName)),
+      peers_(std::move(peers)),
+      expiry_(std::move(expiry)) {}
+
+void KrTransceiverConnection::reset() {
+    unsubscribeLast("");
+    {
+        std::lock_guard lock(inputMutex_);
+        input_.clear();
+        dataAvailable_ = false;
+        inputBytes_ = 0;
+    }
+    {
+        std::lock_guard lock(outputMutex_);
+        output_.clear();
+        outputBytes_ = 0;
+        pendingOutput_ = false;
+    }
+    resumeIfPaused();
+}
+
+void KrTransceiverConnection::expire() {
+    std::lock_guard lock(deliveryLock());
+    disarmTimeout();
+    expiry_(hub_, *this);
+}
+
+void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& stream) {
+    restartTimeout();
+    if (!stream || stream->unreadSize() <= 0) {
+        return;
+    }
+    {
+        std::lock_guard lock(outputMutex_);
+        outputBytes_ += static_cast<std::size_t>(stream->unreadSize());
+        output_.push_back(std::move(stream));
+        pendingOutput_ = true;
+    }
+    stream = std::make_unique<KrStringBuf>();
+    if (hub_ != nullptr) {
+        hub_->wakeSender();
+    }
+}
+
+void KrTransceiverConnection::queueOutput(const char* bytes, std::size_t length,
+                                          std::size_t& queued) {
+    restartTimeout();
+    queued = length;
+    auto stream = std::make_unique<KrStringBuf>();
+    stream->write(std::string_view(bytes, length));
+    queueOutput(stream);
+}
+
+void KrTransceiverConnection::peekOutput(std::string& out) {
+    std::lock_guard lock(outputMutex_);
+    if (!output_.empty()) {
+        output_.front()->copyUnread(out);
+    }
+}
+
+void KrTransceiverConnection::consumeOutput(std::size_t count) {
+    {
+        std::lock_guard lock(outputMutex_);
+        consumeOutputLocked(count);
+    }
+    resumeIfPaused();
+}
+
+void KrTransceiverConnection::consumeOutputLocked(std::size_t count) {
+    while (count > 0 && !output_.empty()) {
+        KrStringBuf& front = *output_.front();
+        const auto unread = static_cast<std::size_t>(front.unreadSize());
+        const std::size_t taken = std::min(count, unread);
+        front.pubseekoff(static_cast<std::streamoff>(taken), std::ios_base::cur, std::ios_base::in);
+        outputBytes_ -= taken;
+        count -= taken;
+        if (taken == unread) {
+            output_.pop_front();
+        }
+    }
+    if (output_.empty()) {
+        pendingOutput_ = false;
+    }
+}
+
+int KrTransceiverConnection::writeToSocket(KrSocketIPvx& socket) {
+    int code;
+    {
+        std::lock_guard lock(outputMutex_);
+        // The answer's head and body are queued apart; written as two small sends they
+        // would wait for the peer's delayed acknowledgement, so all go out in one write.
+        std::vector<std::string_view> buffers;
+        buffers.reserve(std::min(output_.size(), platform::kMaxBuffersPerSend));
+        for (const auto& stream : output_) {
+            if (buffers.size() == platform::kMaxBuffersPerSend) {
+                break;
+            }
+            buffers.emplace_back(stream->readPointer(),
+                                 static_cast<std::size_t>(stream->unreadSize()));
+        }
+        if (buffers.empty()) {
+            pendingOutput_ = false;
+            return 0;
+        }
+        std::size_t sent = 0;
+        code = socket.sendBuffers(buffers, sent);
+        consumeOutputLocked(sent);
+    }
+    resumeIfPaused();
+    return code;
+}
+
+void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length) {
+    if (length == 0) {
+        return;
+    }
+    restartTimeout();
+    bool notify;
+    {
+        std::lock_guard lock(inputMutex_);
+        input_.append(bytes, length);
+        inputBytes_ = input_.size();
+        // One notice at a time: the layer takes every byte buffered when it handles one,
+        // and clears the flag, so a later read posts the next.
+        notify = !dataAvailable_.exchange(true);
+    }
+    if (!notify) {
+        return;
+    }
+    KrJobMessage message;
+    message.type = KrJobMessage::kDataArrived;
+    message.text = id();
+    if (!KrCombinedTask::instance().enqueue(target_, message)) {
+        // The registry is full; the next read tries again.
+        dataAvailable_ = false;
+    }
+}
+
+std::int64_t KrTransceiverConnection::readFromSocket(KrSocketIPvx& socket) {
+    char buffer[kReadSize];
+    std::size_t received = 0;
+    (void)socket.receive(buffer, sizeof buffer, received);
+    if (received > 0) {
+        appendInput(buffer, received);
+        return static_cast<std::int64_t>(received);
+    }
+    return socket.closed() || socket.lastError() != 0 ? -1 : 0;
+}
+
+void KrTransceiverConnection::takeInput(KrStringBuf& stream) {
+    {
+        std::lock_guard lock(inputMutex_);
+        stream.write(input_);
+        input_.clear();
+        inputBytes_ = 0;
+        dataAvailable_ = false;
+    }
+    resumeIfPaused();
+}
+
+void KrTransceiverConnection::closeWhenDrained() {
+    closeWhenDrained_ = true;
+    if (hub_ != nullptr) {
+        hub_->wakeSender();
+    }
+}
+
+bool KrTransceiverConnection::overLimit() const {
+    return inputBytes_.load() >= kInputLimit || outputBytes_.load() >= kOutputLimit;
+}
+
+bool KrTransceiverConnection::wantsInput() {
+    if (!overLimit()) {
+        return true;
+    }
+    // Announce the pause before looking again: a take that drains the connection meanwhile
+    // either sees the flag and wakes the receive job, or is seen here.
+    readingPaused_ = true;
+    if (!overLimit()) {
+        readingPaused_ = false;
+        return true;
+    }
+    return false;
+}
+
+void KrTransceiverConnection::resumeIfPaused() {
+    if (!overLimit() && readingPaused_.exchange(false) && hub_ != nullptr) {
+        hub_->wakeReceiver();
+    }
+}

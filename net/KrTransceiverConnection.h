@@ -1,0 +1,127 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "foundation/KrStringBuf.h"
+#include "jobs/KrJobWithTimeout.h"
+
+class KrSocketIPvx;
+class KrTransceiver;
+
+// The buffered byte stream of one accepted or connected TCP socket. Received bytes collect
+// in its input until the protocol layer of its server takes them; outgoing bytes wait in its
+// output queue until the hub's send job writes them. Made by its server (makeConnection),
+// served by the hub, and ended when the hub removes it; the socket itself is the hub's.
+//
+// The hub's receive job reads into it, the send job writes out of it, and the server's
+// buffer job takes input, queues output, resets and expires it. Input and output have locks
+// of their own, so receiving and sending never wait for each other.
+class KrTransceiverConnection : public KrJobWithTimeout {
+public:
+    using PeerMap = std::map<std::string, std::string>;
+    // Called when the connection expires; removes it from the hub.
+    using ExpiryCallback = std::function<void(KrTransceiver*, KrTransceiverConnection&)>;
+
+    // Bytes read from the socket in one go.
+    static constexpr std::size_t kReadSize = 2048;
+    // While this much input waits for the layer, or this much output for the peer, the hub
+    // reads nothing more from the socket: a peer cannot make the server buffer without bound.
+    // Reading resumes when the layer takes the input or the peer takes the output.
+    static constexpr std::size_t kInputLimit = std::size_t{1} << 20;
+    static constexpr std::size_t kOutputLimit = std::size_t{4} << 20;
+
+    // Empties input and output and leaves the subscription.
+    virtual void reset();
+
+    // Disarms the timeout and calls the expiry callback, which removes the connection from
+    // the hub and so closes its socket. An empty callback throws std::bad_function_call.
+    virtual void expire();
+
+    // Restarts the timeout; queues the stream when it holds bytes, leaving the caller a new
+    // empty one, and wakes the hub's send job.
+    virtual void queueOutput(std::unique_ptr<KrStringBuf>& stream);
+    // Restarts the timeout and queues a copy of the bytes; queued = length.
+    virtual void queueOutput(const char* bytes, std::size_t length, std::size_t& queued);
+
+    // The unread bytes of the first queued buffer (nothing when the queue is empty).
+    virtual void peekOutput(std::string& out);
+    // Drops up to count bytes from the front of the queue, buffer by buffer.
+    virtual void consumeOutput(std::size_t count);
+
+    // Sends everything queued in one gathering write and drops what went out. Returns the
+    // socket's send code: KrSocketIPvx::kSendFailed means the connection is broken.
+    virtual int writeToSocket(KrSocketIPvx& socket);
+
+    // Restarts the timeout, buffers the bytes and tells the target server that data has
+    // arrived (a type-8 message) unless it has not taken the earlier notice's bytes yet.
+    // Nothing happens for no bytes.
+    virtual void appendInput(const char* bytes, std::size_t length);
+
+    // One receive of up to kReadSize bytes into the input. The byte count; 0 when nothing
+    // was there; -1 when the peer has closed or the receive failed.
+    virtual std::int64_t readFromSocket(KrSocketIPvx& socket);
+
+    // Appends every buffered input byte to stream and empties the input.
+    virtual void takeInput(KrStringBuf& stream);
+
+    // After everything queued has been written, the hub removes the connection (and closes
+    // its socket). An answer that must be the last one ("Connection: close") uses it.
+    void closeWhenDrained();
+    bool closingWhenDrained() const { return closeWhenDrained_.load(); }
+
+    // Whether the hub's receive job should read from the socket now (see kInputLimit). When
+    // it answers false, the connection wakes the receive job once it falls below the limits.
+    bool wantsInput();
+
+    const std::string& target() const { return target_; }
+    const std::string& secondName() const { return secondName_; }
+    const PeerMap& peerMap() const { return peers_; }
+    KrTransceiver* hub() const { return hub_; }
+    bool dataAvailable() const { return dataAvailable_.load(); }
+    bool pendingOutput() const { return pendingOutput_.load(); }
+    std::size_t inputSize() const { return inputBytes_.load(); }
+    std::size_t outputSize() const { return outputBytes_.load(); }
+
+protected:
+    // hub may be null (a connection outside any hub never wakes anyone). target: the id of
+    // the server told of arriving data; secondName: its link name, told of the removal.
+    KrTransceiverConnection(KrTransceiver* hub, std::string target, std::string secondName,
+                            PeerMap peers, ExpiryCallback expiry,
+                            std::uint64_t timeoutMicroseconds = kConnectionTimeout);
+
+private:
+    bool overLimit() const;
+    // Wakes the receive job when reading had stopped and the connection is below the limits.
+    void resumeIfPaused();
+    void consumeOutputLocked(std::size_t count);
+
+    KrTransceiver* const hub_;
+    const std::string target_;
+    const std::string secondName_;
+    const PeerMap peers_;
+    const ExpiryCallback expiry_;
+
+    // Guards input_; no other lock is taken under it.
+    std::mutex inputMutex_;
+    std::string input_;
+    std::atomic<bool> dataAvailable_{false};  // written under inputMutex_
+    std::atomic<std::size_t> inputBytes_{0};
+
+    // Guards output_. Held across the non-blocking send of writeToSocket; no other lock is
+    // taken under it.
+    std::mutex outputMutex_;
+    std::deque<std::unique_ptr<KrStringBuf>> output_;
+    std::atomic<bool> pendingOutput_{false};
+    std::atomic<std::size_t> outputBytes_{0};
+
+    std::atomic<bool> closeWhenDrained_{false};
+    std::atomic<bool> readingPaused_{false};
+};

@@ -1,0 +1,158 @@
+#include "net/KrTransceiverServer.h"
+
+#include <exception>
+
+#include "foundation/Diagnostics.h"
+#include "foundation/KrLogStreams.h"
+#include "net/KrServerDescription.h"
+#include "net/KrTransceiverMessage.h"
+
+KrTransceiverServer::KrTransceiverServer(const KrServerSetup& setup,
+                                         std::string_view registrationPrefix)
+    : KrJobWithTimeout(setup.timeoutMicroseconds),
+      name_(setup.name),
+      secondText_(setup.secondText),
+      linkName_(setup.linkName),
+      typeName_(setup.typeName),
+      description_(setup.description),
+      callback_(setup.callback),
+      scheduler_(*setup.scheduler),
+      serverRole_(setup.description == nullptr || setup.description->serverRole()),
+      hub_(setup.hub) {
+    registerJob(std::string(registrationPrefix) + name_);
+}
+
+KrTransceiverServer::~KrTransceiverServer() {
+    endBufferJob();
+    KrServerCallback_t event;
+    event.state = KrServerCallback_t::kServerRemoved;
+    event.values["ID"] = id();
+    event.values["roll"] = serverRole_ ? "server" : "client";
+    try {
+        report(event);
+    } catch (...) {
+        KrLogStreams::stream(1) << "the status callback threw for a removed server\n";
+    }
+}
+
+bool KrTransceiverServer::onMessage(const KrJobMessage& /*message*/) { return true; }
+
+bool KrTransceiverServer::checkTimeout() {
+    return serverRole_ ? false : KrJobWithTimeout::checkTimeout();
+}
+
+void KrTransceiverServer::receive(const std::string& /*connectionName*/,
+                                  const std::string& /*serverName*/) {}
+
+bool KrTransceiverServer::handle(const std::string& /*connectionName*/,
+                                 const std::shared_ptr<KrTransceiverMessage>& message) {
+    if (message) {
+        unsubscribe(message->connectionName());
+    }
+    return false;
+}
+
+void KrTransceiverServer::stop() { kr::outLine("KrTransceiverServer::stop()"); }
+
+bool KrTransceiverServer::attachHub(KrTransceiver* hub) {
+    std::lock_guard lock(deliveryLock());
+    KrTransceiver* none = nullptr;
+    return hub_.compare_exchange_strong(none, hub);
+}
+
+void KrTransceiverServer::detachHub(KrTransceiver* hub) {
+    std::lock_guard lock(deliveryLock());
+    hub_.compare_exchange_strong(hub, nullptr);
+}
+
+void KrTransceiverServer::bufferIn(const std::string& /*connectionName*/) {
+    bufferWake_.notify_all();
+}
+
+void KrTransceiverServer::pushBuffer(const std::string& connectionName,
+                                     const std::string& serverName) {
+    {
+        std::lock_guard lock(bufferMutex_);
+        if (bufferEnded_) {
+            return;
+        }
+        bufferQueue_.emplace_back(connectionName, serverName);
+        busy_ = true;
+        if (bufferJob_ == 0) {
+            bufferRun_ = true;
+            KrRarediJobDescriptor descriptor;
+            descriptor.name = "KrTransceiverServer_bufferprocess" + id();
+            descriptor.stop = [this] {
+                {
+                    std::lock_guard stopLock(bufferMutex_);
+                    bufferRun_ = false;
+                }
+                bufferWake_.notify_all();
+            };
+            bufferJob_ = scheduler_.submitJob(
+                [this](std::unique_ptr<KrRarediJobParametersAndResult> record) {
+                    bufferLoop();
+                    return record;
+                },
+                nullptr, std::move(descriptor));
+        }
+    }
+    bufferWake_.notify_all();
+}
+
+void KrTransceiverServer::bufferLoop() {
+    std::unique_lock lock(bufferMutex_);
+    for (;;) {
+        bufferWake_.wait(lock, [this] { return !bufferRun_ || !bufferQueue_.empty(); });
+        if (!bufferRun_) {
+            return;
+        }
+        const auto [connectionName, serverName] = std::move(bufferQueue_.front());
+        bufferQueue_.pop_front();
+        if (bufferQueue_.empty()) {
+            busy_ = false;
+        }
+        lock.unlock();
+        restartTimeout();
+        // A failing layer loses this notice, not the server.
+        try {
+            receive(connectionName, serverName);
+        } catch (const std::exception& e) {
+            KrLogStreams::stream(1) << "receive of " << id() << " threw: " << e.what() << '\n';
+        } catch (...) {
+            KrLogStreams::stream(1) << "receive of " << id() << " threw\n";
+        }
+        lock.lock();
+    }
+}
+
+void KrTransceiverServer::shutdown() {
+    endTransport();
+    endBufferJob();
+}
+
+void KrTransceiverServer::endBufferJob() {
+    KrRarediScheduler2::JobId job;
+    {
+        std::lock_guard lock(bufferMutex_);
+        bufferEnded_ = true;
+        bufferRun_ = false;
+        job = std::exchange(bufferJob_, 0);
+    }
+    bufferWake_.notify_all();
+    if (job != 0) {
+        scheduler_.waitUntilFinished(job);
+        (void)scheduler_.takeJob(job);
+    }
+}
+
+KrRarediScheduler2::JobId KrTransceiverServer::bufferJobId() const {
+    std::lock_guard lock(bufferMutex_);
+    return bufferJob_;
+}
+
+void KrTransceiverServer::report(KrServerCallback_t& event) const {
+    if (callback_) {
+        (void)callback_(event);
+    }
+}

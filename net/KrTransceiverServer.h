@@ -1,0 +1,116 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include "jobs/KrJobWithTimeout.h"
+#include "jobs/KrRarediScheduler2.h"
+#include "net/KrServerCallback_t.h"
+#include "net/KrServerLayer.h"
+
+class KrServerDescription;
+class KrTransceiver;
+class KrTransceiverMessage;
+
+// The base of every server: it queues the notices that its connections have received bytes
+// and works them off, in order, on a scheduler job of its own (the buffer job), and reports
+// its life to the application's status callback.
+//
+// Owners (the hub, a URL hook service) call shutdown() before they let a server go: the
+// buffer job calls the protocol layer's receive, so it must end while the layer still
+// exists. The destructor ends the jobs too, for a server that never had a layer, and reports
+// state 2. A server must not be let go from its own buffer job.
+class KrTransceiverServer : public KrJobWithTimeout {
+public:
+    ~KrTransceiverServer() override;
+
+    // Accepts every message; none changes the server base.
+    bool onMessage(const KrJobMessage& message) override;
+
+    // A server in the server role never times out; a client-role server as any job with a
+    // timeout.
+    bool checkTimeout() override;
+
+    // Called on the buffer job for each queued notice: the connection with new bytes, and
+    // the server's own name (the request handler's id). The base does nothing.
+    virtual void receive(const std::string& connectionName, const std::string& serverName);
+
+    // Called by the hub with an answer for the named connection. The base leaves the
+    // subscription that the message names and answers false.
+    virtual bool handle(const std::string& connectionName,
+                        const std::shared_ptr<KrTransceiverMessage>& message);
+
+    // The base prints "KrTransceiverServer::stop()".
+    virtual void stop();
+
+    // Sets the owning hub when none is set (true), under the delivery lock.
+    virtual bool attachHub(KrTransceiver* hub);
+    // Clears the owning hub when it is the given one.
+    virtual void detachHub(KrTransceiver* hub);
+
+    // A connection has received bytes for this server. The base only wakes the buffer job;
+    // the protocol layers queue the notice with pushBuffer.
+    virtual void bufferIn(const std::string& connectionName);
+
+    // Queues a notice for the buffer job, starting the job with the first one.
+    void pushBuffer(const std::string& connectionName, const std::string& serverName);
+
+    // Ends the server's jobs and waits for them: the transport's (endTransport) first, then
+    // the buffer job. Idempotent.
+    virtual void shutdown();
+    // Ends and waits for the transport's job (a listener); the base has none.
+    virtual void endTransport() {}
+
+    const std::string& name() const { return name_; }
+    const std::string& secondText() const { return secondText_; }
+    const std::string& linkName() const { return linkName_; }
+    const std::string& typeName() const { return typeName_; }
+    bool serverRole() const { return serverRole_; }
+    KrTransceiver* hub() const { return hub_.load(); }
+    KrRarediScheduler2& scheduler() const { return scheduler_; }
+    const std::shared_ptr<KrServerDescription>& description() const { return description_; }
+    // The buffer job's id; 0 until the first notice.
+    KrRarediScheduler2::JobId bufferJobId() const;
+    bool busy() const { return busy_.load(); }
+
+protected:
+    // Registers with the job registry under registrationPrefix + the name. The role comes
+    // from the description (server role without one).
+    explicit KrTransceiverServer(const KrServerSetup& setup,
+                                 std::string_view registrationPrefix = "server_");
+
+    // Hands the event to the status callback; an empty callback reports to nobody.
+    void report(KrServerCallback_t& event) const;
+    const KrServerStatusCallback& statusCallback() const { return callback_; }
+
+private:
+    void bufferLoop();
+    void endBufferJob();
+
+    const std::string name_;
+    const std::string secondText_;
+    const std::string linkName_;
+    const std::string typeName_;
+    const std::shared_ptr<KrServerDescription> description_;
+    const KrServerStatusCallback callback_;
+    KrRarediScheduler2& scheduler_;
+    const bool serverRole_;
+    std::atomic<KrTransceiver*> hub_;  // written under the delivery lock
+
+    // Guards the buffer queue, the buffer job's run flag and id. The scheduler's lock is
+    // taken under it (to submit the job); nothing else.
+    mutable std::mutex bufferMutex_;
+    std::condition_variable bufferWake_;  // a notice was queued, or the job must end
+    std::deque<std::pair<std::string, std::string>> bufferQueue_;
+    bool bufferRun_ = false;
+    bool bufferEnded_ = false;  // shut down: no job starts any more
+    KrRarediScheduler2::JobId bufferJob_ = 0;
+    std::atomic<bool> busy_{false};
+};

@@ -1,0 +1,502 @@
+#include "net/KrTransceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TransceiverTestSupport.h"
+#include "foundation/KrException.h"
+#include "jobs/KrCombinedTask.h"
+#include "jobs/KrIdGenerator.h"
+#include "platform/Socket.h"
+
+namespace {
+
+using namespace nettest;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+// The threads of this process.
+std::size_t threadCount() {
+    std::size_t count = 0;
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks)) {
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        ::closedir(tasks);
+    }
+    return count;
+}
+
+// Voluntary context switches of each thread of this process but the calling one: a thread
+// that blocks adds one each time it goes to sleep again.
+std::map<std::string, long> sleepsPerThread() {
+    std::map<std::string, long> sleeps;
+    const std::string self = std::to_string(::gettid());
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks)) {
+            const std::string tid = entry->d_name;
+            if (tid[0] == '.' || tid == self) {
+                continue;
+            }
+            std::ifstream status("/proc/self/task/" + tid + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                    sleeps[tid] = std::stol(line.substr(line.find(':') + 1));
+                }
+            }
+        }
+        ::closedir(tasks);
+    }
+    return sleeps;
+}
+
+class Hub : public testing::Test, public HubFixture {};
+
+TEST_F(Hub, ListeningOnPortZeroReportsTheChosenPort) {
+    const std::uint16_t port = listen();
+    ASSERT_GT(port, 0);
+    KrServerCallback_t created;
+    ASSERT_TRUE(recorder.waitForState(KrServerCallback_t::kServerCreated, &created));
+    EXPECT_EQ(created.values["protocol"], "DirectSocket");
+    EXPECT_EQ(created.values["roll"], "server");
+    KrServerCallback_t listening;
+    ASSERT_TRUE(recorder.waitForState(KrServerCallback_t::kListening, &listening));
+    EXPECT_EQ(listening.values["address"], "127.0.0.1");
+    EXPECT_EQ(listening.values["protocolstring"], "socket");
+    EXPECT_EQ(listening.values["ID"], created.values["ID"]);
+    EXPECT_EQ(layer()->id(), created.values["ID"]);
+    EXPECT_EQ(layer()->name(), handler->id());
+    EXPECT_EQ(layer()->secondText(), description->descriptionId());
+    EXPECT_EQ(layer()->linkName(), hub->id());
+}
+
+TEST_F(Hub, DataFromAPeerReachesTheServerAsANoticeAndIsTakenWhole) {
+    const std::uint16_t port = listen();
+    Client client;
+    ASSERT_TRUE(client.connect(port));
+    KrServerCallback_t accepted;
+    ASSERT_TRUE(recorder.waitForState(KrServerCallback_t::kConnectionAccepted, &accepted));
+    EXPECT_EQ(accepted.values["remoteaddress"], "127.0.0.1");
+    EXPECT_FALSE(accepted.values["remoteport"].empty());
+    EXPECT_EQ(accepted.values["localaddress"], "127.0.0.1");
+    EXPECT_EQ(accepted.values["localport"], std::to_string(port));
+    EXPECT_EQ(accepted.values["localprotocolstring"], "socket");
+    KrServerDescription::Attributes attributes;
+    ASSERT_TRUE(description->accepted.waitFor([](const auto&) { return true; }, &attributes));
+    EXPECT_EQ(attributes["type"], "DirectSocket");
+    EXPECT_EQ(attributes["hoststring"], "127.0.0.1");
+
+    handler->answer = false;
+    ASSERT_TRUE(client.send("hello"));
+    std::pair<std::string, std::string> received;
+    ASSERT_TRUE(
+        layer()->received.waitFor([](const auto& r) { return !r.second.empty(); }, &received));
+    EXPECT_EQ(received.second, "hello");
+    const auto connection = hub->findConnection(received.first);
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(connection->target(), layer()->id());
+    EXPECT_EQ(connection->secondName(), hub->id());
+    EXPECT_EQ(connection->peerMap().at("remoteaddress"), "127.0.0.1");
+    EXPECT_TRUE(layer()->messages.waitFor([&](const KrJobMessage& m) {
+        return m.type == KrJobMessage::kDataArrived && m.text == received.first;
+    }));
+    std::pair<std::string, std::string> request;
+    ASSERT_TRUE(handler->requests.waitFor([](const auto&) { return true; }, &request));
+    EXPECT_EQ(request.first, description->descriptionId());
+}
+
+TEST_F(Hub, AnswersTravelBackThroughTheHubToTheirConnection) {
+    const std::uint16_t port = listen();
+    Client first;
+    Client second;
+    ASSERT_TRUE(first.connect(port));
+    ASSERT_TRUE(second.connect(port));
+    ASSERT_TRUE(first.send("one"));
+    ASSERT_TRUE(second.send("two"));
+    EXPECT_EQ(second.receive(3), "two");
+    EXPECT_EQ(first.receive(3), "one");
+}
+
+TEST_F(Hub, ServesTwoHundredConnectionsWithOneReceiveAndOneSendJob) {
+    const std::uint16_t port = listen();
+    constexpr int kClients = 200;
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<Client>());
+        ASSERT_TRUE(clients.back()->connect(port)) << i;
+    }
+    ASSERT_TRUE(eventually([&] { return hub->connectionCount() == kClients; }));
+    const auto receiveJob = hub->receiveJobId();
+    const auto sendJob = hub->sendJobId();
+    EXPECT_NE(receiveJob, 0u);
+    EXPECT_NE(sendJob, 0u);
+    for (int i = 0; i < kClients; ++i) {
+        ASSERT_TRUE(clients[i]->send("client " + std::to_string(i) + ";"));
+    }
+    for (int i = 0; i < kClients; ++i) {
+        const std::string expected = "client " + std::to_string(i) + ";";
+        EXPECT_EQ(clients[i]->receive(expected.size()), expected);
+    }
+    EXPECT_EQ(hub->receiveJobId(), receiveJob);
+    EXPECT_EQ(hub->sendJobId(), sendJob);
+}
+
+TEST_F(Hub, APeerThatClosesIsRemovedAndItsServerTold) {
+    const std::uint16_t port = listen();
+    auto client = std::make_unique<Client>();
+    ASSERT_TRUE(client->connect(port));
+    ASSERT_TRUE(eventually([&] { return hub->connectionCount() == 1; }));
+    client.reset();
+    ASSERT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
+    EXPECT_TRUE(layer()->messages.waitFor(
+        [](const KrJobMessage& m) { return m.type == KrJobMessage::kConnectionRemoved; }));
+}
+
+TEST_F(Hub, AResetPeerPrintsTheErrnoLineAndIsRemoved) {
+    const std::uint16_t port = listen();
+    // A raw socket: KrSocketIPvx shuts its socket down before closing it, which ends the
+    // stream in order instead of resetting it.
+    auto target =
+        platform::resolveTcp("127.0.0.1", std::to_string(port), platform::ResolvePurpose::Connect);
+    ASSERT_TRUE(target.ok());
+    auto peer = platform::openTcpSocket(platform::AddressFamily::IPv4);
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(platform::connectSocket(peer.value, target.value[0]).ok());
+    ASSERT_TRUE(platform::sendBytes(peer.value, "unread").ok());
+    ASSERT_NE(platform::pollOne(peer.value.get(), platform::kPollReadable, kPatience).value, 0);
+    ASSERT_TRUE(eventually([&] { return hub->connectionCount() == 1; }));
+
+    CaptureStderr();
+    peer.value.reset();  // closing with the echo unread resets the connection
+    const bool removed = eventually([&] { return hub->connectionCount() == 0; });
+    const std::string printed = GetCapturedStderr();
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(printed,
+              "KrSocketIPvx::Receive(): error in read (errno=104) Connection reset by peer\n");
+}
+
+class IdleHub : public testing::Test, public HubFixture {
+protected:
+    IdleHub() : HubFixture(KrTransceiver::Timing{.connectionTimeout = 100'000}) {}
+};
+
+TEST_F(IdleHub, AnIdleConnectionExpires) {
+    const std::uint16_t port = listen();
+    Client client;
+    ASSERT_TRUE(client.connect(port));
+    ASSERT_TRUE(eventually([&] { return hub->connectionCount() == 1; }));
+    EXPECT_TRUE(client.waitForClose());
+    EXPECT_EQ(hub->connectionCount(), 0u);
+    EXPECT_TRUE(layer()->messages.waitFor(
+        [](const KrJobMessage& m) { return m.type == KrJobMessage::kExpired; }));
+    EXPECT_TRUE(layer()->messages.waitFor(
+        [](const KrJobMessage& m) { return m.type == KrJobMessage::kConnectionRemoved; }));
+}
+
+TEST_F(Hub, AConnectionClosedWhenDrainedGetsItsWholeAnswerFirst) {
+    const std::uint16_t port = listen();
+    Client client;
+    ASSERT_TRUE(client.connect(port));
+    ASSERT_TRUE(client.send("close"));
+    const std::string expected = "close" + std::string(std::size_t{1} << 20, '.') + "end";
+    EXPECT_EQ(client.receive(expected.size()), expected);
+    EXPECT_TRUE(client.waitForClose());
+    EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
+}
+
+TEST_F(Hub, ASlowReaderDoesNotHoldUpOtherConnections) {
+    const std::uint16_t port = listen();
+    Client slow;
+    Client quick;
+    ASSERT_TRUE(slow.connect(port));
+    ASSERT_TRUE(quick.connect(port));
+    ASSERT_TRUE(slow.send("flood"));
+    ASSERT_TRUE(layer()->handled.waitFor([](const std::string& b) { return b[0] == 'f'; }));
+    for (int i = 0; i < 20; ++i) {
+        const std::string text = "ping " + std::to_string(i);
+        ASSERT_TRUE(quick.send(text));
+        ASSERT_EQ(quick.receive(text.size()), text);
+    }
+    const auto flooded = hub->findConnection(layer()->received.values()[0].first);
+    ASSERT_TRUE(flooded);
+    EXPECT_TRUE(flooded->pendingOutput()) << "the slow reader still has output waiting";
+    EXPECT_EQ(slow.receive(EchoHandler::kFloodSize).size(), EchoHandler::kFloodSize);
+}
+
+TEST_F(Hub, ABusyPortIsRetriedWithState3UntilItIsFree) {
+    auto busy = std::make_unique<KrSocketIPvx>();
+    std::uint16_t port = 0;
+    ASSERT_EQ(busy->listen("127.0.0.1", port, 16), KrSocketIPvx::kSuccess);
+    hub = kr::makeUniqueJob<KrTransceiver>(scheduler,
+                                           KrTransceiver::Timing{.listenRetryPause = 20ms});
+    hub->setServerLayer(kTestProtocol, TestLayer::layer());
+    hub->addClient(handler);
+
+    CaptureStderr();
+    description = std::make_shared<TestDescription>(std::map<std::string, std::string>{
+        {"tcp_address", "127.0.0.1"}, {"tcp_port", std::to_string(port)}});
+    hub->createServer(handler.get(), description, recorder.callback());
+    const bool retried =
+        eventually([&] { return recorder.countState(KrServerCallback_t::kListenFailed) >= 2; });
+    busy.reset();
+    KrServerCallback_t listening;
+    const bool listened = recorder.waitForState(KrServerCallback_t::kListening, &listening);
+    const std::string printed = GetCapturedStderr();
+    EXPECT_TRUE(retried);
+    ASSERT_TRUE(listened);
+    EXPECT_EQ(listening.values["port"], std::to_string(port));
+    EXPECT_EQ(printed.rfind("Could not bind\n", 0), 0u) << printed;
+    KrServerCallback_t failed;
+    ASSERT_TRUE(recorder.waitForState(KrServerCallback_t::kListenFailed, &failed));
+    EXPECT_EQ(failed.values["address"], "127.0.0.1");
+    EXPECT_EQ(failed.values["protocolstring"], "socket");
+    EXPECT_EQ(failed.values.count("port"), 0u);
+}
+
+TEST_F(Hub, ARefusedConnectionLeavesNoOpenSocket) {
+    const std::uint32_t before = KrSocketIPvx::objectCount();
+    const std::uint16_t port = listen();
+    description->refuseAll = true;
+    // The listening object, and the one that waits for the next peer.
+    ASSERT_TRUE(eventually([&] { return KrSocketIPvx::objectCount() == before + 2; }));
+    Client client;
+    ASSERT_TRUE(client.connect(port));
+    EXPECT_TRUE(client.waitForClose()) << "the refused peer sees the end of the stream";
+    EXPECT_EQ(hub->connectionCount(), 0u);
+    EXPECT_EQ(recorder.countState(KrServerCallback_t::kConnectionAccepted), 0u);
+    EXPECT_TRUE(eventually([&] { return KrSocketIPvx::objectCount() == before + 3; }))
+        << "the client's own object is the only one added";
+}
+
+TEST_F(Hub, ATcpPortThatDoesNotConvertEndsTheListener) {
+    for (const std::string port : {"70000", "none"}) {
+        auto server = std::make_shared<TestDescription>(
+            std::map<std::string, std::string>{{"tcp_address", "127.0.0.1"}, {"tcp_port", port}});
+        hub->createServer(handler.get(), server, recorder.callback());
+        const auto layer = std::dynamic_pointer_cast<TestLayer>(server->server());
+        ASSERT_TRUE(layer);
+        ASSERT_TRUE(eventually([&] { return scheduler.isFinished(layer->listenerJobId()); }));
+    }
+    EXPECT_EQ(recorder.countState(KrServerCallback_t::kListening), 0u);
+    EXPECT_EQ(recorder.countState(KrServerCallback_t::kListenFailed), 0u);
+}
+
+TEST_F(Hub, WithoutAPortSettingTheListenerUses2098) {
+    listen({{"tcp_address", "127.0.0.1"}});
+    KrServerCallback_t event;
+    ASSERT_TRUE(recorder.events.waitFor(
+        [](const KrServerCallback_t& e) {
+            return e.state == KrServerCallback_t::kListening ||
+                   e.state == KrServerCallback_t::kListenFailed;
+        },
+        &event));
+    if (event.state == KrServerCallback_t::kListenFailed) {
+        GTEST_SKIP() << "port 2098 is taken on this machine";
+    }
+    EXPECT_EQ(event.values["port"], "2098");
+}
+
+TEST_F(Hub, StoppingAListenerThatNobodyCallsEndsItsJob) {
+    listen();
+    const auto server = layer();
+    const auto job = server->listenerJobId();
+    ASSERT_FALSE(scheduler.isFinished(job));
+    server->endTransport();
+    EXPECT_TRUE(scheduler.isFinished(job));
+}
+
+TEST_F(Hub, CreatingTheSameServerTwiceBuildsOne) {
+    description = std::make_shared<TestDescription>(
+        std::map<std::string, std::string>{{"tcp_address", "127.0.0.1"}, {"tcp_port", "0"}});
+    EXPECT_EQ(hub->createServer(handler.get(), description, recorder.callback()),
+              description->descriptionId());
+    const auto first = description->server();
+    EXPECT_EQ(hub->createServer(handler.get(), description, recorder.callback()),
+              description->descriptionId());
+    EXPECT_EQ(description->server(), first);
+    EXPECT_EQ(recorder.countState(KrServerCallback_t::kServerCreated), 1u);
+    EXPECT_EQ(hub->createServer(handler.get(), nullptr, recorder.callback()), "");
+}
+
+TEST_F(Hub, AProtocolWithoutALayerBuildsNothing) {
+    const auto https =
+        std::make_shared<TestDescription>(std::map<std::string, std::string>{}, kr::kProtocolHTTPS);
+    CaptureStdout();
+    EXPECT_EQ(hub->createServer(handler.get(), https, recorder.callback()), https->descriptionId());
+    EXPECT_EQ(GetCapturedStdout(), "unknown protocol!! (3)\n");
+    EXPECT_FALSE(https->server());
+    EXPECT_EQ(recorder.countState(KrServerCallback_t::kServerCreated), 0u);
+}
+
+TEST_F(Hub, AHandlerThatWasNeverAddedSendsAndBuildsNothing) {
+    auto stranger = kr::makeJob<EchoHandler>();
+    auto answer = kr::makeJob<TestMessage>();
+    answer->setMessageKind(KrTransceiverMessage::kAnswer);
+    EXPECT_EQ(hub->sendMessage(stranger.get(), answer, nullptr, "reply"), kr::commonErrorName());
+    EXPECT_EQ(answer->connectionName(), "");
+    const auto server = std::make_shared<TestDescription>();
+    EXPECT_EQ(hub->createServer(stranger.get(), server, nullptr), server->descriptionId());
+    EXPECT_FALSE(server->server());
+}
+
+TEST_F(Hub, MessagesOfProtocolsWithoutARouteAreDropped) {
+    auto answer = kr::makeJob<TestMessage>(kr::kProtocolNUXELS);
+    answer->setMessageKind(KrTransceiverMessage::kAnswer);
+    CaptureStdout();
+    EXPECT_EQ(hub->sendMessage(handler.get(), answer, nullptr, "reply"), answer->id());
+    EXPECT_EQ(GetCapturedStdout(), "unknown protocol!! (1)\n");
+    EXPECT_EQ(answer->connectionName(), "reply");
+
+    auto request = kr::makeJob<TestMessage>(kr::kProtocolHTTP, "example.invalid", 80);
+    request->setMessageKind(KrTransceiverMessage::kRequest);
+    CaptureStdout();
+    EXPECT_EQ(hub->sendMessage(handler.get(), request, nullptr, "reply"), request->id());
+    EXPECT_EQ(GetCapturedStdout(), "unknown protocol!! (2)\n");
+}
+
+TEST_F(Hub, AnAnswerWhoseServerOrConnectionIsGoneIsDropped) {
+    listen();
+    auto answer = kr::makeJob<TestMessage>();
+    answer->setMessageKind(KrTransceiverMessage::kAnswer);
+    answer->appendRoute(layer()->id());
+    answer->appendRoute("no connection");
+    EXPECT_EQ(hub->sendMessage(handler.get(), answer, nullptr, "reply"), answer->id());
+    EXPECT_TRUE(layer()->handled.values().empty());
+}
+
+TEST_F(Hub, PrintsTheLoggingLineOfAnAccessLogEventOnly) {
+    const struct {
+        int state;
+        std::map<std::string, std::string> values;
+        std::string printed;
+    } cases[] = {
+        {7, {{"logging", "127.0.0.1 - http - [x]"}}, "127.0.0.1 - http - [x]\n"},
+        {7, {{"other", "x"}}, ""},
+        {4, {{"logging", "x"}}, ""},
+    };
+    for (const auto& c : cases) {
+        KrServerCallback_t event;
+        event.state = c.state;
+        event.values = c.values;
+        CaptureStdout();
+        hub->printLog(event);
+        EXPECT_EQ(GetCapturedStdout(), c.printed);
+    }
+}
+
+TEST_F(Hub, AddingAConnectionWithoutASocketThrows) {
+    EXPECT_THROW(hub->addConnection(nullptr, nullptr), KrException);
+}
+
+TEST_F(Hub, ReportsTheRemovedServerWhenItGoes) {
+    listen();
+    const std::string serverId = layer()->id();
+    hub.reset();
+    KrServerCallback_t removed;
+    ASSERT_TRUE(recorder.waitForState(KrServerCallback_t::kServerRemoved, &removed));
+    EXPECT_EQ(removed.values["ID"], serverId);
+    EXPECT_EQ(removed.values["roll"], "server");
+}
+
+// Two notices of one connection reach receive in order, and several connections share one
+// buffer job: driven directly, without sockets.
+TEST_F(Hub, NoticesReachReceiveInOrderOnOneBufferJob) {
+    listen();
+    const auto server = layer();
+    auto first = server->makeConnection(hub.get(), server->id(), {});
+    auto second = server->makeConnection(hub.get(), server->id(), {});
+    // Not served by the hub: the layer finds no connection and records the names only.
+    handler->answer = false;
+    server->pushBuffer(first->id(), server->name());
+    const auto job = server->bufferJobId();
+    server->pushBuffer(second->id(), server->name());
+    server->pushBuffer(first->id(), server->name());
+    EXPECT_EQ(server->bufferJobId(), job);
+    EXPECT_NE(job, 0u);
+    ASSERT_TRUE(eventually([&] { return server->received.values().size() == 3; }));
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {first->id(), ""}, {second->id(), ""}, {first->id(), ""}};
+    EXPECT_EQ(server->received.values(), expected);
+    EXPECT_FALSE(server->busy());
+}
+
+TEST(HubShutdown, WithOpenConnectionsEndsEveryJobAndThread) {
+    (void)KrCombinedTask::instance();  // its delivery thread lives as long as the process
+    const std::size_t threadsBefore = threadCount();
+    const std::int64_t jobsBefore = KrJob::liveCount();
+    const std::uint32_t socketsBefore = KrSocketIPvx::objectCount();
+    std::vector<std::unique_ptr<Client>> clients;
+    {
+        HubFixture fixture;
+        const std::uint16_t port = fixture.listen();
+        ASSERT_GT(port, 0);
+        for (int i = 0; i < 8; ++i) {
+            clients.push_back(std::make_unique<Client>());
+            ASSERT_TRUE(clients.back()->connect(port));
+            ASSERT_TRUE(clients.back()->send("hello"));
+        }
+        for (auto& client : clients) {
+            ASSERT_EQ(client->receive(5), "hello");
+        }
+        const auto layer = fixture.layer();
+        const std::vector<KrRarediScheduler2::JobId> jobs{
+            fixture.hub->receiveJobId(), fixture.hub->sendJobId(), layer->listenerJobId(),
+            layer->bufferJobId()};
+        fixture.hub.reset();
+        for (const auto job : jobs) {
+            EXPECT_TRUE(fixture.scheduler.isFinished(job)) << job;
+        }
+    }
+    for (auto& client : clients) {
+        EXPECT_TRUE(client->waitForClose());
+    }
+    clients.clear();
+    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(KrJob::liveCount(), jobsBefore);
+    EXPECT_EQ(KrSocketIPvx::objectCount(), socketsBefore);
+}
+
+// With a listener and an open connection but no traffic, every thread of the process
+// sleeps without a time limit, except housekeeping, which runs once a second.
+TEST_F(Hub, IdleMakesNoWakeUpsButHousekeeping) {
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer's own thread wakes up periodically";
+#endif
+#endif
+    const std::uint16_t port = listen();
+    Client client;
+    ASSERT_TRUE(client.connect(port));
+    ASSERT_TRUE(client.send("warm up"));
+    ASSERT_EQ(client.receive(7), "warm up");
+    std::this_thread::sleep_for(200ms);
+
+    const auto before = sleepsPerThread();
+    std::this_thread::sleep_for(2s);
+    const auto after = sleepsPerThread();
+    long total = 0;
+    int waking = 0;
+    for (const auto& [tid, count] : after) {
+        const auto old = before.find(tid);
+        const long woken = count - (old != before.end() ? old->second : 0);
+        total += woken;
+        waking += woken > 0 ? 1 : 0;
+    }
+    EXPECT_GE(after.size(), 8u) << "delivery, scheduler, jobs and housekeeping threads";
+    EXPECT_LE(waking, 1) << "only housekeeping wakes";
+    EXPECT_LE(total, 3) << "housekeeping wakes once a second";
+}
+
+}  // namespace
