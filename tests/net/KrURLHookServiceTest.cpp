@@ -194,4 +194,40 @@ TEST(URLHookServiceOverLoopback, AWorkerConnectsToTheTargetAndSendsTheMessage) {
     EXPECT_EQ(fixture.hub->connectionCount(), 2u) << "the worker's and the accepted one";
 }
 
+// Housekeeping removes a client-role server once its timeout has passed and tells its link
+// name, the service, which drops the worker; a listening server is never removed.
+TEST(URLHookServiceOverLoopback, HousekeepingExpiresIdleWorkersButNotListeners) {
+    HubFixture fixture(KrTransceiver::Timing{.serverTimeout = 50'000});
+    fixture.listen();
+    const auto listener = fixture.layer();
+    ASSERT_TRUE(listener);
+    Log<std::string> workerIds;
+    fixture.hub->setServerLayer(kr::kProtocolHTTP,
+                                KrServerLayer{.typeName = "HTTP",
+                                              .protocolText = "HTTP/HTTPS",
+                                              .make = [&workerIds](const KrServerSetup& setup) {
+                                                  auto worker = kr::makeJob<FakeWorker>(setup);
+                                                  workerIds.add(worker->id());
+                                                  return worker;
+                                              }});
+    auto message = kr::makeJob<TestMessage>(kr::kProtocolHTTP, "example.invalid", 80);
+    message->setMessageKind(KrTransceiverMessage::kRequest);
+    EXPECT_EQ(fixture.hub->sendMessage(fixture.handler.get(), message, nullptr, "reply"),
+              message->id());
+    ASSERT_EQ(workerIds.values().size(), 1u);
+    const std::string worker = workerIds.values()[0];
+    ASSERT_TRUE(fixture.hub->findServer(worker));
+    EXPECT_TRUE(eventually([&] { return fixture.hub->findServer(worker) == nullptr; }));
+    EXPECT_EQ(fixture.hub->findServer(listener->id()), listener);
+}
+
+TEST(URLHookServiceOverLoopback, ARemovedHandlerSendsNothing) {
+    HubFixture fixture;
+    fixture.hub->removeClient(*fixture.handler);
+    auto message = kr::makeJob<TestMessage>(kTestProtocol, "127.0.0.1", 9);
+    message->setMessageKind(KrTransceiverMessage::kRequest);
+    EXPECT_EQ(fixture.hub->sendMessage(fixture.handler.get(), message, nullptr, "reply"),
+              kr::commonErrorName());
+}
+
 }  // namespace
