@@ -41,6 +41,17 @@ bool routesAnswers(std::uint32_t protocol) {
            protocol == kr::kProtocolNUXEL || protocol == kr::kProtocolSocket;
 }
 
+// The values of a registry, to work on after its lock is released.
+template <class Map>
+std::vector<typename Map::mapped_type> valuesOf(const Map& map) {
+    std::vector<typename Map::mapped_type> values;
+    values.reserve(map.size());
+    for (const auto& [key, value] : map) {
+        values.push_back(value);
+    }
+    return values;
+}
+
 void waitForJob(KrRarediScheduler2& scheduler, KrRarediScheduler2::JobId job) {
     if (job != 0) {
         scheduler.waitUntilFinished(job);
@@ -60,21 +71,16 @@ KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing)
 }
 
 KrTransceiver::~KrTransceiver() {
-    std::vector<std::shared_ptr<KrTransceiverServer>> servers;
-    std::vector<std::shared_ptr<KrURLHookService>> services;
+    std::vector<std::shared_ptr<KrTransceiverServer>> listeners;
     {
         std::lock_guard lock(registryMutex_);
-        for (const auto& [id, server] : servers_) {
-            servers.push_back(server);
-        }
-        for (const auto& [id, service] : servicesById_) {
-            services.push_back(service);
-        }
+        listeners = valuesOf(servers_);
     }
     // Stop accepting first, so that no connection arrives while the rest goes.
-    for (const auto& server : servers) {
+    for (const auto& server : listeners) {
         server->endTransport();
     }
+    listeners.clear();
     {
         std::lock_guard lock(housekeepingMutex_);
         housekeepingRun_ = false;
@@ -82,11 +88,29 @@ KrTransceiver::~KrTransceiver() {
     housekeepingWake_.notify_all();
     housekeeping_.join();
     endTcpJobs();
-    for (const auto& service : services) {
-        service->shutdown();
-    }
-    for (const auto& server : servers) {
-        server->shutdown();
+
+    // Until its buffer job has ended, a server may still send, and so make a URL hook
+    // service or a worker: take the servers out and end their jobs until no new one appears.
+    std::vector<std::shared_ptr<KrTransceiverServer>> ended;
+    for (;;) {
+        std::vector<std::shared_ptr<KrTransceiverServer>> servers;
+        {
+            std::lock_guard lock(registryMutex_);
+            servers = valuesOf(servers_);
+            for (const auto& service : valuesOf(servicesById_)) {
+                servers.push_back(service);
+            }
+            servers_.clear();
+            servicesById_.clear();
+            servicesByTarget_.clear();
+        }
+        if (servers.empty()) {
+            break;
+        }
+        for (const auto& server : servers) {
+            server->shutdown();
+            ended.push_back(server);
+        }
     }
 
     // Every job is over: what is left can go.
@@ -96,14 +120,11 @@ KrTransceiver::~KrTransceiver() {
         std::lock_guard lock(registryMutex_);
         clients.swap(clients_);
         connections.swap(connections_);
-        servicesByTarget_.clear();
-        servicesById_.clear();
-        servers_.clear();
     }
     for (const auto& [id, record] : clients) {
         record.handler->detachSender(this);
     }
-    for (const auto& server : servers) {
+    for (const auto& server : ended) {
         server->detachHub(this);
     }
 }
@@ -461,12 +482,7 @@ void KrTransceiver::endTcpJobs() {
 
 std::vector<KrTransceiver::SocketEntry> KrTransceiver::copySocketSet() const {
     std::lock_guard lock(socketMutex_);
-    std::vector<SocketEntry> entries;
-    entries.reserve(sockets_.size());
-    for (const auto& [id, entry] : sockets_) {
-        entries.push_back(entry);
-    }
-    return entries;
+    return valuesOf(sockets_);
 }
 
 void KrTransceiver::receiveLoop() {
@@ -598,9 +614,7 @@ void KrTransceiver::housekeepingPass() {
     std::vector<std::shared_ptr<KrTransceiverServer>> servers;
     {
         std::lock_guard lock(registryMutex_);
-        for (const auto& [id, server] : servers_) {
-            servers.push_back(server);
-        }
+        servers = valuesOf(servers_);
     }
     for (const auto& server : servers) {
         if (!server->checkTimeout()) {
@@ -617,9 +631,7 @@ void KrTransceiver::housekeepingPass() {
     std::vector<std::shared_ptr<KrTransceiverConnection>> connections;
     {
         std::lock_guard lock(registryMutex_);
-        for (const auto& [id, connection] : connections_) {
-            connections.push_back(connection);
-        }
+        connections = valuesOf(connections_);
     }
     for (const auto& connection : connections) {
         if (!connection->checkTimeout()) {
