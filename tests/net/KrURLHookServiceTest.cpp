@@ -28,6 +28,28 @@ public:
     Log<std::string> handled;
 };
 
+TEST(KrTransceiverServer, TheBaseStopOnlyPrintsAndAHubIsAttachedOnce) {
+    KrRarediScheduler2 scheduler;
+    KrServerSetup setup;
+    setup.scheduler = &scheduler;
+    auto server = kr::makeJob<FakeWorker>(setup);
+    testing::internal::CaptureStdout();
+    server->stop();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "KrTransceiverServer::stop()\n");
+
+    KrJobInstance<KrTransceiver> firstHub(scheduler);
+    KrJobInstance<KrTransceiver> secondHub(scheduler);
+    KrTransceiver* first = &firstHub;
+    KrTransceiver* second = &secondHub;
+    EXPECT_TRUE(server->attachHub(first));
+    EXPECT_FALSE(server->attachHub(second));
+    server->detachHub(second);
+    EXPECT_EQ(server->hub(), first) << "only the attached hub detaches itself";
+    server->detachHub(first);
+    EXPECT_TRUE(server->attachHub(second));
+    server->detachHub(second);
+}
+
 // A job that keeps its messages; it stands for the request handler that the service is
 // named after.
 class Recipient : public KrJob {
