@@ -143,9 +143,12 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
         // and clears the flag, so a later read posts the next.
         notify = !dataAvailable_.exchange(true);
     }
-    if (!notify) {
-        return;
+    if (notify) {
+        postDataNotice();
     }
+}
+
+void KrTransceiverConnection::postDataNotice() {
     KrJobMessage message;
     message.type = KrJobMessage::kDataArrived;
     message.text = id();
@@ -153,6 +156,11 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
         // The registry is full; the next read tries again.
         dataAvailable_ = false;
     }
+}
+
+void KrTransceiverConnection::noticeWhenDrained() {
+    drainNotice_ = true;
+    resumeIfPaused();
 }
 
 std::int64_t KrTransceiverConnection::readFromSocket(KrSocketIPvx& socket) {
@@ -203,6 +211,16 @@ bool KrTransceiverConnection::wantsInput() {
 }
 
 void KrTransceiverConnection::resumeIfPaused() {
+    if (outputBytes_.load() < kOutputLimit && drainNotice_.exchange(false)) {
+        bool notify;
+        {
+            std::lock_guard lock(inputMutex_);
+            notify = !dataAvailable_.exchange(true);
+        }
+        if (notify) {
+            postDataNotice();
+        }
+    }
     if (!overLimit() && readingPaused_.exchange(false) && hub_ != nullptr) {
         hub_->wakeReceiver();
     }

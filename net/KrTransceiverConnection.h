@@ -77,6 +77,11 @@ public:
     void closeWhenDrained();
     bool closingWhenDrained() const { return closeWhenDrained_.load(); }
 
+    // Asks for a data-arrived notice to the target once the queued output has fallen below
+    // kOutputLimit (at once when it is below already). A layer that stops answering the
+    // pipelined requests of a peer that does not read its answers resumes on it.
+    void noticeWhenDrained();
+
     // Whether the hub's receive job should read from the socket now (see kInputLimit). When
     // it answers false, the connection wakes the receive job once it falls below the limits.
     bool wantsInput();
@@ -99,8 +104,11 @@ protected:
 
 private:
     bool overLimit() const;
-    // Wakes the receive job when reading had stopped and the connection is below the limits.
+    // Wakes the receive job when reading had stopped and the connection is below the limits;
+    // gives the notice noticeWhenDrained asked for once the output is below its limit.
     void resumeIfPaused();
+    // Posts a data-arrived notice to the target unless one is outstanding.
+    void postDataNotice();
     void consumeOutputLocked(std::size_t count);
 
     KrTransceiver* const hub_;
@@ -124,4 +132,5 @@ private:
 
     std::atomic<bool> closeWhenDrained_{false};
     std::atomic<bool> readingPaused_{false};
+    std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 };

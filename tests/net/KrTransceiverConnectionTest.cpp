@@ -178,6 +178,28 @@ TEST(KrTransceiverConnection, StopsAskingForInputAboveTheLimitAndResumesAfterATa
     EXPECT_TRUE(connection->wantsInput());
 }
 
+TEST(KrTransceiverConnection, DrainNoticeComesOnceTheOutputIsBelowItsLimit) {
+    KrJobInstance<Target> target;
+    auto connection = connectionFor(target.id());
+    const std::string answers(KrTransceiverConnection::kOutputLimit, 'a');
+    std::size_t queued = 0;
+    connection->queueOutput(answers.data(), answers.size(), queued);
+    connection->noticeWhenDrained();
+    flushDeliveries();
+    EXPECT_TRUE(target.messages.values().empty()) << "still over the limit";
+    connection->consumeOutput(1);
+    flushDeliveries();
+    ASSERT_EQ(target.messages.values().size(), 1u);
+    EXPECT_EQ(target.messages.values()[0].type, KrJobMessage::kDataArrived);
+    EXPECT_EQ(target.messages.values()[0].text, connection->id());
+
+    KrStringBuf taken;
+    connection->takeInput(taken);
+    connection->noticeWhenDrained();
+    flushDeliveries();
+    EXPECT_EQ(target.messages.values().size(), 2u) << "below the limit: at once";
+}
+
 TEST(KrTransceiverConnection, WritesEveryQueuedBufferInOneGoAndReadsUntilThePeerCloses) {
     KrSocketIPvx listener;
     std::uint16_t port = 0;
