@@ -21,6 +21,8 @@ std::shared_ptr<KrXResponseHeader> KrXHeader::createAnswer() const {
     answer->path_ = path_;
     answer->timeStamp_ = timeStamp_;
     answer->requestHeaders_ = headers_;
+    // The access-log line names the peer of the answer's connection.
+    answer->peer_ = peer_;
     const auto first = headers_.find(kFirstLineKey);
     if (first != headers_.end() && first->second.size() >= 2) {
         answer->requestText_ = first->second[0] + " " + first->second[1];

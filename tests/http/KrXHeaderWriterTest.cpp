@@ -207,6 +207,7 @@ TEST(Answer, CreatedFromARequest) {
     ASSERT_EQ(request->readMessage([](KrXHeader&) { return true; }), KrXHeader::kComplete);
     request->appendRoute("connection-id");
     request->appendRoute("server-id");
+    request->setPeerMap({{"remoteaddress", "192.0.2.7"}, {"remoteport", "5000"}});
 
     auto answer = request->createAnswer();
     EXPECT_EQ(answer->messageKind(), KrXHeader::kAnswer);
@@ -221,6 +222,7 @@ TEST(Answer, CreatedFromARequest) {
     EXPECT_EQ(answer->route(1), "connection-id");
     EXPECT_EQ(answer->route(2), "");
     EXPECT_EQ(answer->status(), 500);
+    EXPECT_EQ(answer->peerMap().at("remoteaddress"), "192.0.2.7") << "the access log names it";
 
     auto bare = httptest::newRequest()->createAnswer();
     EXPECT_EQ(bare->requestText(), "-");

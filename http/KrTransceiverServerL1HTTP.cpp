@@ -1,0 +1,282 @@
+#include "http/KrTransceiverServerL1HTTP.h"
+
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+
+#include "foundation/Diagnostics.h"
+#include "foundation/KrStringBuf.h"
+#include "http/HTTPTables.h"
+#include "http/KrXHeader.h"
+#include "net/KrProtocol.h"
+#include "net/KrRequestHandler.h"
+#include "net/KrTransceiver.h"
+#include "net/KrTransceiverConnection.h"
+
+namespace {
+
+// The first value of a field of the request an answer is for, or "-".
+std::string requestFieldOrDash(const KrXHeader& answer, std::string_view name) {
+    const std::string value = answer.requestHeaderValue(name);
+    return value.empty() ? "-" : value;
+}
+
+// The whole file, or none when it cannot be read.
+std::unique_ptr<KrStringBuf> readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return nullptr;
+    }
+    auto bytes = std::make_unique<KrStringBuf>();
+    const std::string content((std::istreambuf_iterator<char>(file)),
+                              std::istreambuf_iterator<char>());
+    bytes->write(content);
+    return bytes;
+}
+
+}  // namespace
+
+KrTransceiverServerL1HTTP::KrTransceiverServerL1HTTP(const KrServerSetup& setup)
+    : KrTransceiverServerL1HTTP(setup, kr::kProtocolHTTP) {}
+
+KrTransceiverServerL1HTTP::KrTransceiverServerL1HTTP(const KrServerSetup& setup,
+                                                     std::uint32_t protocol)
+    : KrTransceiverServerL0Socket(setup), protocol_(protocol) {}
+
+KrTransceiverServerL1HTTP::~KrTransceiverServerL1HTTP() {
+    // The buffer job calls receive: it must end before the partial map goes.
+    shutdown();
+}
+
+std::size_t KrTransceiverServerL1HTTP::partialCount() const {
+    std::lock_guard lock(partialMutex_);
+    return partial_.size();
+}
+
+void KrTransceiverServerL1HTTP::bufferIn(const std::string& connectionName) {
+    pushBuffer(connectionName, name());
+}
+
+bool KrTransceiverServerL1HTTP::onMessage(const KrJobMessage& message) {
+    KrTransceiverServerL0Socket::onMessage(message);
+    if (message.type == KrJobMessage::kConnectionRemoved ||
+        message.type == KrJobMessage::kExpired) {
+        forgetConnection(message.text);
+    }
+    return true;
+}
+
+void KrTransceiverServerL1HTTP::forgetConnection(const std::string& connectionName) {
+    std::shared_ptr<KrXHeader> partial;
+    std::string linkName;
+    {
+        std::lock_guard lock(partialMutex_);
+        if (const auto found = partial_.find(connectionName); found != partial_.end()) {
+            partial = std::move(found->second);
+            partial_.erase(found);
+        }
+        if (const auto found = linkNames_.find(connectionName); found != linkNames_.end()) {
+            linkName = std::move(found->second);
+            linkNames_.erase(found);
+        }
+    }
+    if (linkName.empty()) {
+        return;
+    }
+    KrTransceiver* owner = hub();
+    if (const auto handler = owner != nullptr ? owner->findClient(name()) : nullptr) {
+        handler->unsubscribe(linkName);  // the owner dissolves its name
+    }
+}
+
+std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::newRequest(
+    const std::string& connectionName, KrTransceiverConnection& connection,
+    KrRequestHandler& handler) {
+    auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, protocol_);
+    std::string linkName = connection.subscription();
+    if (linkName.empty()) {
+        std::lock_guard lock(partialMutex_);
+        std::string& registered = linkNames_[connectionName];
+        if (registered.empty()) {
+            registered = handler.registerJobDefault("receive_" + handler.id());
+        }
+        linkName = registered;
+    }
+    request->setMessageKind(KrXHeader::kRequest);
+    request->appendRoute(connectionName);
+    request->appendRoute(id());
+    request->setPeerMap(connection.peerMap());
+    request->setConnectionName(linkName);
+    request->subscribe(linkName);
+    return request;
+}
+
+bool KrTransceiverServerL1HTTP::dispatch(KrRequestHandler& handler,
+                                         const std::shared_ptr<KrXHeader>& request) {
+    try {
+        return handler.handleMessage(secondText(), request);
+    } catch (const std::exception& failure) {
+        kr::errLine("request not answered: ", failure.what());
+    } catch (...) {
+        kr::errLine("request not answered: the handler failed");
+    }
+    return true;  // gone: the next bytes start a new request
+}
+
+void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
+                                        const std::string& serverName) {
+    KrTransceiver* owner = hub();
+    if (owner == nullptr) {
+        return;
+    }
+    const auto connection = owner->findConnection(connectionName);
+    const auto handler = owner->findClient(serverName);
+    if (!connection || !handler) {
+        return;
+    }
+    std::shared_ptr<KrXHeader> request;
+    {
+        std::lock_guard lock(partialMutex_);
+        if (const auto found = partial_.find(connectionName); found != partial_.end()) {
+            request = found->second;
+        }
+    }
+    if (!request) {
+        request = newRequest(connectionName, *connection, *handler);
+        std::lock_guard lock(partialMutex_);
+        partial_[connectionName] = request;
+    }
+    auto acceptHead = [&handler](KrXHeader& message) {
+        try {
+            return handler->acceptHead(message);
+        } catch (...) {
+            return false;
+        }
+    };
+
+    int result;
+    {
+        std::lock_guard parsing(request->messageMutex());
+        connection->takeInput(request->input());
+        result = request->readMessage(acceptHead);
+    }
+    // One request after the other: the bytes after a complete request are the next one's.
+    for (;;) {
+        if (result == KrXHeader::kRefused) {
+            {
+                std::lock_guard lock(partialMutex_);
+                partial_.erase(connectionName);
+            }
+            connection->expire();
+            return;
+        }
+        if (result == KrXHeader::kNeedMore) {
+            return;
+        }
+        if (connection->outputSize() >= KrTransceiverConnection::kOutputLimit) {
+            // The peer is not reading its answers: the rest of the pipeline waits until the
+            // output has drained and the connection gives notice again.
+            connection->noticeWhenDrained();
+            return;
+        }
+        if (!dispatch(*handler, request)) {
+            // Nobody takes it: it stays, and later bytes wait behind it (bounded by the
+            // message) until the connection closes or times out.
+            return;
+        }
+        {
+            std::lock_guard lock(partialMutex_);
+            if (const auto found = partial_.find(connectionName);
+                found != partial_.end() && found->second == request) {
+                partial_.erase(found);
+            }
+        }
+        if (request->messageKind() == KrXHeader::kAnswer && request->answerReceived()) {
+            std::lock_guard delivery(deliveryLock());
+            connection->reset();
+            owner->reportTaskDone(request->route(1));
+        }
+        if (request->closeRequested()) {
+            connection->closeWhenDrained();
+            return;
+        }
+        auto rest = request->takePipelinedBytes();
+        if (rest == nullptr) {
+            return;
+        }
+        request = newRequest(connectionName, *connection, *handler);
+        {
+            std::lock_guard lock(partialMutex_);
+            partial_[connectionName] = request;
+        }
+        std::lock_guard parsing(request->messageMutex());
+        request->setBody(std::move(rest));
+        result = request->readMessage(acceptHead);
+    }
+}
+
+bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
+                                       const std::shared_ptr<KrTransceiverMessage>& message) {
+    const auto answer = std::dynamic_pointer_cast<KrXHeader>(message);
+    if (!answer) {
+        return KrTransceiverServerL0Socket::handle(connectionName, message);
+    }
+    const std::string replyName = answer->connectionName();
+    if (answer->messageKind() == KrXHeader::kRequest) {
+        std::lock_guard lock(partialMutex_);
+        partial_.erase(connectionName);
+    }
+    restartTimeout();
+    if (!timeoutArmed()) {
+        unsubscribe(replyName);
+        return false;
+    }
+    KrTransceiver* owner = hub();
+    const auto connection = owner != nullptr ? owner->findConnection(connectionName) : nullptr;
+    if (!connection) {
+        unsubscribe(replyName);
+        return true;
+    }
+    connection->subscribe(replyName);
+
+    // A file is read before the head is written, so that Content-Length is the number of
+    // bytes actually read.
+    std::unique_ptr<KrStringBuf> file;
+    if (!answer->filePath().empty()) {
+        file = readFile(answer->filePath());
+        answer->setFile(answer->filePath(),
+                        file ? static_cast<std::uint64_t>(file->unreadSize()) : 0);
+    }
+    std::uint64_t bytesSent = 0;
+    auto head = std::make_unique<KrStringBuf>();
+    std::ostream headOut(head.get());
+    if (answer->writeHeader(headOut)) {
+        bytesSent += static_cast<std::uint64_t>(head->unreadSize());
+        connection->queueOutput(head);
+        auto body = answer->filePath().empty() ? answer->takeBody() : std::move(file);
+        if (body) {
+            bytesSent += static_cast<std::uint64_t>(body->unreadSize());
+            connection->queueOutput(body);
+        }
+    }
+
+    KrServerCallback_t event;
+    event.state = KrServerCallback_t::kAccessLog;
+    event.values["logging"] = accessLogLine(*answer, bytesSent);
+    report(event);
+    unsubscribe(replyName);
+    return true;
+}
+
+std::string KrTransceiverServerL1HTTP::accessLogLine(const KrXHeader& answer,
+                                                     std::uint64_t bytesSent) {
+    const auto peer = answer.peerMap().find("remoteaddress");
+    std::string line = peer != answer.peerMap().end() ? peer->second : "none";
+    line += " - " + KrURLParts::schemeName(answer.protocol());
+    line += " - [" + answer.timeStampText() + "] \"" + answer.requestText() + "\" --> ";
+    line += std::to_string(answer.status()) + " " + std::to_string(bytesSent);
+    line += " \"" + requestFieldOrDash(answer, "referer") + "\" \"" +
+            requestFieldOrDash(answer, "user-agent") + "\"";
+    return line;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "net/KrTransceiverServerL0Socket.h"
+
+class KrRequestHandler;
+class KrTransceiverConnection;
+class KrXHeader;
+
+// The HTTP server layer: turns the bytes a connection received into requests for the
+// request handler, and writes the answers it gets back as a head and a body. Requests may
+// be pipelined: the bytes after a complete request start the connection's next one, and
+// answers go out in the order of the requests. Every answer is reported as an access-log
+// line (event 7).
+//
+// A request that breaks a limit of the message (KrXHeader::kMaxHeadBytes, kMaxBodyBytes, a
+// "content-length" that is not plain digits) or whose head the handler refuses closes the
+// connection without an answer. An answer to a request that asked for "Connection: close"
+// is written completely before the connection closes.
+class KrTransceiverServerL1HTTP : public KrTransceiverServerL0Socket {
+public:
+    explicit KrTransceiverServerL1HTTP(const KrServerSetup& setup);
+    ~KrTransceiverServerL1HTTP() override;
+
+    // On the buffer job: reads the connection's new bytes and hands every complete request
+    // to the request handler named serverName.
+    void receive(const std::string& connectionName, const std::string& serverName) override;
+
+    // Writes an answer's head and body to the connection and reports the access-log line.
+    // False when the server's timeout is disarmed (nothing is written).
+    bool handle(const std::string& connectionName,
+                const std::shared_ptr<KrTransceiverMessage>& message) override;
+
+    // Queues the notice for the buffer job.
+    void bufferIn(const std::string& connectionName) override;
+
+    // Beyond the transport's reactions: a removed connection's partial request is freed.
+    bool onMessage(const KrJobMessage& message) override;
+
+    // The protocol number stamped on every message this server reads.
+    std::uint32_t protocol() const { return protocol_; }
+
+    // Requests still being read (or waiting behind one that nobody took), by connection.
+    std::size_t partialCount() const;
+
+    // The access-log line of an answer that went out with bytesSent bytes.
+    static std::string accessLogLine(const KrXHeader& answer, std::uint64_t bytesSent);
+
+protected:
+    KrTransceiverServerL1HTTP(const KrServerSetup& setup, std::uint32_t protocol);
+
+private:
+    // A new request for the connection, linked and routed as the handler expects.
+    std::shared_ptr<KrXHeader> newRequest(const std::string& connectionName,
+                                          KrTransceiverConnection& connection,
+                                          KrRequestHandler& handler);
+    // Hands a complete request to the handler; true when it took it. An exception from the
+    // handler is caught: the request gets no answer.
+    bool dispatch(KrRequestHandler& handler, const std::shared_ptr<KrXHeader>& request);
+    void forgetConnection(const std::string& connectionName);
+
+    const std::uint32_t protocol_;
+
+    // Guards partial_ and linkNames_. Taken only for the maps themselves, never while a
+    // request is parsed or handled; nothing is locked under it but the job registry's lock.
+    mutable std::recursive_mutex partialMutex_;
+    std::map<std::string, std::shared_ptr<KrXHeader>> partial_;
+    // The names registered for connections that had no subscription of their own; dissolved
+    // when the connection goes.
+    std::map<std::string, std::string> linkNames_;
+};

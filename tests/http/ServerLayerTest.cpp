@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "LayerTestSupport.h"
+#include "http/KrTransceiverServerL1DirectSocket.h"
+#include "http/KrTransceiverServerL1HTTP.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+using namespace layertest;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+class HTTPLayer : public testing::Test, public LayerFixture {
+protected:
+    void SetUp() override {
+        port = listen();
+        ASSERT_NE(port, 0);
+        client = connect(port);
+        ASSERT_TRUE(client);
+    }
+
+    std::shared_ptr<KrTransceiverServerL1HTTP> http() const {
+        return layer<KrTransceiverServerL1HTTP>();
+    }
+
+    // The answer the default handler gives to a GET of path without fields.
+    static std::string plainAnswer(const std::string& path) {
+        return answerTo("method 1 path " + path + "\n");
+    }
+
+    std::uint16_t port = 0;
+    std::unique_ptr<Client> client;
+};
+
+TEST_F(HTTPLayer, ARequestSplitOverTwoBuffersIsAnsweredOnce) {
+    ASSERT_TRUE(client->send("GET /split HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(eventually([&] { return http()->partialCount() == 1; }));
+    ASSERT_TRUE(client->send("st: x\r\n\r\n"));
+    const std::string first = answerTo("method 1 path /split\nfield host=x\n");
+    EXPECT_EQ(client->receive(first.size()), first);
+    // The next bytes on the connection answer the next request: nothing came twice.
+    ASSERT_TRUE(client->send("GET /next HTTP/1.1\r\n\r\n"));
+    const std::string second = plainAnswer("/next");
+    EXPECT_EQ(client->receive(second.size()), second);
+    EXPECT_EQ(handler->requests.values().size(), 2u);
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+}
+
+TEST_F(HTTPLayer, LowerCaseMethodsFieldNamesAndQueryAreReadAsHTTP) {
+    ASSERT_TRUE(
+        client->send("get /Page?x=%41+b&y HTTP/1.1\r\n"
+                     "User-Agent: Mozilla/5.0 (X11)\r\n"
+                     "X-Long Name :  a b\r\n"
+                     "\r\n"));
+    const std::string expected = answerTo(
+        "method 1 path /Page\n"
+        "parameter x=A+b\n"
+        "field user-agent=Mozilla/5.0(X11)\n"
+        "field x-longname=ab\n");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+}
+
+TEST_F(HTTPLayer, FormBodiesAreFormDecodedAndMultipartFieldsBecomeParameters) {
+    const std::string form = "p=a+b%2B&nuxelid=7";
+    ASSERT_TRUE(
+        client->send("POST /form HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                     "Content-Length: " +
+                     std::to_string(form.size()) + "\r\n\r\n" + form));
+    const std::string formAnswer = answerTo(
+        "method 2 path /form\n"
+        "parameter nuxelid=7\n"
+        "parameter p=a b+\n"
+        "field content-length=18\n"
+        "field content-type=application/x-www-form-urlencoded\n");
+    EXPECT_EQ(client->receive(formAnswer.size()), formAnswer);
+
+    const std::string multipart =
+        "--XyZ\r\nContent-Disposition: form-data; name=\"nuxelaction\"\r\n\r\nonclick\r\n"
+        "--XyZ\r\nContent-Disposition: form-data; name=\"nuxelactionelement\"\r\n\r\nf22\r\n"
+        "--XyZ--\r\n";
+    ASSERT_TRUE(
+        client->send("POST /nuxelwidget.handler HTTP/1.1\r\n"
+                     "Content-Type: multipart/form-data; boundary=XyZ\r\n"
+                     "Content-Length: " +
+                     std::to_string(multipart.size()) + "\r\n\r\n" + multipart));
+    const std::string multipartAnswer = answerTo(
+        "method 2 path /nuxelwidget.handler\n"
+        "parameter nuxelaction=onclick\n"
+        "parameter nuxelactionelement=f22\n"
+        "field content-length=" +
+        std::to_string(multipart.size()) +
+        "\n"
+        "field content-type=multipart/form-data;boundary=XyZ\n");
+    EXPECT_EQ(client->receive(multipartAnswer.size()), multipartAnswer);
+}
+
+TEST_F(HTTPLayer, AnUnknownStatusCodeIsWrittenWithAnEmptyReason) {
+    handler->respond = [](KrXHeader&, KrXResponseHeader& answer) {
+        answer.setStatusCode(299);
+        answer.setState(KrXHeader::kStateAnswerReady);
+    };
+    ASSERT_TRUE(client->send("GET / HTTP/1.1\r\n\r\n"));
+    const std::string expected = answerHead(0, "299 ");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+}
+
+TEST_F(HTTPLayer, TwoRequestsInOnePacketGetTwoAnswersInOrder) {
+    ASSERT_TRUE(
+        client->send("POST /one HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"
+                     "GET /two HTTP/1.1\r\n\r\n"));
+    const std::string expected =
+        answerTo("method 2 path /one\nfield content-length=3\n") + plainAnswer("/two");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+    const auto requests = handler->requests.values();
+    ASSERT_EQ(requests.size(), 2u);
+    std::string body;
+    requests[0]->body().copyUnread(body);
+    EXPECT_EQ(body, "abc");
+}
+
+TEST_F(HTTPLayer, ConnectionCloseWritesTheWholeAnswerThenCloses) {
+    const std::string page(3 << 20, 'p');  // more than one write takes
+    handler->respond = [&page](KrXHeader&, KrXResponseHeader& answer) { answer.writeAnswer(page); };
+    ASSERT_TRUE(
+        client->send("GET /a HTTP/1.1\r\nConnection: close\r\n\r\n"
+                     "GET /never HTTP/1.1\r\n\r\n"));
+    const std::string expected = answerTo(page);
+    EXPECT_EQ(client->receive(expected.size() + 1), expected);
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_EQ(handler->requests.values().size(), 1u) << "nothing after the closing request";
+}
+
+TEST_F(HTTPLayer, AccessLogLineWithAndWithoutRefererAndUserAgent) {
+    ASSERT_TRUE(
+        client->send("GET /f11?nuxelid=1 HTTP/1.1\r\nReferer: http://127.0.0.1/\r\n"
+                     "User-Agent: Test Agent 1.0\r\n\r\n"));
+    const std::string first = answerTo(
+        "method 1 path /f11\nparameter nuxelid=1\nfield referer=http://127.0.0.1/\n"
+        "field user-agent=TestAgent1.0\n");
+    ASSERT_EQ(client->receive(first.size()), first);
+    ASSERT_TRUE(client->send("GET /plain HTTP/1.1\r\n\r\n"));
+    const std::string second = plainAnswer("/plain");
+    ASSERT_EQ(client->receive(second.size()), second);
+
+    ASSERT_TRUE(eventually([&] { return logLines().size() == 2; }));
+    const auto requests = handler->requests.values();
+    const auto lines = logLines();
+    EXPECT_EQ(lines[0], "127.0.0.1 - http - [" + requests[0]->timeStampText() +
+                            "] \"GET /f11?nuxelid=1\" --> 200 " + std::to_string(first.size()) +
+                            " \"http://127.0.0.1/\" \"TestAgent1.0\"");
+    EXPECT_EQ(lines[1], "127.0.0.1 - http - [" + requests[1]->timeStampText() +
+                            "] \"GET /plain\" --> 200 " + std::to_string(second.size()) +
+                            " \"-\" \"-\"");
+}
+
+TEST_F(HTTPLayer, BrokenLimitsCloseTheConnectionWithoutAnAnswer) {
+    const std::string bigHead =
+        "GET / HTTP/1.1\r\nX-Fill: " + std::string(KrXHeader::kMaxHeadBytes, 'f') + "\r\n\r\n";
+    const std::string cases[] = {
+        bigHead,
+        "POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n",
+        "POST / HTTP/1.1\r\nContent-Length: 12x\r\n\r\n12x",
+        "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
+    };
+    for (const std::string& wire : cases) {
+        auto peer = connect(port);
+        ASSERT_TRUE(peer);
+        // The server may close before it has read everything: the send may fail.
+        (void)peer->send(wire);
+        EXPECT_EQ(peer->receive(1), "") << wire.substr(0, 40);
+        EXPECT_TRUE(peer->waitForClose()) << wire.substr(0, 40);
+    }
+    EXPECT_TRUE(handler->requests.values().empty());
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+}
+
+TEST_F(HTTPLayer, ARefusedHeadClosesTheConnectionWithoutAnAnswer) {
+    handler->acceptHeads = false;
+    ASSERT_TRUE(client->send("GET / HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(client->receive(1), "");
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_TRUE(handler->requests.values().empty());
+}
+
+TEST_F(HTTPLayer, ThePartialRequestOfAClosedConnectionIsFreed) {
+    ASSERT_TRUE(client->send("GET /half HTTP/1.1\r\nHost"));
+    ASSERT_TRUE(eventually([&] { return http()->partialCount() == 1; }));
+    client.reset();
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+    EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
+}
+
+TEST_F(HTTPLayer, AnExceptionFromTheHandlerLeavesThatRequestUnansweredOnly) {
+    CaptureStderr();
+    ASSERT_TRUE(client->send("GET /throw HTTP/1.1\r\n\r\nGET /after HTTP/1.1\r\n\r\n"));
+    const std::string expected = plainAnswer("/after");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+    EXPECT_EQ(GetCapturedStderr(), "request not answered: the handler failed\n");
+    ASSERT_TRUE(client->send("GET /again HTTP/1.1\r\n\r\n"));
+    const std::string again = plainAnswer("/again");
+    EXPECT_EQ(client->receive(again.size()), again) << "the buffer job lives on";
+}
+
+TEST_F(HTTPLayer, BytesBehindAnUnrecognisedRequestAreBoundedThenTheConnectionCloses) {
+    ASSERT_TRUE(client->send("HELLO\r\n\r\n"));
+    ASSERT_TRUE(eventually([&] { return !handler->requests.values().empty(); }));
+    EXPECT_EQ(handler->requests.values()[0]->messageKind(), KrXHeader::kUnrecognised);
+    ASSERT_TRUE(client->send("GET / HTTP/1.1\r\n\r\n"));
+    (void)client->send(std::string(KrXHeader::kMaxStrandedBytes, 'x'));
+    EXPECT_EQ(client->receive(1), "") << "nothing is answered behind it";
+    EXPECT_TRUE(client->waitForClose());
+}
+
+TEST_F(HTTPLayer, AFileAnswerCarriesTheLengthActuallyRead) {
+    const std::string path = testing::TempDir() + "layer-file.txt";
+    std::ofstream(path, std::ios::binary) << "12345";
+    handler->respond = [&path](KrXHeader&, KrXResponseHeader& answer) {
+        answer.setStatus(200);
+        answer.setFile(path, 1000);  // as large as it was when it was looked at
+        answer.setState(KrXHeader::kStateAnswerReady);
+    };
+    ASSERT_TRUE(client->send("GET /file HTTP/1.1\r\n\r\n"));
+    const std::string expected = answerTo("12345");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+    std::remove(path.c_str());
+}
+
+TEST_F(HTTPLayer, APeerThatDoesNotReadHoldsUpItsPipelineNotTheServer) {
+    const std::string page(64 * 1024, 'p');
+    handler->respond = [&page](KrXHeader&, KrXResponseHeader& answer) { answer.writeAnswer(page); };
+    // 200 pipelined requests whose answers (12.5 MiB) are far beyond the output limit.
+    std::string requests;
+    for (int i = 0; i < 200; ++i) {
+        requests += "GET /" + std::to_string(i) + " HTTP/1.1\r\n\r\n";
+    }
+    ASSERT_TRUE(client->send(requests));
+    std::string answers;
+    for (int i = 0; i < 200; ++i) {
+        answers += answerTo(page);
+    }
+    const std::string received = client->receive(answers.size());
+    EXPECT_EQ(received.size(), answers.size());
+    EXPECT_TRUE(received == answers);
+    const auto seen = handler->requests.values();
+    ASSERT_EQ(seen.size(), 200u);
+    EXPECT_EQ(seen[199]->path(), "/199");
+}
+
+TEST(AccessLogLine, AnAnswerWithoutPeerOrRequestFieldsStillGetsItsLine) {
+    auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, 8);
+    auto answer = request->createAnswer();
+    answer->setStatus(404);
+    EXPECT_EQ(KrTransceiverServerL1HTTP::accessLogLine(*answer, 0),
+              "none - none - [" + answer->timeStampText() + "] \"-\" --> 404 0 \"-\" \"-\"");
+}
+
+class IdleHTTPLayer : public testing::Test, public LayerFixture {
+protected:
+    IdleHTTPLayer() : LayerFixture(KrTransceiver::Timing{.connectionTimeout = 200'000}) {}
+};
+
+TEST_F(IdleHTTPLayer, ThePartialRequestOfAnExpiredConnectionIsFreed) {
+    const std::uint16_t port = listen();
+    auto client = connect(port);
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(client->send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc"));
+    const auto http = layer<KrTransceiverServerL1HTTP>();
+    ASSERT_TRUE(eventually([&] { return http->partialCount() == 1; }));
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_TRUE(eventually([&] { return http->partialCount() == 0; }));
+}
+
+class NUXELLayer : public testing::Test, public LayerFixture {};
+
+TEST_F(NUXELLayer, RequestsCarryProtocol6AndAreAnsweredWithAnHTTPStatusLine) {
+    handler->respond = [](KrXHeader&, KrXResponseHeader& answer) {
+        answer.setStatus(404);
+        answer.setState(KrXHeader::kStateAnswerReady);
+    };
+    const std::uint16_t port = listen(kr::kProtocolNUXEL);
+    auto client = connect(port);
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(client->send("GET /cmd?nuxelid=1 NUXEL/1.0\r\n\r\n"));
+    const std::string expected = answerHead(0, "404 Not Found");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+    EXPECT_EQ(handler->requests.values()[0]->protocol(), kr::kProtocolNUXEL);
+    ASSERT_TRUE(eventually([&] { return logLines().size() == 1; }));
+    EXPECT_EQ(logLines()[0].substr(0, 20), "127.0.0.1 - nuxel - ");
+}
+
+TEST_F(NUXELLayer, ProtocolSevenIsServedByTheNUXELLayer) {
+    EXPECT_NE(listen(kr::kProtocolNUXELS), 0);
+    EXPECT_TRUE(layer<KrTransceiverServerL1HTTP>()->protocol() == kr::kProtocolNUXEL);
+}
+
+TEST_F(NUXELLayer, HTTPSBuildsNoServer) {
+    testing::internal::CaptureStdout();
+    auto description = kr::makeJob<KrXServerHeader>(true, kr::kProtocolHTTPS);
+    hub->createServer(handler.get(), description, recorder.callback());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "unknown protocol!! (3)\n");
+    EXPECT_EQ(description->server(), nullptr);
+}
+
+class DirectSocketLayer : public testing::Test, public LayerFixture {};
+
+TEST_F(DirectSocketLayer, BytesPassThroughUnparsedAndAreReported) {
+    const std::uint16_t port = listen(kr::kProtocolSocket);
+    auto client = connect(port);
+    ASSERT_TRUE(client);
+    const std::string raw("GET / HTTP/1.1\r\n\0binary\xff", 24);
+    ASSERT_TRUE(client->send(raw));
+    EXPECT_EQ(client->receive(raw.size()), raw);
+    const auto request = handler->requests.values().at(0);
+    EXPECT_EQ(request->protocol(), kr::kProtocolSocket);
+    EXPECT_EQ(request->messageKind(), KrXHeader::kRequest);
+    EXPECT_TRUE(request->headerMap().empty()) << "nothing is parsed";
+
+    KrServerCallback_t sent;
+    ASSERT_TRUE(recorder.waitForState(KrServerCallback_t::kRawDataSent, &sent));
+    EXPECT_EQ(sent.values["ID"], handler->id());
+    EXPECT_EQ(sent.values["bytes"], "24");
+    EXPECT_EQ(sent.values["status_code"], "500");
+    const std::string used = sent.values["time_used"];
+    ASSERT_GE(used.size(), 8u);
+    EXPECT_EQ(used[used.size() - 7], '.') << used;
+}
+
+}  // namespace
