@@ -135,6 +135,17 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
     if (!connection || !handler) {
         return;
     }
+    readRequests(connectionName, *connection, *handler, *owner);
+    // A connection removed meanwhile has been announced to this server already: what was
+    // filed for it after the announcement is freed here.
+    if (!owner->findConnection(connectionName)) {
+        forgetConnection(connectionName);
+    }
+}
+
+void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
+                                             KrTransceiverConnection& connection,
+                                             KrRequestHandler& handler, KrTransceiver& owner) {
     std::shared_ptr<KrXHeader> request;
     {
         std::lock_guard lock(partialMutex_);
@@ -143,13 +154,13 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
         }
     }
     if (!request) {
-        request = newRequest(connectionName, *connection, *handler);
+        request = newRequest(connectionName, connection, handler);
         std::lock_guard lock(partialMutex_);
         partial_[connectionName] = request;
     }
     auto acceptHead = [&handler](KrXHeader& message) {
         try {
-            return handler->acceptHead(message);
+            return handler.acceptHead(message);
         } catch (...) {
             return false;
         }
@@ -158,7 +169,7 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
     int result;
     {
         std::lock_guard parsing(request->messageMutex());
-        connection->takeInput(request->input());
+        connection.takeInput(request->input());
         result = request->readMessage(acceptHead);
     }
     // One request after the other: the bytes after a complete request are the next one's.
@@ -168,19 +179,19 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
                 std::lock_guard lock(partialMutex_);
                 partial_.erase(connectionName);
             }
-            connection->expire();
+            connection.expire();
             return;
         }
         if (result == KrXHeader::kNeedMore) {
             return;
         }
-        if (connection->outputSize() >= KrTransceiverConnection::kOutputLimit) {
+        if (connection.outputSize() >= KrTransceiverConnection::kOutputLimit) {
             // The peer is not reading its answers: the rest of the pipeline waits until the
             // output has drained and the connection gives notice again.
-            connection->noticeWhenDrained();
+            connection.noticeWhenDrained();
             return;
         }
-        if (!dispatch(*handler, request)) {
+        if (!dispatch(handler, request)) {
             // Nobody takes it: it stays, and later bytes wait behind it (bounded by the
             // message) until the connection closes or times out.
             return;
@@ -194,18 +205,18 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
         }
         if (request->messageKind() == KrXHeader::kAnswer && request->answerReceived()) {
             std::lock_guard delivery(deliveryLock());
-            connection->reset();
-            owner->reportTaskDone(request->route(1));
+            connection.reset();
+            owner.reportTaskDone(request->route(1));
         }
         if (request->closeRequested()) {
-            connection->closeWhenDrained();
+            connection.closeWhenDrained();
             return;
         }
         auto rest = request->takePipelinedBytes();
         if (rest == nullptr) {
             return;
         }
-        request = newRequest(connectionName, *connection, *handler);
+        request = newRequest(connectionName, connection, handler);
         {
             std::lock_guard lock(partialMutex_);
             partial_[connectionName] = request;

@@ -9,6 +9,7 @@
 #include "net/KrTransceiverServerL0Socket.h"
 
 class KrRequestHandler;
+class KrTransceiver;
 class KrTransceiverConnection;
 class KrXHeader;
 
@@ -55,6 +56,9 @@ protected:
     KrTransceiverServerL1HTTP(const KrServerSetup& setup, std::uint32_t protocol);
 
 private:
+    // Reads the connection's new bytes into requests and hands each complete one over.
+    void readRequests(const std::string& connectionName, KrTransceiverConnection& connection,
+                      KrRequestHandler& handler, KrTransceiver& owner);
     // A new request for the connection, linked and routed as the handler expects.
     std::shared_ptr<KrXHeader> newRequest(const std::string& connectionName,
                                           KrTransceiverConnection& connection,
