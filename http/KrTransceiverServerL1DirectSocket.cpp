@@ -1,12 +1,11 @@
 #include "http/KrTransceiverServerL1DirectSocket.h"
 
 #include <chrono>
-#include <exception>
 #include <mutex>
 
-#include "foundation/Diagnostics.h"
 #include "foundation/KrStringBuf.h"
 #include "http/KrXHeader.h"
+#include "http/LayerSupport.h"
 #include "net/KrProtocol.h"
 #include "net/KrRequestHandler.h"
 #include "net/KrTransceiver.h"
@@ -27,27 +26,16 @@ void KrTransceiverServerL1DirectSocket::bufferIn(const std::string& connectionNa
 
 void KrTransceiverServerL1DirectSocket::receive(const std::string& connectionName,
                                                 const std::string& serverName) {
-    KrTransceiver* owner = hub();
-    if (owner == nullptr) {
-        return;
-    }
-    const auto connection = owner->findConnection(connectionName);
-    const auto handler = owner->findClient(serverName);
-    if (!connection || !handler) {
+    const auto parties = kr::layers::noticeParties(*this, connectionName, serverName);
+    if (!parties) {
         return;
     }
     auto message = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, kr::kProtocolSocket);
     message->setMessageKind(serverRole() ? KrXHeader::kRequest : KrXHeader::kAnswer);
-    connection->takeInput(message->body());
+    parties.connection->takeInput(message->body());
     message->appendRoute(connectionName);
     message->appendRoute(id());
-    try {
-        handler->handleMessage(secondText(), message);
-    } catch (const std::exception& failure) {
-        kr::errLine("raw data not handled: ", failure.what());
-    } catch (...) {
-        kr::errLine("raw data not handled: the handler failed");
-    }
+    kr::layers::handOver(*parties.handler, secondText(), message);
 }
 
 bool KrTransceiverServerL1DirectSocket::handle(
@@ -57,21 +45,14 @@ bool KrTransceiverServerL1DirectSocket::handle(
         return KrTransceiverServerL0Socket::handle(connectionName, message);
     }
     const std::string replyName = raw->connectionName();
-    restartTimeout();
-    if (!timeoutArmed()) {
-        unsubscribe(replyName);
+    const auto target = kr::layers::answerTarget(*this, connectionName, replyName);
+    if (!target.armed) {
         return false;
     }
-    KrTransceiver* owner = hub();
-    const auto connection = owner != nullptr ? owner->findConnection(connectionName) : nullptr;
     std::uint64_t bytes = 0;
-    if (connection) {
-        connection->subscribe(replyName);
-        auto body = raw->takeBody();
-        if (body) {
-            bytes = static_cast<std::uint64_t>(body->unreadSize());
-            connection->queueOutput(body);
-        }
+    if (auto body = target.connection ? raw->takeBody() : nullptr) {
+        bytes = static_cast<std::uint64_t>(body->unreadSize());
+        target.connection->queueOutput(body);
     }
     const auto used = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::system_clock::now() - raw->timeStamp());

@@ -1,14 +1,13 @@
 #include "http/KrTransceiverServerL1HTTP.h"
 
-#include <exception>
 #include <fstream>
 #include <iterator>
 #include <ostream>
 
-#include "foundation/Diagnostics.h"
 #include "foundation/KrStringBuf.h"
 #include "http/HTTPTables.h"
 #include "http/KrXHeader.h"
+#include "http/LayerSupport.h"
 #include "net/KrProtocol.h"
 #include "net/KrRequestHandler.h"
 #include "net/KrTransceiver.h"
@@ -112,33 +111,16 @@ std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::newRequest(
     return request;
 }
 
-bool KrTransceiverServerL1HTTP::dispatch(KrRequestHandler& handler,
-                                         const std::shared_ptr<KrXHeader>& request) {
-    try {
-        return handler.handleMessage(secondText(), request);
-    } catch (const std::exception& failure) {
-        kr::errLine("request not answered: ", failure.what());
-    } catch (...) {
-        kr::errLine("request not answered: the handler failed");
-    }
-    return true;  // gone: the next bytes start a new request
-}
-
 void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
                                         const std::string& serverName) {
-    KrTransceiver* owner = hub();
-    if (owner == nullptr) {
+    const auto parties = kr::layers::noticeParties(*this, connectionName, serverName);
+    if (!parties) {
         return;
     }
-    const auto connection = owner->findConnection(connectionName);
-    const auto handler = owner->findClient(serverName);
-    if (!connection || !handler) {
-        return;
-    }
-    readRequests(connectionName, *connection, *handler, *owner);
+    readRequests(connectionName, *parties.connection, *parties.handler, *parties.hub);
     // A connection removed meanwhile has been announced to this server already: what was
     // filed for it after the announcement is freed here.
-    if (!owner->findConnection(connectionName)) {
+    if (!parties.hub->findConnection(connectionName)) {
         forgetConnection(connectionName);
     }
 }
@@ -191,7 +173,7 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             connection.noticeWhenDrained();
             return;
         }
-        if (!dispatch(handler, request)) {
+        if (!kr::layers::handOver(handler, secondText(), request)) {
             // Nobody takes it: it stays, and later bytes wait behind it (bounded by the
             // message) until the connection closes or times out.
             return;
@@ -238,18 +220,15 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
         std::lock_guard lock(partialMutex_);
         partial_.erase(connectionName);
     }
-    restartTimeout();
-    if (!timeoutArmed()) {
-        unsubscribe(replyName);
+    const auto target = kr::layers::answerTarget(*this, connectionName, replyName);
+    if (!target.armed) {
         return false;
     }
-    KrTransceiver* owner = hub();
-    const auto connection = owner != nullptr ? owner->findConnection(connectionName) : nullptr;
-    if (!connection) {
+    if (!target.connection) {
         unsubscribe(replyName);
         return true;
     }
-    connection->subscribe(replyName);
+    KrTransceiverConnection& connection = *target.connection;
 
     // A file is read before the head is written, so that Content-Length is the number of
     // bytes actually read.
@@ -264,11 +243,11 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
     std::ostream headOut(head.get());
     if (answer->writeHeader(headOut)) {
         bytesSent += static_cast<std::uint64_t>(head->unreadSize());
-        connection->queueOutput(head);
+        connection.queueOutput(head);
         auto body = answer->filePath().empty() ? answer->takeBody() : std::move(file);
         if (body) {
             bytesSent += static_cast<std::uint64_t>(body->unreadSize());
-            connection->queueOutput(body);
+            connection.queueOutput(body);
         }
     }
 

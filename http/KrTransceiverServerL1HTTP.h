@@ -63,9 +63,6 @@ private:
     std::shared_ptr<KrXHeader> newRequest(const std::string& connectionName,
                                           KrTransceiverConnection& connection,
                                           KrRequestHandler& handler);
-    // Hands a complete request to the handler; true when it took it. An exception from the
-    // handler is caught: the request gets no answer.
-    bool dispatch(KrRequestHandler& handler, const std::shared_ptr<KrXHeader>& request);
     void forgetConnection(const std::string& connectionName);
 
     const std::uint32_t protocol_;

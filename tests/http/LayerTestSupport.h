@@ -157,6 +157,13 @@ inline std::string answerHead(std::size_t bodySize, const std::string& statusLin
            "\r\n\r\n";
 }
 
+// A POST of body with its content type and length.
+inline std::string postRequest(const std::string& path, const std::string& contentType,
+                               const std::string& body) {
+    return "POST " + path + " HTTP/1.1\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 inline std::string answerTo(const std::string& body) { return answerHead(body.size()) + body; }
 
 }  // namespace layertest

@@ -68,10 +68,7 @@ TEST_F(HTTPLayer, LowerCaseMethodsFieldNamesAndQueryAreReadAsHTTP) {
 
 TEST_F(HTTPLayer, FormBodiesAreFormDecodedAndMultipartFieldsBecomeParameters) {
     const std::string form = "p=a+b%2B&nuxelid=7";
-    ASSERT_TRUE(
-        client->send("POST /form HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                     "Content-Length: " +
-                     std::to_string(form.size()) + "\r\n\r\n" + form));
+    ASSERT_TRUE(client->send(postRequest("/form", "application/x-www-form-urlencoded", form)));
     const std::string formAnswer = answerTo(
         "method 2 path /form\n"
         "parameter nuxelid=7\n"
@@ -84,11 +81,8 @@ TEST_F(HTTPLayer, FormBodiesAreFormDecodedAndMultipartFieldsBecomeParameters) {
         "--XyZ\r\nContent-Disposition: form-data; name=\"nuxelaction\"\r\n\r\nonclick\r\n"
         "--XyZ\r\nContent-Disposition: form-data; name=\"nuxelactionelement\"\r\n\r\nf22\r\n"
         "--XyZ--\r\n";
-    ASSERT_TRUE(
-        client->send("POST /nuxelwidget.handler HTTP/1.1\r\n"
-                     "Content-Type: multipart/form-data; boundary=XyZ\r\n"
-                     "Content-Length: " +
-                     std::to_string(multipart.size()) + "\r\n\r\n" + multipart));
+    ASSERT_TRUE(client->send(
+        postRequest("/nuxelwidget.handler", "multipart/form-data; boundary=XyZ", multipart)));
     const std::string multipartAnswer = answerTo(
         "method 2 path /nuxelwidget.handler\n"
         "parameter nuxelaction=onclick\n"
