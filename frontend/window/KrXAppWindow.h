@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "platform/XDisplay.h"
+
+// Where the parts of the main window's menu bar are drawn; they follow the font's size.
+struct KrXMenuLayout {
+    struct Menu {
+        std::string_view title;
+        std::string_view item;
+        int command = 0;
+        platform::XRect titleArea;  // in the bar: a click opens (or closes) the menu
+        platform::XRect itemArea;   // the open menu's one item, below the title
+    };
+
+    int barHeight = 0;
+    std::array<Menu, 2> menus;
+
+    static KrXMenuLayout forDisplay(const platform::XDisplay& display);
+};
+
+// Where the parts of the About window are drawn.
+struct KrXAboutLayout {
+    platform::XRect frame;  // relative to the screen
+    int versionTop = 0;
+    int noticeTop = 0;
+    platform::XRect button;  // "OK"
+
+    static KrXAboutLayout forDisplay(const platform::XDisplay& display);
+};
+
+// The windowed program's main window: the title, a notice and the quit hint painted below
+// a drawn menu bar ("Datei" / "Beenden", "Hilfe" / "Info..."), and a modal About window.
+// Everything runs on the thread that calls pumpMessages; the class keeps no lock.
+//
+// The loop ends with code 0 on the key "q" (lower case, without Alt), on "Beenden", and
+// when the window is closed or destroyed; with code 1 when the X server goes away.
+class KrXAppWindow {
+public:
+    static constexpr int kCommandAbout = 104;
+    static constexpr int kCommandExit = 105;
+
+    static constexpr platform::XRect kFrame{0, 0, 300, 400};
+
+    // Connects to the X server (displayName empty: the DISPLAY variable) and shows the
+    // main window. Throws KrException "can't initialise instance" when there is no server
+    // or no window.
+    explicit KrXAppWindow(std::string_view displayName = {});
+    ~KrXAppWindow();
+
+    KrXAppWindow(const KrXAppWindow&) = delete;
+    KrXAppWindow& operator=(const KrXAppWindow&) = delete;
+
+    // Handles the windows' events until the loop is told to quit, and returns the quit
+    // code. Once it has quit, it returns that code again at once.
+    int pumpMessages();
+
+private:
+    void dispatch(const platform::XWindowEvent& event);
+    void mainWindowEvent(const platform::XWindowEvent& event);
+    void aboutWindowEvent(const platform::XWindowEvent& event);
+
+    void keyPressed(const platform::XWindowEvent& event);
+    void buttonPressed(const platform::XWindowEvent& event);
+    void command(int command);
+
+    void paintMain();
+    void paintAbout();
+    void openMenu(std::optional<std::size_t> menu);
+    void openAbout();
+    void closeAbout();
+    void destroyMain();
+    void postQuit(int code);
+
+    std::unique_ptr<platform::XDisplay> display_;
+    KrXMenuLayout menuLayout_;
+    KrXAboutLayout aboutLayout_;
+    platform::XWindowId main_ = 0;
+    platform::XWindowId about_ = 0;        // 0 while the About window is closed
+    std::optional<std::size_t> openMenu_;  // the menu whose item is showing
+    bool closing_ = false;                 // the main window has been told to go
+    std::optional<int> quitCode_;
+};

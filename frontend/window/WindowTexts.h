@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string_view>
+
+// The windowed program's own texts.
+namespace kr {
+
+// The program's title: the main window's title and the name the host knows it by.
+inline constexpr std::string_view kWindowTitle = "XGridlo";
+// The window class (WM_CLASS) of the program's windows.
+inline constexpr std::string_view kWindowClass = "XFESKOY";
+
+// The lines painted in the main window, below the title.
+inline constexpr std::string_view kWindowNotice = "The game runs in your web browser.";
+inline constexpr std::string_view kWindowQuitHint = "press 'q' to quit";
+
+// The menu bar: each menu has one item.
+inline constexpr std::string_view kMenuFile = "Datei";
+inline constexpr std::string_view kMenuFileExit = "Beenden";
+inline constexpr std::string_view kMenuHelp = "Hilfe";
+inline constexpr std::string_view kMenuHelpAbout = "Info...";
+
+// The About window.
+inline constexpr std::string_view kAboutTitle = "Info about XGridlo";
+inline constexpr std::string_view kAboutVersion = "XGridlo, Version 1.28.1";
+inline constexpr std::string_view kAboutNotice = "Tic-tac-toe, played in the web browser.";
+inline constexpr std::string_view kAboutButton = "OK";
+
+}  // namespace kr

@@ -1,0 +1,361 @@
+#include "frontend/window/window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "XTools.h"
+#include "foundation/KrException.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::XWindowId;
+
+constexpr const char* kMainTitle = "^XGridlo$";
+constexpr const char* kAboutTitle = "^Info about XGridlo$";
+
+// Stands in for the application host: records what the front end asks of it.
+class RecordingHost {
+public:
+    std::string appName(bool windowed) {
+        note(windowed ? "appName true" : "appName false");
+        return windowed ? "XGridlo" : "Gridlo";
+    }
+
+    void setArguments(int count, char** vector) {
+        count_ = count;
+        vector_ = vector;
+        note("setArguments " + arguments());
+    }
+
+    // The vector must still be readable when the host runs.
+    void run(bool windowed) {
+        note(std::string("run ") + (windowed ? "true " : "false ") + arguments());
+    }
+
+    void stop() { note("stop"); }
+
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    std::string arguments() const {
+        std::string text = std::to_string(count_);
+        for (int i = 0; i < count_; ++i) {
+            text += " " + std::string(vector_[i]);
+        }
+        if (vector_ != nullptr && vector_[count_] == nullptr) {
+            text += " (end)";
+        }
+        return text;
+    }
+
+    void note(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+
+    int count_ = 0;
+    char** vector_ = nullptr;
+    mutable std::mutex mutex_;  // guards calls_; no lock is taken after it
+    std::vector<std::string> calls_;
+};
+
+// The front end built and run on a thread of its own, as the entry point does on the
+// main thread; the test acts on its windows meanwhile.
+class RunningFrontEnd {
+public:
+    RunningFrontEnd() : exit_(promise_.get_future().share()), thread_([this] { body(); }) {}
+
+    ~RunningFrontEnd() {
+        // A test that failed half-way leaves the loop running: destroying the window ends it.
+        if (!finished()) {
+            for (XWindowId window : xtools::shownWindows(kMainTitle)) {
+                xtools::run({"xdotool", "windowclose", std::to_string(window)});
+            }
+        }
+    }
+
+    // The loop's exit code, or nothing when it runs on past a generous limit. Rethrows what
+    // the front end threw.
+    std::optional<int> waitForExit() {
+        if (exit_.wait_for(60s) != std::future_status::ready) {
+            return std::nullopt;
+        }
+        return exit_.get();
+    }
+
+    bool finished() const { return exit_.wait_for(0s) == std::future_status::ready; }
+
+    RecordingHost host;
+
+private:
+    void body() {
+        try {
+            KrNuxelXAppAddOn<RecordingHost> frontEnd(&host);
+            frontEnd.beforeRun();
+            frontEnd.run();
+            frontEnd.afterRun();
+            promise_.set_value(frontEnd.exitCode());
+        } catch (...) {
+            promise_.set_exception(std::current_exception());
+        }
+    }
+
+    std::promise<int> promise_;
+    std::shared_future<int> exit_;
+    std::jthread thread_;
+};
+
+std::pair<int, int> centre(const platform::XRect& area) {
+    return {area.x + area.width / 2, area.y + area.height / 2};
+}
+
+std::string hexId(XWindowId window) {
+    std::ostringstream text;
+    text << "0x" << std::hex << window;
+    return text.str();
+}
+
+// Every test needs an X server; under ctest the test program runs inside xvfb-run.
+class WindowedFrontEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        display_ = platform::XDisplay::open();
+        if (!display_) {
+            GTEST_SKIP() << "no X server can be reached (DISPLAY is not set or not running)";
+        }
+        menus_ = KrXMenuLayout::forDisplay(*display_);
+        about_ = KrXAboutLayout::forDisplay(*display_);
+    }
+
+    // Starts the front end and waits for its window.
+    XWindowId start() {
+        frontEnd_ = std::make_unique<RunningFrontEnd>();
+        const XWindowId window = xtools::waitForWindow(kMainTitle);
+        EXPECT_NE(window, 0u) << "the main window did not appear";
+        return window;
+    }
+
+    void chooseMenuItem(XWindowId window, std::size_t menu) {
+        const auto [titleX, titleY] = centre(menus_.menus[menu].titleArea);
+        xtools::click(window, titleX, titleY);
+        const auto [itemX, itemY] = centre(menus_.menus[menu].itemArea);
+        xtools::click(window, itemX, itemY);
+    }
+
+    // Quits with the key "q" and expects the loop to end with 0.
+    void quitWithQ(XWindowId window) {
+        xtools::pressKey(window, "q");
+        EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(0));
+    }
+
+    std::unique_ptr<platform::XDisplay> display_;  // the test's own connection
+    KrXMenuLayout menus_;
+    KrXAboutLayout about_;
+    std::unique_ptr<RunningFrontEnd> frontEnd_;
+};
+
+TEST_F(WindowedFrontEnd, ShowsA300By400WindowTitledXGridloOfClassXFESKOY) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(xtools::property(window, "WM_CLASS"),
+              "WM_CLASS(STRING) = \"XGridlo\", \"XFESKOY\"\n");
+    EXPECT_EQ(xtools::property(window, "WM_NAME"), "WM_NAME(STRING) = \"XGridlo\"\n");
+    EXPECT_EQ(xtools::property(window, "_NET_WM_NAME"),
+              "_NET_WM_NAME(UTF8_STRING) = \"XGridlo\"\n");
+    EXPECT_NE(xtools::property(window, "WM_PROTOCOLS").find("WM_DELETE_WINDOW"), std::string::npos);
+    EXPECT_NE(xtools::xdotool({"search", "--class", "^XFESKOY$"}).find(std::to_string(window)),
+              std::string::npos);
+    EXPECT_NE(
+        xtools::xdotool({"getwindowgeometry", std::to_string(window)}).find("Geometry: 300x400"),
+        std::string::npos);
+    quitWithQ(window);
+}
+
+TEST_F(WindowedFrontEnd, RunsTheHostBeforeTheLoopAndStopsItAfter) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    EXPECT_EQ(frontEnd_->host.calls(),
+              (std::vector<std::string>{"appName true", "setArguments 1 XGridlo (end)",
+                                        "run true 1 XGridlo (end)"}));
+    quitWithQ(window);
+    EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
+    EXPECT_EQ(frontEnd_->host.calls().size(), 4u);
+}
+
+// Every way the user ends the program ends the loop with 0 and stops the host.
+enum class Quit { KeyQ, MenuExit, CloseRequest, WindowDestroyed };
+
+struct QuitCase {
+    const char* name;
+    Quit way;
+};
+
+void PrintTo(const QuitCase& quit, std::ostream* out) { *out << quit.name; }
+
+class QuitPaths : public WindowedFrontEnd, public testing::WithParamInterface<QuitCase> {};
+
+TEST_P(QuitPaths, EndTheLoopWithCodeZero) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    switch (GetParam().way) {
+        case Quit::KeyQ: xtools::pressKey(window, "q"); break;
+        case Quit::MenuExit: chooseMenuItem(window, 0); break;
+        case Quit::CloseRequest: display_->sendCloseRequest(window); break;
+        case Quit::WindowDestroyed: xtools::xdotool({"windowclose", std::to_string(window)}); break;
+    }
+    EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(0));
+    EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
+}
+
+INSTANTIATE_TEST_SUITE_P(Windowed, QuitPaths,
+                         testing::Values(QuitCase{"KeyQ", Quit::KeyQ},
+                                         QuitCase{"MenuBeenden", Quit::MenuExit},
+                                         QuitCase{"CloseRequest", Quit::CloseRequest},
+                                         QuitCase{"WindowDestroyed", Quit::WindowDestroyed}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Keys that look like "q" but are not the lower-case character do not quit. The About
+// window that opens afterwards shows that the loop went on past them.
+class KeysThatDoNotQuit : public WindowedFrontEnd,
+                          public testing::WithParamInterface<const char*> {};
+
+TEST_P(KeysThatDoNotQuit, LeaveTheLoopRunning) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    xtools::pressKey(window, GetParam());
+    xtools::pressKey(window, "alt+question");
+    const XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u) << "the loop ended on " << GetParam();
+    EXPECT_FALSE(frontEnd_->finished());
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    quitWithQ(window);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windowed, KeysThatDoNotQuit,
+                         testing::Values("shift+q", "ctrl+q", "alt+q", "w"));
+
+// The About window opens from the menu and from both accelerators, belongs to the main
+// window, and closes with its button, the keyboard or the window manager.
+enum class Open { MenuInfo, AltQuestionMark, AltSlash };
+enum class Close { OkButton, Return, Escape, CloseRequest };
+
+struct AboutCase {
+    const char* name;
+    Open open;
+    Close close;
+};
+
+void PrintTo(const AboutCase& about, std::ostream* out) { *out << about.name; }
+
+class AboutWindow : public WindowedFrontEnd, public testing::WithParamInterface<AboutCase> {};
+
+TEST_P(AboutWindow, OpensOverTheMainWindowAndCloses) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    switch (GetParam().open) {
+        case Open::MenuInfo: chooseMenuItem(window, 1); break;
+        case Open::AltQuestionMark: xtools::pressKey(window, "alt+question"); break;
+        case Open::AltSlash: xtools::pressKey(window, "alt+slash"); break;
+    }
+    const XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
+    EXPECT_EQ(xtools::property(about, "WM_TRANSIENT_FOR"),
+              "WM_TRANSIENT_FOR(WINDOW): window id # " + hexId(window) + "\n");
+    EXPECT_EQ(xtools::property(about, "WM_CLASS"), "WM_CLASS(STRING) = \"XGridlo\", \"XFESKOY\"\n");
+    switch (GetParam().close) {
+        case Close::OkButton: {
+            const auto [x, y] = centre(about_.button);
+            xtools::click(about, x, y);
+            break;
+        }
+        case Close::Return: xtools::pressKey(about, "Return"); break;
+        case Close::Escape: xtools::pressKey(about, "Escape"); break;
+        case Close::CloseRequest: display_->sendCloseRequest(about); break;
+    }
+    EXPECT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    EXPECT_FALSE(frontEnd_->finished());
+    quitWithQ(window);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windowed, AboutWindow,
+    testing::Values(AboutCase{"MenuInfoThenOk", Open::MenuInfo, Close::OkButton},
+                    AboutCase{"AltQuestionMarkThenReturn", Open::AltQuestionMark, Close::Return},
+                    AboutCase{"AltSlashThenEscape", Open::AltSlash, Close::Escape},
+                    AboutCase{"MenuInfoThenCloseRequest", Open::MenuInfo, Close::CloseRequest}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// While the About window is open the main window takes no input, as under a modal dialog:
+// neither "q" nor its close request ends the loop.
+TEST_F(WindowedFrontEnd, MainWindowIgnoresInputWhileAboutIsOpen) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    xtools::pressKey(window, "alt+question");
+    XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
+    xtools::pressKey(window, "q");
+    display_->sendCloseRequest(window);
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    // Opening it again shows that the loop is still running.
+    xtools::pressKey(window, "alt+slash");
+    about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
+    xtools::pressKey(about, "Return");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    quitWithQ(window);
+}
+
+// A click outside the open menu's item closes the menu without running the command.
+TEST_F(WindowedFrontEnd, ClickBesideAnOpenMenuOnlyClosesIt) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    const auto [titleX, titleY] = centre(menus_.menus[0].titleArea);
+    xtools::click(window, titleX, titleY);
+    xtools::click(window, 150, 300);
+    // The place where "Beenden" was is plain window now.
+    const auto [itemX, itemY] = centre(menus_.menus[0].itemArea);
+    xtools::click(window, itemX, itemY);
+    xtools::pressKey(window, "alt+question");
+    const XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u) << "the loop ended";
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    quitWithQ(window);
+}
+
+// When the server drops the connection the process goes on: the loop ends with 1 and the
+// host is still stopped.
+TEST_F(WindowedFrontEnd, LostConnectionEndsTheLoopWithOne) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    xtools::xdotool({"windowkill", std::to_string(window)});
+    EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(1));
+    EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
+}
+
+TEST(WindowedFrontEndWithoutServer, RefusesToStart) {
+    // No server listens on this display number.
+    try {
+        KrXAppWindow window(":4093");
+        FAIL() << "a window without a server";
+    } catch (const KrException& error) {
+        EXPECT_STREQ(error.what(), "can't initialise instance");
+    }
+}
+
+}  // namespace
