@@ -411,6 +411,24 @@ TEST(Multipart, BrokenPartsAreReportedOnceAndNeverReadPastTheData) {
     }
 }
 
+TEST(Multipart, ABoundaryLongerThanSeventyCharactersIsNotParsed) {
+    for (const std::size_t length :
+         {KrXHeader::kMaxBoundaryLength, KrXHeader::kMaxBoundaryLength + 1}) {
+        const std::string boundary(length, 'b');
+        const std::string body = "--" + boundary +
+                                 "\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n1\r\n--" +
+                                 boundary + "--\r\n";
+        const Outcome read =
+            readOne("POST / HTTP/1.1\r\ncontent-type: multipart/form-data; boundary=" + boundary +
+                        "\r\ncontent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                    0);
+        ASSERT_EQ(read.message->parseBody(), KrXHeader::kComplete);
+        EXPECT_EQ(parameter(*read.message, "x"),
+                  length <= KrXHeader::kMaxBoundaryLength ? "1" : "<absent>")
+            << length;
+    }
+}
+
 TEST(Body, OtherContentTypesAreReportedAndLeaveNoParameters) {
     const Outcome read = readOne(
         "POST /?a=1 HTTP/1.1\r\ncontent-type: text/plain\r\ncontent-length: 3\r\n\r\na=1", 0);

@@ -8,6 +8,7 @@
 #include "LayerTestSupport.h"
 #include "http/KrTransceiverServerL1DirectSocket.h"
 #include "http/KrTransceiverServerL1HTTP.h"
+#include "jobs/KrCombinedTask.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -188,6 +189,19 @@ TEST_F(HTTPLayer, ThePartialRequestOfAClosedConnectionIsFreed) {
     client.reset();
     EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
     EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
+}
+
+TEST_F(HTTPLayer, TheLinkNameMadeForAConnectionGoesWithIt) {
+    ASSERT_TRUE(client->send("GET /x HTTP/1.1\r\n\r\n"));
+    const std::string expected = plainAnswer("/x");
+    ASSERT_EQ(client->receive(expected.size()), expected);
+    const std::string linkName = handler->requests.values().at(0)->connectionName();
+    ASSERT_FALSE(linkName.empty());
+    KrJobInstance<nettest::TestMessage> probe;
+    EXPECT_TRUE(KrCombinedTask::instance().subscribe(linkName, probe)) << "the name exists";
+    client.reset();
+    EXPECT_TRUE(eventually([&] { return !KrCombinedTask::instance().subscribe(linkName, probe); }))
+        << "the handler's name for the closed connection is dissolved";
 }
 
 TEST_F(HTTPLayer, AnExceptionFromTheHandlerLeavesThatRequestUnansweredOnly) {
