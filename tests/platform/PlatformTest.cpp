@@ -2,9 +2,12 @@
 
 #include <errno.h>
 
+#include <array>
+
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
+#include "platform/Random.h"
 
 namespace {
 
@@ -37,6 +40,15 @@ TEST(PlatformEnvironment, SnapshotSeesWhatWasSet) {
 TEST(PlatformClock, SteadyClockNeverGoesBack) {
     const auto first = platform::steadyNanoseconds();
     EXPECT_LE(first, platform::steadyNanoseconds());
+}
+
+TEST(PlatformRandom, FillsLargeBuffersAndDiffersBetweenCalls) {
+    std::array<unsigned char, 4096> first{};
+    std::array<unsigned char, 4096> second{};
+    ASSERT_TRUE(platform::fillRandom(first.data(), first.size()).ok());
+    ASSERT_TRUE(platform::fillRandom(second.data(), second.size()).ok());
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(platform::fillRandom(nullptr, 0).ok());
 }
 
 }  // namespace
