@@ -1,0 +1,206 @@
+#include "app/KrHTMLKontextN.h"
+
+#include <mutex>
+
+#include "app/KrHTML_CommandFormN1.h"
+#include "app/KrNuxelApplication2.h"
+#include "app/KrSettingsMap.h"
+#include "document/html/KrHTMLTags.h"
+#include "document/html/KrHTML_Document2.h"
+#include "foundation/KrException.h"
+#include "foundation/Paths.h"
+#include "http/KrXHeader.h"
+#include "http/KrXResponseHeader.h"
+#include "reader/MarkupReader.h"
+#include "storage/KrPersistentAppStorage.h"
+
+namespace {
+
+constexpr std::string_view kUpdateCommand = "feskoupdate";
+
+// Gives every form of the page exactly one field of that name with that value: the fields
+// it has get the value, a form without one gets a hidden input.
+void stampFormField(KrXMLGenericElement& form, std::string_view name, std::string_view value) {
+    KrXMLGenericElement::GenericList fields;
+    form.findChildrenWithAttribute("name", name, fields);
+    for (KrXMLGenericElement* field : fields) {
+        field->setAttribute("value", value);
+    }
+    if (fields.empty()) {
+        form.addChild(std::make_unique<KrHTML_input2_hidden>("", value, name));
+    }
+}
+
+}  // namespace
+
+KrHTMLKontextN::KrHTMLKontextN(KrNuxelApplication2* application, const std::string& sessionId,
+                               bool /*flag*/, const std::string& /*pageName*/,
+                               KrSettingsMap* settings)
+    : application_(application), settings_(settings) {
+    if (application_ == nullptr) {
+        throw KrException("App must be defined, but is nullptr", 41031, "src");
+    }
+    addSessionId(sessionId);
+    setHook("/",
+            [this](KrXHeader& request, KrXResponseHeader& response, const std::string& command) {
+                onUpdateRequest(request, response, command);
+            });
+    setHook("/nuxelwidget.handler",
+            [this](KrXHeader& request, KrXResponseHeader& response, const std::string& command) {
+                onWidgetRequest(request, response, command);
+            });
+}
+
+KrHTMLKontextN::~KrHTMLKontextN() = default;
+
+KrXMLGenericElement* KrHTMLKontextN::body() {
+    if (document_ == nullptr) {
+        return nullptr;
+    }
+    return document_->documentBody(*document_->documentRoot());
+}
+
+KrXMLGenericElement* KrHTMLKontextN::head() {
+    if (document_ == nullptr) {
+        return nullptr;
+    }
+    return document_->documentHead(*document_->documentRoot());
+}
+
+std::string KrHTMLKontextN::render() {
+    return document_ != nullptr ? document_->toMarkupString() : std::string();
+}
+
+KrHTML_Document2* KrHTMLKontextN::document() { return document_.get(); }
+
+// ---- the page ----
+
+bool KrHTMLKontextN::loadPage(const std::string& fileName, const BuiltInFiles& builtInFiles) {
+    try {
+        document_ = std::make_unique<KrHTML_Document2>();
+        const auto builtIn = builtInFiles.find(fileName);
+        if (builtIn != builtInFiles.end()) {
+            std::string text = builtIn->second.contentString();
+            if (KrPersistentAppStorage* storage = application_->storage()) {
+                storage->expandTemplate(text, "");
+            }
+            kr::readHTMLString(text, *document_);
+        } else {
+            const std::string startPath = settings_ != nullptr ? settings_->value("startpath") : "";
+            const std::string path = kr::makeDirectoryPath(startPath) + fileName;
+            // The reader reads a file it cannot open as an empty page with an error in it;
+            // a page that is not there is a failed load instead.
+            if (!kr::fileExists(path) || kr::ensureDirectory(path, false)) {
+                throw KrException("page not found: " + path, 41032, "src");
+            }
+            kr::readHTMLFile(path, *document_);
+        }
+        return true;
+    } catch (...) {
+        document_ = std::make_unique<KrHTML_Document2>();
+        return false;
+    }
+}
+
+void KrHTMLKontextN::stampSessionId(const std::string& sessionId) {
+    if (document_ == nullptr) {
+        throw KrException("the document can't be a nullptr", 41033, "src");
+    }
+    document_->addToHead(std::make_unique<KrHTML_script2>("", "nuxelid=\"" + sessionId + "\";"));
+    KrXMLGenericElement::GenericList forms;
+    document_->findGenericChildren("form", forms, -1);
+    for (KrXMLGenericElement* form : forms) {
+        stampFormField(*form, "nuxelid", sessionId);
+        stampFormField(*form, "nuxelgeometry", "empty");
+    }
+}
+
+bool KrHTMLKontextN::makeCommandElement(const std::string& elementName, bool /*flag*/) {
+    if (document_ == nullptr) {
+        return false;
+    }
+    KrXMLGenericElement* element = document_->findFirstChildWithAttribute("name", elementName);
+    if (element == nullptr) {
+        return false;
+    }
+    const std::string formId = "formcommand" + std::to_string(commandFormCounter_++);
+    document_->addToBody(
+        std::make_unique<KrHTML_CommandFormN1>(formId, elementName, sessionId(), elementName));
+    element->setAttribute("onclick", "javascript:document.forms['" + formId + "'].submit();");
+    return true;
+}
+
+// ---- session identifiers ----
+
+void KrHTMLKontextN::addSessionId(const std::string& sessionId) {
+    if (!sessionId.empty()) {
+        sessionIds_[sessionId] = 0;
+    }
+}
+
+std::string KrHTMLKontextN::sessionId() {
+    for (const auto& [id, mark] : sessionIds_) {
+        if (mark == 0) {
+            return id;
+        }
+    }
+    return {};
+}
+
+KrHTMLKontextN::SessionIds KrHTMLKontextN::sessionIds() { return sessionIds_; }
+
+// ---- requests ----
+
+void KrHTMLKontextN::setHook(const std::string& path, KrPageHandler handler) {
+    hooks_[path] = std::move(handler);
+}
+
+bool KrHTMLKontextN::hasHook(const std::string& path) const { return hooks_.contains(path); }
+
+void KrHTMLKontextN::handleRequest(KrXHeader& request, KrXResponseHeader& response,
+                                   const std::string& command) {
+    // Also a new session's first request, which the dispatch runs without going through
+    // dispatchToContext, runs under the session lock.
+    std::lock_guard lock(application_->sessionMutex());
+    firstRequestDone_ = true;
+    const auto found = hooks_.find(request.path());
+    if (found == hooks_.end()) {
+        return;
+    }
+    // A copy: the hook may replace its own registration while it runs.
+    const KrPageHandler hook = found->second;
+    // While it runs the application neither evicts nor deletes this context.
+    struct Running {
+        int& count;
+        explicit Running(int& c) : count(c) { ++count; }
+        ~Running() { --count; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    } running(activeRequests_);
+    hook(request, response, command);
+}
+
+void KrHTMLKontextN::onUpdateRequest(KrXHeader& request, KrXResponseHeader& response,
+                                     const std::string& command) {
+    if (command != kUpdateCommand) {
+        response.writeAnswer(render());
+        return;
+    }
+    const std::string reference = updates_.openAnswer(request, "reference");
+    if (updates_.markReference(reference)) {
+        updates_.setNextUpdate(reference, updates_.runCallback(reference));
+    }
+    response.writeAnswer(updates_.takeAnswer(reference));
+}
+
+void KrHTMLKontextN::onWidgetRequest(KrXHeader& request, KrXResponseHeader& response,
+                                     const std::string& /*command*/) {
+    widgetManager_.handleAction(request, response);
+}
+
+KrRarediScheduler2& KrHTMLKontextN::scheduler() {
+    if (application_ == nullptr) {
+        throw KrException("app must be set", 41034, "src");
+    }
+    return application_->scheduler();
+}

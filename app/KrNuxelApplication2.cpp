@@ -1,0 +1,290 @@
+#include "app/KrNuxelApplication2.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "app/KrHTMLKontextN.h"
+#include "foundation/Diagnostics.h"
+#include "foundation/KrException.h"
+#include "foundation/Strings.h"
+#include "http/KrXHeader.h"
+#include "http/KrXResponseHeader.h"
+#include "jobs/KrJob.h"
+#include "net/KrTransceiver.h"
+#include "platform/Random.h"
+#include "storage/KrPersistentAppStorage.h"
+
+namespace {
+
+constexpr std::string_view kStartPageType = "text/html";
+
+// Built-in files of these kinds are text that may hold template keys.
+bool isTemplateKind(std::uint32_t kind) { return kind == 1 || kind == 3; }
+
+void tellWhereThePageIs(const std::string& address) {
+    kr::outLine("\nplease, open document at ", address, "\n");
+}
+
+}  // namespace
+
+KrNuxelApplication2::KrNuxelApplication2(KrPersistentAppStorage* storage,
+                                         std::vector<KrListenerEndpoint> endpoints,
+                                         Settings settings)
+    : launcher_{&scheduler_},
+      transceiverOwner_(kr::makeUniqueJob<KrTransceiver>(scheduler_)),
+      transceiver_(transceiverOwner_.get()),
+      storage_(storage),
+      endpoints_(std::move(endpoints)),
+      settings_(std::move(settings)) {}
+
+KrNuxelApplication2::~KrNuxelApplication2() {
+    shutdown();
+    std::lock_guard lock(sessionMutex_);
+    retired_.clear();
+    // Deleted one by one in key order, each taken out of the registry first.
+    while (!sessions_.empty()) {
+        const std::unique_ptr<KrHTMLKontextN> context =
+            std::move(sessions_.begin()->second.context);
+        sessions_.erase(sessions_.begin());
+    }
+}
+
+void KrNuxelApplication2::shutdown() {
+    // The hub's jobs report through onServerEvent until its destructor has stopped them;
+    // they reach it through transceiver_, which stays set meanwhile.
+    transceiverOwner_.reset();
+}
+
+void KrNuxelApplication2::start() {
+    // FIXME: opens no listener yet; the request dispatch that a listener serves through
+    // (KrTransceiverClient) is not there yet.
+}
+
+KrHTMLKontextN* KrNuxelApplication2::createContext(const std::string& /*keyName*/) {
+    return nullptr;
+}
+
+// ---- sessions ----
+
+KrHTMLKontextN* KrNuxelApplication2::registerContext(std::unique_ptr<KrHTMLKontextN> context) {
+    if (context == nullptr) {
+        return nullptr;
+    }
+    KrHTMLKontextN* const added = context.get();
+    const std::string id = added->sessionId();
+    std::lock_guard lock(sessionMutex_);
+    Session& session = sessions_[id];
+    std::unique_ptr<KrHTMLKontextN> previous = std::exchange(session.context, std::move(context));
+    touch(session);
+    discard(std::move(previous));
+    evictOverLimit(id);
+    deleteRetired();
+    return added;
+}
+
+std::string KrNuxelApplication2::makeSessionId(const std::string& prefix) {
+    for (;;) {
+        std::string id = prefix + drawSessionDigits();
+        if (!hasContext(id)) {
+            return id;
+        }
+    }
+}
+
+std::string KrNuxelApplication2::drawSessionDigits() {
+    // Rejection keeps the digits uniform: 18 * 10^18 is the largest multiple of 10^18 that
+    // 64 bits hold.
+    constexpr std::uint64_t kRange = 1'000'000'000'000'000'000ULL;
+    constexpr std::uint64_t kAccepted = 18 * kRange;
+    std::uint64_t value = 0;
+    do {
+        if (!platform::fillRandom(&value, sizeof value).ok()) {
+            throw KrException("the system's random source failed", 41011, "src");
+        }
+    } while (value >= kAccepted);
+    char digits[kSessionDigits + 1];
+    std::snprintf(digits, sizeof digits, "%018llu",
+                  static_cast<unsigned long long>(value % kRange));
+    return digits;
+}
+
+bool KrNuxelApplication2::hasContext(const std::string& sessionId) {
+    std::lock_guard lock(sessionMutex_);
+    return sessions_.contains(sessionId);
+}
+
+std::size_t KrNuxelApplication2::contextCount() {
+    std::lock_guard lock(sessionMutex_);
+    return sessions_.size();
+}
+
+void KrNuxelApplication2::setSessionLimit(std::size_t limit) {
+    std::lock_guard lock(sessionMutex_);
+    sessionLimit_ = limit;
+}
+
+void KrNuxelApplication2::dispatchToContext(const std::string& sessionId, KrXHeader& request,
+                                            KrXResponseHeader& response,
+                                            const std::string& command) {
+    std::lock_guard lock(sessionMutex_);
+    const auto found = sessions_.find(sessionId);
+    if (found != sessions_.end() && found->second.context != nullptr) {
+        touch(found->second);
+        try {
+            found->second.context->handleRequest(request, response, command);
+        } catch (...) {
+            // A context the hook handed over before it threw is taken over all the same.
+            takeNextContext(sessionId, response);
+            deleteRetired();
+            throw;
+        }
+    }
+    takeNextContext(sessionId, response);
+    deleteRetired();
+}
+
+void KrNuxelApplication2::takeNextContext(const std::string& sessionId,
+                                          KrXResponseHeader& response) {
+    KrHTMLKontextN* const next = response.nextContext();
+    const std::string nextSession = response.nextContextSession();
+    if (next == nullptr) {
+        return;
+    }
+    // The application owns it from here on; the answer no longer names it.
+    response.setNextContext("", nullptr);
+    if (isRegistered(next)) {
+        return;
+    }
+    std::unique_ptr<KrHTMLKontextN> owned(next);
+    if (nextSession != sessionId) {
+        // The registry stays as it is, and a context nobody can reach is not kept.
+        discard(std::move(owned));
+        return;
+    }
+    Session& session = sessions_[sessionId];
+    std::unique_ptr<KrHTMLKontextN> replaced = std::exchange(session.context, std::move(owned));
+    touch(session);
+    discard(std::move(replaced));
+}
+
+bool KrNuxelApplication2::isRegistered(const KrHTMLKontextN* context) const {
+    for (const auto& [id, session] : sessions_) {
+        if (session.context.get() == context) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void KrNuxelApplication2::touch(Session& session) { session.lastUse = ++useCounter_; }
+
+void KrNuxelApplication2::evictOverLimit(const std::string& keep) {
+    while (sessions_.size() > sessionLimit_) {
+        auto oldest = sessions_.end();
+        for (auto session = sessions_.begin(); session != sessions_.end(); ++session) {
+            const KrHTMLKontextN* context = session->second.context.get();
+            if (session->first == keep || (context != nullptr && !context->isEvictable())) {
+                continue;
+            }
+            if (oldest == sessions_.end() || session->second.lastUse < oldest->second.lastUse) {
+                oldest = session;
+            }
+        }
+        if (oldest == sessions_.end()) {
+            return;  // every other session is busy: over the limit until one can go
+        }
+        std::unique_ptr<KrHTMLKontextN> evicted = std::move(oldest->second.context);
+        sessions_.erase(oldest);
+        discard(std::move(evicted));
+    }
+}
+
+void KrNuxelApplication2::discard(std::unique_ptr<KrHTMLKontextN> context) {
+    if (context != nullptr && context->isRunning()) {
+        retired_.push_back(std::move(context));
+    }
+}
+
+void KrNuxelApplication2::deleteRetired() {
+    std::erase_if(retired_, [](const std::unique_ptr<KrHTMLKontextN>& context) {
+        return !context->isRunning();
+    });
+}
+
+// ---- built-in files ----
+
+bool KrNuxelApplication2::hasBuiltInFile(const std::string& name) {
+    return storage_ != nullptr && storage_->builtInFiles().contains(name);
+}
+
+bool KrNuxelApplication2::serveBuiltInFile(const std::string& name, KrXHeader& response) {
+    std::string content;
+    if (storage_ != nullptr) {
+        const auto& files = storage_->builtInFiles();
+        const auto found = files.find(name);
+        if (found != files.end()) {
+            content = found->second.contentString();
+            if (isTemplateKind(found->second.kind())) {
+                storage_->expandTemplate(content, "");
+            }
+        }
+    }
+    response.writeAnswer(content);
+    return true;
+}
+
+// ---- status events and the browser ----
+
+KrServerStatusCallback KrNuxelApplication2::serverCallback() {
+    return [this](KrServerCallback_t& event) { return onServerEvent(event); };
+}
+
+bool KrNuxelApplication2::onServerEvent(KrServerCallback_t& event) {
+    transceiver_->printLog(event);
+    if (event.state != KrServerCallback_t::kListening) {
+        return true;
+    }
+    const std::string address = kr::valueOrDefault(event.values, "address", "");
+    const std::string port = kr::valueOrDefault(event.values, "port", "");
+    const std::string protocol = kr::valueOrDefault(event.values, "protocolstring", "");
+    std::string commandUrl = settings_.value("_app_context_commandurl");
+    if (commandUrl.empty()) {
+        commandUrl = "/";
+    }
+    if (protocol == "http") {
+        settings_.set("tcp_port_http", port);
+        settings_.set("tcp_address_http", address);
+    } else if (protocol == "https") {
+        settings_.set("tcp_port_https", port);
+        settings_.set("tcp_address_https", address);
+    }
+    if (settings_.value("no_browser_popup").empty() && protocol == "http" && !address.empty() &&
+        !port.empty()) {
+        const std::string startPage = protocol + "://" + address + ":" + port + commandUrl;
+        if (!kr::openUrlInBrowser(launcher_, startPage, kStartPageType)) {
+            tellWhereThePageIs(startPage);
+        }
+    }
+    return true;
+}
+
+void KrNuxelApplication2::openInBrowser(const std::string& host, std::uint32_t port,
+                                        const std::string& scheme) {
+    std::string useHost = host;
+    std::uint32_t usePort = port;
+    if (useHost.empty() && usePort == 0 && !endpoints_.empty()) {
+        useHost = endpoints_.front().address;
+        usePort = endpoints_.front().port;
+    }
+    const std::string address = scheme + "://" + useHost + ":" + std::to_string(usePort);
+    if (!kr::openUrlInBrowser(launcher_, address, kStartPageType)) {
+        tellWhereThePageIs(address);
+    }
+}
+
+// ---- accessors ----
+
+KrPersistentAppStorage* KrNuxelApplication2::storage() { return storage_; }
+KrTransceiver& KrNuxelApplication2::transceiver() { return *transceiver_; }
+KrRarediScheduler2& KrNuxelApplication2::scheduler() { return scheduler_; }
+KrNuxelApplication2::Settings KrNuxelApplication2::settings() { return settings_.copy(); }

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/KrListenerEndpoint.h"
+#include "app/KrSettingsMap.h"
+#include "http/KrBrowserLauncher.h"
+#include "jobs/KrRarediScheduler2.h"
+#include "net/KrServerCallback_t.h"
+
+class KrHTMLKontextN;
+class KrPersistentAppStorage;
+class KrTransceiver;
+class KrXHeader;
+class KrXResponseHeader;
+
+// The application: it owns the job scheduler, the transceiver hub and the listener
+// endpoints, opens one listener per endpoint when started, records where the listeners are
+// bound in its settings and opens the start page in the browser, and keeps the registry of
+// page contexts, one per browser session, through which requests reach their session's page.
+//
+// Sessions: the registry owns its contexts. A session identifier is the key name followed by
+// 18 random digits, never one already registered. The number of live sessions is capped: a
+// new session evicts the least recently used one, whose identifier is then unknown. A
+// context is deleted only when no hook of it is running: one that a scheme switch replaces
+// goes once its hook has returned.
+//
+// Shutdown: the network stops first (listeners, connections and every job that could call
+// in), then the page contexts are deleted, then the rest; the scheduler goes last.
+class KrNuxelApplication2 {
+public:
+    using Settings = KrSettingsMap::Map;
+
+    static constexpr std::size_t kDefaultSessionLimit = 1024;
+    static constexpr std::size_t kSessionDigits = 18;
+
+    // Copies the endpoints and the settings; the storage is not owned. Opens nothing.
+    KrNuxelApplication2(KrPersistentAppStorage* storage, std::vector<KrListenerEndpoint> endpoints,
+                        Settings settings);
+    KrNuxelApplication2(const KrNuxelApplication2&) = delete;
+    KrNuxelApplication2& operator=(const KrNuxelApplication2&) = delete;
+    virtual ~KrNuxelApplication2();
+
+    // Called by the host just before start.
+    virtual void init() {}
+    // Opens one listener per endpoint, in order, without waiting for any to bind.
+    virtual void start();
+    virtual void stop() {}
+    // A new session's page context, made and registered under a new identifier built on
+    // keyName. The base application makes none.
+    virtual KrHTMLKontextN* createContext(const std::string& keyName);
+    // Files the context under its session identifier, replacing (and deleting) an earlier
+    // one, and evicts the least recently used session when there are more than the limit.
+    // Null for null.
+    virtual KrHTMLKontextN* registerContext(std::unique_ptr<KrHTMLKontextN> context);
+    // prefix + 18 random digits, not registered at the time of the call.
+    virtual std::string makeSessionId(const std::string& prefix);
+    virtual KrPersistentAppStorage* storage();
+    // Opens scheme://host:port in the browser; an empty host with port 0 takes the first
+    // endpoint's.
+    virtual void openInBrowser(const std::string& host, std::uint32_t port,
+                               const std::string& scheme);
+    virtual bool hasContext(const std::string& sessionId);
+    // Runs the request on the session's context under the session lock; an unknown
+    // identifier leaves the answer as it is. A next context that the answer names for the
+    // same session takes the session's place.
+    virtual void dispatchToContext(const std::string& sessionId, KrXHeader& request,
+                                   KrXResponseHeader& response, const std::string& command);
+    virtual bool hasBuiltInFile(const std::string& name);
+    // Answers with the built-in file's content (status 200); text files are template-expanded.
+    virtual bool serveBuiltInFile(const std::string& name, KrXHeader& response);
+    // The hub; valid until shutdown.
+    virtual KrTransceiver& transceiver();
+    virtual KrRarediScheduler2& scheduler();
+    virtual Settings settings();
+
+    // Calls onServerEvent; start hands a copy to every request handler.
+    KrServerStatusCallback serverCallback();
+    // A server's status event: the access-log line is printed; a bound http or https
+    // listener is recorded in the settings, and a bound http listener opens the start page.
+    bool onServerEvent(KrServerCallback_t& event);
+
+    // Stops the network: listeners, connections and every job of the hub, and waits for
+    // them. The host calls it before deleting the application, so that no request thread
+    // calls into an application being destroyed; the destructor calls it too.
+    void shutdown();
+
+    // Guards the session registry; held while a context handles a request, so the hooks of
+    // all sessions run one at a time. Recursive: a hook may call back into the application.
+    // A context's update registry lock may be taken under it.
+    std::recursive_mutex& sessionMutex() { return sessionMutex_; }
+    void setSessionLimit(std::size_t limit);
+    std::size_t contextCount();
+
+protected:
+    // The settings themselves, shared with the page contexts (not a copy).
+    KrSettingsMap* sharedSettings() { return &settings_; }
+    // 18 digits from the system's random source.
+    virtual std::string drawSessionDigits();
+
+private:
+    struct Session {
+        std::unique_ptr<KrHTMLKontextN> context;
+        std::uint64_t lastUse = 0;
+    };
+
+    // Under the session lock.
+    void touch(Session& session);
+    void takeNextContext(const std::string& sessionId, KrXResponseHeader& response);
+    bool isRegistered(const KrHTMLKontextN* context) const;
+    void evictOverLimit(const std::string& keep);
+    // Deletes the context, or keeps it until its running hook has returned.
+    void discard(std::unique_ptr<KrHTMLKontextN> context);
+    void deleteRetired();
+
+    KrRarediScheduler2 scheduler_;
+    const KrBrowserLauncher launcher_;
+    std::unique_ptr<KrTransceiver> transceiverOwner_;
+    // Stays valid until the hub's destructor has returned: its jobs report to onServerEvent
+    // until they have been stopped.
+    KrTransceiver* const transceiver_;
+    KrPersistentAppStorage* const storage_;
+    std::vector<KrListenerEndpoint> endpoints_;
+    KrSettingsMap settings_;
+
+    std::recursive_mutex sessionMutex_;
+    std::map<std::string, Session> sessions_;               // guarded by sessionMutex_
+    std::vector<std::unique_ptr<KrHTMLKontextN>> retired_;  // guarded by sessionMutex_
+    std::uint64_t useCounter_ = 0;                          // guarded by sessionMutex_
+    std::size_t sessionLimit_ = kDefaultSessionLimit;       // guarded by sessionMutex_
+};
