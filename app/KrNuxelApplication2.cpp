@@ -9,6 +9,7 @@
 #include "foundation/Strings.h"
 #include "http/KrXHeader.h"
 #include "http/KrXResponseHeader.h"
+#include "http/ServerLayers.h"
 #include "jobs/KrJob.h"
 #include "net/KrTransceiver.h"
 #include "platform/Random.h"
@@ -35,7 +36,9 @@ KrNuxelApplication2::KrNuxelApplication2(KrPersistentAppStorage* storage,
       transceiver_(transceiverOwner_.get()),
       storage_(storage),
       endpoints_(std::move(endpoints)),
-      settings_(std::move(settings)) {}
+      settings_(std::move(settings)) {
+    kr::installServerLayers(*transceiver_);
+}
 
 KrNuxelApplication2::~KrNuxelApplication2() {
     shutdown();

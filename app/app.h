@@ -1,6 +1,7 @@
 #pragma once
 
 // What the rest of the system uses of the application framework.
+#include "app/KrAppViewportBase.h"
 #include "app/KrHTMLKontextN.h"
 #include "app/KrHTML_CommandFormN1.h"
 #include "app/KrListenerEndpoint.h"
