@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -15,8 +17,19 @@ SysResult<FileStatus> fileStatus(const std::string& path) {
     }
     FileStatus status;
     status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegular = S_ISREG(st.st_mode);
     status.size = status.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
     return {.value = status};
+}
+
+SysResult<std::string> resolvedPath(const std::string& path) {
+    char* const resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {.error = errno};
+    }
+    std::string text(resolved);
+    std::free(resolved);
+    return {.value = std::move(text)};
 }
 
 SysStatus makeDirectory(const std::string& path) {

@@ -27,6 +27,19 @@ TEST(PlatformFileSystem, RootIsADirectoryOfSizeZero) {
     EXPECT_TRUE(platform::currentWorkingDirectory().ok());
 }
 
+TEST(PlatformFileSystem, ResolvedPathFollowsLinksAndDotSegments) {
+    const auto resolved = platform::resolvedPath("/usr/../usr/./bin");
+    ASSERT_TRUE(resolved.ok());
+    EXPECT_EQ(resolved.value, platform::resolvedPath("/usr/bin").value);
+    EXPECT_EQ(resolved.value.find(".."), std::string::npos);
+    EXPECT_EQ(platform::resolvedPath("/nonexistent/gridlo").error, ENOENT);
+    const auto shell = platform::fileStatus("/bin/sh");
+    ASSERT_TRUE(shell.ok());
+    EXPECT_TRUE(shell.value.isRegular) << "stat follows the link";
+    EXPECT_FALSE(platform::fileStatus("/").value.isRegular);
+    EXPECT_FALSE(platform::fileStatus("/dev/null").value.isRegular);
+}
+
 TEST(PlatformEnvironment, SnapshotSeesWhatWasSet) {
     ASSERT_TRUE(platform::setEnvironment("GRIDLO_PLATFORM_TEST", "1").ok());
     EXPECT_EQ(platform::environmentValue("GRIDLO_PLATFORM_TEST"), "1");
