@@ -49,7 +49,7 @@ KrWinPipeExec::~KrWinPipeExec() = default;
 bool KrWinPipeExec::run(const std::string& command, const Variables& variables, KrStringBuf& input,
                         KrStringBuf& output) {
     KrWinPipeExec exec(command);
-    exec.launch(variables, input, output);
+    (void)exec.launch(variables, input, output);
     return true;
 }
 
@@ -70,7 +70,7 @@ std::vector<std::string> KrWinPipeExec::childEnvironment(const std::vector<std::
     return environment;
 }
 
-void KrWinPipeExec::launch(const Variables& variables, KrStringBuf& input, KrStringBuf& output) {
+bool KrWinPipeExec::launch(const Variables& variables, KrStringBuf& input, KrStringBuf& output) {
     platform::SpawnOptions options;
     options.program = command_;
     options.environment = childEnvironment(platform::environmentSnapshot(), variables);
@@ -85,7 +85,7 @@ void KrWinPipeExec::launch(const Variables& variables, KrStringBuf& input, KrStr
     output_.writeEnd.reset();
     if (!child.ok()) {
         kr::outLine("Error on CreateProcess");
-        return;
+        return false;
     }
     child_ = std::move(child.value);
 
@@ -104,6 +104,7 @@ void KrWinPipeExec::launch(const Variables& variables, KrStringBuf& input, KrStr
     }
     input.pubseekoff(static_cast<std::streamoff>(written), std::ios_base::cur, std::ios_base::in);
     waitForExit();
+    return true;
 }
 
 bool KrWinPipeExec::readOutput(KrStringBuf& output) {

@@ -36,8 +36,9 @@ public:
     // The whole run of the child: start it, write the unread input to it from a thread of
     // its own and then close its input, read its output to the end, and reap it. A child
     // that cannot be started prints "Error on CreateProcess" and leaves output unchanged.
-    // The input bytes that reached the child are consumed from input.
-    void launch(const Variables& variables, KrStringBuf& input, KrStringBuf& output);
+    // The input bytes that reached the child are consumed from input. True when the child
+    // started.
+    bool launch(const Variables& variables, KrStringBuf& input, KrStringBuf& output);
 
     // One read of at most kReadChunk bytes, appended to output. False at the end of the
     // output (no writer left) or when the read fails.

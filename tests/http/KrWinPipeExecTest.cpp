@@ -101,6 +101,14 @@ TEST_F(KrWinPipeExecTest, AProgramThatCannotStartPrintsTheLineAndGivesNoOutput) 
     EXPECT_TRUE(KrWinPipeExec::run("/no/such/cgi-bin/program", {}, input, output));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error on CreateProcess\n");
     EXPECT_EQ(output.unreadSize(), 0);
+
+    // The launch itself tells the caller that nothing ran.
+    KrWinPipeExec exec("/no/such/cgi-bin/program");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(exec.launch({}, input, output));
+    (void)testing::internal::GetCapturedStdout();
+    KrWinPipeExec started("/bin/true");
+    EXPECT_TRUE(started.launch({}, input, output));
 }
 
 TEST_F(KrWinPipeExecTest, TheChildSeesItsVariablesAndNoCgiNamesOfTheServer) {

@@ -1,0 +1,377 @@
+#include "http/KrTransceiverClient.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "foundation/Strings.h"
+#include "http/KrCommandTarget.h"
+#include "http/KrHTML_ErrorMsg404.h"
+#include "http/KrXHeader.h"
+#include "http/KrXResponseHeader.h"
+#include "http/KrXServerHeader.h"
+#include "http/RequestPath.h"
+#include "jobs/KrIdGenerator.h"
+#include "net/KrProtocol.h"
+#include "net/KrTransceiver.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr std::string_view kNotFoundTitle = "Error 404 - not found";
+constexpr std::string_view kNotFoundBody =
+    "<h1>Error 404 - not found</h1>The requested page was not found or the project was timed "
+    "out.";
+constexpr std::string_view kNotFoundLinkTarget = "/";
+constexpr std::string_view kNotFoundLinkText = "Startseite";
+
+constexpr std::string_view kIndexScript = "index.php";
+constexpr std::string_view kIndexPage = "index.html";
+constexpr std::string_view kDefaultContentType = "application/x-www-form-urlencoded";
+
+bool isHttp(std::uint32_t protocol) {
+    return protocol == kr::kProtocolHTTP || protocol == kr::kProtocolHTTPS;
+}
+
+std::string upperCased(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return upper;
+}
+
+// A header field that becomes no CGI variable: the first line's entry, a name that would
+// cut the environment entry short, and "Proxy", whose variable HTTP_PROXY programs take as
+// the proxy for their own outgoing requests.
+bool isWithheldField(const std::string& name) {
+    return name.empty() || name.front() == ':' || name.find('=') != std::string::npos ||
+           name == "proxy";
+}
+
+}  // namespace
+
+KrTransceiverClient::KrTransceiverClient(KrServerStatusCallback callback, const Settings& settings,
+                                         KrCommandTarget* application)
+    : callback_(std::move(callback)),
+      application_(application),
+      baseDirectory_(kr::valueOrDefault(settings, std::string(kBaseDirectorySetting), "")),
+      commandUrl_(kr::valueOrDefault(settings, std::string(kCommandUrlSetting), "")),
+      phpProgram_(
+          kr::valueOrDefault(settings, std::string(kPhpProgramSetting), kDefaultPhpProgram)) {}
+
+KrTransceiverClient::~KrTransceiverClient() = default;
+
+// ---- the hub's side ----
+
+bool KrTransceiverClient::attachSender(KrTransceiver* hub) {
+    std::lock_guard lock(sendMutex_);
+    if (sender_ != nullptr || hub == nullptr) {
+        return false;
+    }
+    sender_ = hub;
+    return true;
+}
+
+void KrTransceiverClient::detachSender(KrTransceiver* hub) {
+    std::lock_guard lock(sendMutex_);
+    if (sender_ == hub) {
+        sender_ = nullptr;
+    }
+}
+
+bool KrTransceiverClient::handleMessage(const std::string& serverName,
+                                        const std::shared_ptr<KrTransceiverMessage>& message) {
+    const auto header = std::dynamic_pointer_cast<KrXHeader>(message);
+    if (!header) {
+        return false;
+    }
+    if (!serves(serverName)) {
+        return true;
+    }
+    const std::uint32_t protocol = header->protocol();
+    switch (header->messageKind()) {
+        case KrXHeader::kRequest:
+            if (protocol == kr::kProtocolSocket) {
+                return true;  // raw data is not answered
+            }
+            if (isHttp(protocol)) {
+                return serveHttp(serverName, *header);
+            }
+            if (protocol == kr::kProtocolNUXEL) {
+                if (!handleCommand(serverName, *header)) {
+                    sendEmptyNotFound(*header);
+                }
+                return true;
+            }
+            return false;
+        case KrXHeader::kAnswer:
+            if (isHttp(protocol)) {
+                header->setAnswerReceived(true);
+                return true;
+            }
+            return protocol == kr::kProtocolNUXEL || protocol == kr::kProtocolSocket;
+        default: return false;
+    }
+}
+
+bool KrTransceiverClient::onMessage(const KrJobMessage& message) {
+    if (message.type == KrJobMessage::kPartnerLeft) {
+        const auto task = message.parameters.find(std::string(KrJobMessage::kTaskParameter));
+        if (task != message.parameters.end()) {
+            unsubscribe(task->second);
+        }
+    }
+    return true;
+}
+
+// ---- the application's side ----
+
+std::string KrTransceiverClient::createServer(const std::shared_ptr<KrXServerHeader>& description) {
+    std::lock_guard lock(sendMutex_);
+    if (!description || sender_ == nullptr) {
+        return "";
+    }
+    // The server may take its first request before the hub returns: its name must be
+    // known by then.
+    const std::string expected = description->descriptionId();
+    addName(expected, kServedServer);
+    std::string name = sender_->createServer(this, description, callback_);
+    if (name != expected) {
+        std::lock_guard names(namesMutex_);
+        names_.erase(expected);
+    }
+    if (!name.empty()) {
+        addName(name, kServedServer);
+    }
+    return name;
+}
+
+std::string KrTransceiverClient::send(const std::shared_ptr<KrXHeader>& message) {
+    std::lock_guard lock(sendMutex_);
+    if (!message || sender_ == nullptr) {
+        return "";
+    }
+    const std::string replyName = registerJob("send_" + message->id());
+    message->subscribe(replyName);
+    std::string result = sender_->sendMessage(this, message, callback_, replyName);
+    if (!result.empty() && result != kr::commonErrorName()) {
+        addName(result, kSentMessage);
+    }
+    return result;
+}
+
+// ---- the request path ----
+
+bool KrTransceiverClient::serveHttp(const std::string& serverName, KrXHeader& request) {
+    if (handleCommand(serverName, request)) {
+        return true;
+    }
+    if (!baseDirectory_.empty() && serveFile(serverName, request)) {
+        return true;
+    }
+    sendNotFoundPage(request);
+    return true;
+}
+
+bool KrTransceiverClient::handleCommand(const std::string& /*serverName*/, KrXHeader& request) {
+    if (!isHttp(request.protocol()) || application_ == nullptr) {
+        return false;
+    }
+    (void)request.parseBody();
+    std::string sessionId;
+    request.getParameter(std::string(kSessionParameter), sessionId);
+
+    std::shared_ptr<KrXResponseHeader> answer;
+    if (!sessionId.empty()) {
+        std::string command;
+        request.getParameter(std::string(kCommandParameter), command);
+        answer = request.createAnswer();
+        application_->dispatchToContext(sessionId, request, *answer, command);
+    } else if (!commandUrl_.empty() && request.path() == commandUrl_) {
+        KrCommandContext* context = application_->createContext(std::string(kSessionParameter));
+        if (context == nullptr) {
+            return false;  // no session was made: the request goes on to the files
+        }
+        answer = request.createAnswer();
+        context->handleRequest(request, *answer, std::string(kNewSessionCommand));
+    } else {
+        return false;
+    }
+    // A command that left the status alone did not answer.
+    if (answer->status() == KrXHeader::kInitialStatus) {
+        return false;
+    }
+    return sendAnswer(request, answer);
+}
+
+bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& request) {
+    if (request.messageKind() != KrXHeader::kRequest) {
+        return false;
+    }
+    const std::string& path = request.path();
+    if (path == "/") {
+        return serveIndex(serverName, request);
+    }
+    const std::string relative = path.substr(path.empty() ? 0 : 1);
+    if (relative.starts_with('.')) {
+        return false;
+    }
+
+    if (application_ != nullptr && application_->hasBuiltInFile(relative)) {
+        const auto answer = request.createAnswer();
+        if (!application_->serveBuiltInFile(relative, *answer)) {
+            return false;
+        }
+        answer->setState(KrXHeader::kStateAnswerReady);
+        sendAnswer(request, answer);
+        return true;
+    }
+
+    std::string file;
+    std::uint64_t size = 0;
+    if (relative.starts_with(kCgiPrefix)) {
+        // Whatever lies under the CGI directory is run, never sent as it is.
+        const std::string program = std::string(kCgiDirectory) + relative.substr(kCgiPrefix.size());
+        return kr::findServableFile(baseDirectory_, program, file, size) &&
+               runCgi(file, serverName, request);
+    }
+    if (!kr::findServableFile(baseDirectory_, relative, file, size)) {
+        return false;
+    }
+    if (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix)) {
+        return runPhp(file, serverName, request);
+    }
+    return serveStaticFile(request, file, size);
+}
+
+bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& request) {
+    std::string file;
+    std::uint64_t size = 0;
+    if (kr::findServableFile(baseDirectory_, kIndexScript, file, size)) {
+        return runPhp(file, serverName, request);
+    }
+    if (kr::findServableFile(baseDirectory_, kIndexPage, file, size)) {
+        return serveStaticFile(request, file, size);
+    }
+    return false;
+}
+
+bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, const std::string& file,
+                                          std::uint64_t size) {
+    // No content type: the head carries the status line, the server and the length only.
+    const auto answer = request.createAnswer();
+    answer->setStatus(200);
+    answer->setFile(file, size);
+    answer->setState(KrXHeader::kStateAnswerReady);
+    sendAnswer(request, answer);
+    return true;
+}
+
+void KrTransceiverClient::sendNotFoundPage(const KrXHeader& request) {
+    const auto answer = request.createAnswer();
+    answer->setStatus(404);
+    const KrHTML_ErrorMsg404 page(kNotFoundTitle, kNotFoundBody, kNotFoundLinkTarget,
+                                  kNotFoundLinkText);
+    answer->body().write(page.toMarkupString());
+    answer->setState(KrXHeader::kStateAnswerReady);
+    sendAnswer(request, answer);
+}
+
+void KrTransceiverClient::sendEmptyNotFound(const KrXHeader& request) {
+    const auto answer = request.createAnswer();
+    answer->setStatus(404);
+    answer->setState(KrXHeader::kStateAnswerReady);
+    sendAnswer(request, answer);
+}
+
+// ---- CGI and PHP ----
+
+bool KrTransceiverClient::runCgi(const std::string& programPath, const std::string& /*serverName*/,
+                                 KrXHeader& request) {
+    return runChild(programPath, programPath, request);
+}
+
+bool KrTransceiverClient::runPhp(const std::string& scriptPath, const std::string& /*serverName*/,
+                                 KrXHeader& request) {
+    // The script reaches the PHP program through SCRIPT_FILENAME only.
+    return runChild(phpProgram_, scriptPath, request);
+}
+
+bool KrTransceiverClient::runChild(const std::string& command, const std::string& path,
+                                   KrXHeader& request) {
+    const auto status = platform::fileStatus(path);
+    if (!status.ok() || !status.value.isRegular) {
+        return false;
+    }
+    Variables variables{{"REDIRECT_STATUS", "CGI"}, {"SCRIPT_FILENAME", path}};
+    if (!cgiEnvironment(variables, request)) {
+        return false;
+    }
+    const auto answer = request.createAnswer();
+    KrWinPipeExec child(command);
+    if (child.launch(variables, request.body(), answer->body())) {
+        // The child's own header block goes out behind the server's head; a status it
+        // names is not read.
+        answer->setStatus(200);
+        answer->setCgi(true);
+    } else {
+        // A program that could not be started answered nothing: the server failed, and an
+        // empty page must not pass for the program's answer.
+        answer->setStatus(500);
+    }
+    answer->setState(KrXHeader::kStateAnswerReady);
+    sendAnswer(request, answer);
+    return true;
+}
+
+bool KrTransceiverClient::cgiEnvironment(Variables& variables, const KrXHeader& request) {
+    for (const auto& [name, values] : request.headerMap()) {
+        if (!isWithheldField(name) && !values.empty()) {
+            variables["HTTP_" + upperCased(name)] = values.front();
+        }
+    }
+    switch (request.methodCode()) {
+        case KrXHeader::kMethodGet:
+            variables["REQUEST_METHOD"] = "GET";
+            variables["QUERY_STRING"] = request.query();
+            return true;
+        case KrXHeader::kMethodPost: {
+            variables["REQUEST_METHOD"] = "POST";
+            const auto& fields = request.headerMap();
+            const auto type = fields.find("content-type");
+            variables["CONTENT_TYPE"] = type != fields.end() && !type->second.empty()
+                                            ? kr::trimRight(type->second.front(), "\r\n")
+                                            : std::string(kDefaultContentType);
+            const auto length = fields.find("content-length");
+            if (length != fields.end() && !length->second.empty()) {
+                variables["CONTENT_LENGTH"] = length->second.front();
+            }
+            return true;
+        }
+        default: return false;
+    }
+}
+
+// ---- sending and names ----
+
+bool KrTransceiverClient::sendAnswer(const KrXHeader& request,
+                                     const std::shared_ptr<KrXResponseHeader>& answer) {
+    std::lock_guard lock(sendMutex_);
+    if (sender_ == nullptr) {
+        return false;
+    }
+    (void)sender_->sendMessage(this, answer, callback_, request.connectionName());
+    return true;
+}
+
+bool KrTransceiverClient::serves(const std::string& serverName) const {
+    std::lock_guard lock(namesMutex_);
+    return names_.contains(serverName);
+}
+
+void KrTransceiverClient::addName(const std::string& name, int mark) {
+    std::lock_guard lock(namesMutex_);
+    names_[name] = mark;
+}

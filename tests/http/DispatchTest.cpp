@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DispatchTestSupport.h"
+#include "http/KrHTML_ErrorMsg404.h"
+#include "http/KrTransceiverServerL1HTTP.h"
+#include "http/RequestPath.h"
+
+namespace {
+
+using namespace dispatchtest;
+
+struct Exchange {
+    std::string request;
+    std::string answer;
+};
+
+TEST(NotFoundPage, IsItsExact222Bytes) {
+    const KrHTML_ErrorMsg404 page("Error 404 - not found",
+                                  "<h1>Error 404 - not found</h1>The requested page was not "
+                                  "found or the project was timed out.",
+                                  "/", "Startseite");
+    EXPECT_EQ(kNotFoundPage.size(), 222u);
+    EXPECT_EQ(page.toMarkupString(), kNotFoundPage);
+}
+
+TEST(RequestPath, DotDotSegmentsAndNulBytesAreRefused) {
+    const std::vector<std::pair<std::string, bool>> cases{
+        {"page.html", true},
+        {"sub/page.html", true},
+        {"", true},
+        {"..page", true},
+        {"sub/..x/y", true},
+        {"a.../b", true},
+        {"..", false},
+        {"../x", false},
+        {"sub/../x", false},
+        {"sub/..", false},
+        {"sub\\..\\x", false},
+        {"cgi-bin/..", false},
+        {std::string("page.html\0.php", 14), false},
+        {std::string("\0", 1), false},
+    };
+    for (const auto& [path, plain] : cases) {
+        EXPECT_EQ(kr::isPlainRequestPath(path), plain) << path;
+    }
+}
+
+TEST_F(DispatchTest, ACommandOfAKnownSessionIsAnsweredByItsContext) {
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    const std::string form = "nuxelid=" + kKnownSession + "&nuxelcommand=x+y";
+    const std::vector<Exchange> cases{
+        {"GET /f11?nuxelid=" + kKnownSession + "&nuxelcommand=go HTTP/1.1\r\n\r\n",
+         okAnswer("session " + kKnownSession + ", command go")},
+        {"GET /playget?nuxelid=" + kKnownSession + " HTTP/1.1\r\n\r\n",
+         okAnswer("session " + kKnownSession + ", command ")},
+        {"POST /f12 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+         "Content-Length: " +
+             std::to_string(form.size()) + "\r\n\r\n" + form,
+         okAnswer("session " + kKnownSession + ", command x y")},
+    };
+    for (const auto& [request, answer] : cases) {
+        EXPECT_EQ(ask(port, request, answer.size()), answer) << request;
+    }
+    EXPECT_EQ(application.calls.values(),
+              (std::vector<std::string>{"dispatch " + kKnownSession + " go",
+                                        "dispatch " + kKnownSession + " ",
+                                        "dispatch " + kKnownSession + " x y"}));
+}
+
+TEST_F(DispatchTest, ARequestWithoutSessionOnTheCommandUrlStartsANewSession) {
+    file("index.html", "the index");
+    file("other.html", "other");
+    Settings settings = siteSettings();
+    const std::uint16_t port = serve(settings);
+    ASSERT_NE(port, 0);
+    // The command URL is answered by the new context, ahead of the index file.
+    const std::string fresh = okAnswer("new session, command &new, path /");
+    EXPECT_EQ(ask(port, "GET / HTTP/1.1\r\n\r\n", fresh.size()), fresh);
+    // Any other path without a session goes to the files.
+    EXPECT_EQ(ask(port, "GET /other.html HTTP/1.1\r\n\r\n", okAnswer("other").size()),
+              okAnswer("other"));
+    EXPECT_EQ(application.calls.values(), std::vector<std::string>{"create nuxelid"});
+}
+
+TEST_F(DispatchTest, CommandsThatAnswerNothingFallThroughToTheFiles) {
+    file("page.html", "the page");
+    file("index.html", "the index");
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    // An unknown session leaves the status at 500: nothing is sent for the command.
+    EXPECT_EQ(
+        ask(port, "GET /page.html?nuxelid=stale HTTP/1.1\r\n\r\n", okAnswer("the page").size()),
+        okAnswer("the page"));
+    EXPECT_EQ(ask(port, "GET /missing?nuxelid=stale HTTP/1.1\r\n\r\n", notFoundAnswer().size()),
+              notFoundAnswer());
+    // An application that makes no context for a new session: the index file answers.
+    application.makesContexts = false;
+    EXPECT_EQ(ask(port, "GET / HTTP/1.1\r\n\r\n", okAnswer("the index").size()),
+              okAnswer("the index"));
+    EXPECT_EQ(application.calls.values(),
+              (std::vector<std::string>{"dispatch stale ", "dispatch stale ", "create nuxelid"}));
+}
+
+TEST_F(DispatchTest, TheRootRunsIndexPhpBeforeIndexHtml) {
+    const std::string php = script("bin/php-stub",
+                                   "printf 'Content-Type: text/html\\r\\n\\r\\n'\n"
+                                   "printf 'php ran %s' \"$SCRIPT_FILENAME\"");
+    Settings settings = siteSettings();
+    settings[std::string(KrTransceiverClient::kCommandUrlSetting)] = "/app";
+    settings[std::string(KrTransceiverClient::kPhpProgramSetting)] = php;
+    const std::uint16_t port = serve(settings);
+    ASSERT_NE(port, 0);
+    const std::string root = "GET / HTTP/1.1\r\n\r\n";
+
+    EXPECT_EQ(ask(port, root, notFoundAnswer().size()), notFoundAnswer()) << "neither file";
+
+    file("index.html", "<p>index</p>");
+    EXPECT_EQ(ask(port, root, okAnswer("<p>index</p>").size()), okAnswer("<p>index</p>"));
+
+    const std::string script = file("index.php", "<?php echo 1; ?>");
+    const std::string output = "php ran " + script;
+    const std::string expected =
+        "HTTP/1.1 200 OK\r\nServer: brantel/1.28.1(96)\r\nContent-Length: " +
+        std::to_string(output.size()) + "\r\nContent-Type: text/html\r\n\r\n" + output;
+    EXPECT_EQ(ask(port, root, expected.size()), expected);
+}
+
+TEST_F(DispatchTest, BuiltInFilesAreServedOnlyWithABaseDirectory) {
+    file("page.html", "the page");
+    const std::string& png = application.builtIns.at("kreuz.png");
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(ask(port, "GET /kreuz.png HTTP/1.1\r\n\r\n", okAnswer(png).size()), okAnswer(png));
+
+    // The same application behind a dispatch without a base directory.
+    const std::uint16_t noBase = serve(Settings{});
+    ASSERT_NE(noBase, 0);
+    for (const std::string path : {"/kreuz.png", "/page.html"}) {
+        EXPECT_EQ(ask(noBase, "GET " + path + " HTTP/1.1\r\n\r\n", notFoundAnswer().size()),
+                  notFoundAnswer())
+            << path;
+    }
+    EXPECT_EQ(application.calls.values(), std::vector<std::string>{"built-in kreuz.png"});
+}
+
+TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
+    file("page.html", "the page");
+    file(".hidden", "secret");
+    file("sub/inner.txt", "inner");
+    file("cgi-bin/.x", "x");
+    std::ofstream(directory / "outside.txt") << "outside";
+    fs::create_symlink(directory / "outside.txt", base / "link-out");
+    fs::create_symlink(base / "page.html", base / "link-in");
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+
+    const std::vector<std::string> refused{
+        "/.hidden",
+        "/../outside.txt",
+        "/sub/../page.html",
+        "/sub/../../outside.txt",
+        "/sub\\..\\page.html",
+        "/cgi-bin/../page.html",
+        std::string("/page.html\0.txt", 15),
+        "/sub",
+        "/sub/",
+        "/link-out",
+        "/cgi-bin/",
+        "/missing.html",
+    };
+    for (const std::string& path : refused) {
+        EXPECT_EQ(ask(port, "GET " + path + " HTTP/1.1\r\n\r\n", notFoundAnswer().size()),
+                  notFoundAnswer())
+            << path;
+    }
+    // A dot further inside the path is no hidden file, and a link within the base is
+    // followed.
+    EXPECT_EQ(ask(port, "GET /sub/inner.txt HTTP/1.1\r\n\r\n", okAnswer("inner").size()),
+              okAnswer("inner"));
+    EXPECT_EQ(ask(port, "GET /link-in HTTP/1.1\r\n\r\n", okAnswer("the page").size()),
+              okAnswer("the page"));
+}
+
+TEST_F(DispatchTest, AStaticFileIsSentWithItsExactLengthAndNoContentType) {
+    const std::string bytes = std::string("line\r\n\0\x01\xff end", 13) + std::string(70000, 'z');
+    file("data.bin", bytes);
+    file("upper.PHP", "<?php not run ?>");
+    file("empty.txt", "");
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    const std::vector<Exchange> cases{
+        {"GET /data.bin HTTP/1.1\r\nConnection: close\r\n\r\n", okAnswer(bytes)},
+        {"GET /upper.PHP HTTP/1.1\r\nConnection: close\r\n\r\n", okAnswer("<?php not run ?>")},
+        {"GET /empty.txt HTTP/1.1\r\nConnection: close\r\n\r\n", okAnswer("")},
+    };
+    for (const auto& [request, answer] : cases) {
+        // Read until the server closes: nothing follows the answer.
+        EXPECT_EQ(ask(port, request, answer.size() + 1), answer) << request;
+    }
+}
+
+TEST_F(DispatchTest, TheNotFoundPageGoesOutWithItsExactBytes) {
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    const std::string expected =
+        "HTTP/1.1 404 Not Found\r\nServer: brantel/1.28.1(96)\r\nContent-Length: 222\r\n\r\n" +
+        kNotFoundPage;
+    EXPECT_EQ(ask(port, "GET /nothing HTTP/1.1\r\nConnection: close\r\n\r\n", expected.size() + 1),
+              expected);
+}
+
+TEST_F(DispatchTest, NuxelRequestsGetAnEmptyNotFound) {
+    file("page.html", "the page");
+    const std::uint16_t port = serve(siteSettings(), kr::kProtocolNUXEL);
+    ASSERT_NE(port, 0);
+    const std::string empty = answerHead(0, "404 Not Found");
+    for (const std::string& target :
+         {"/?nuxelid=" + kKnownSession, std::string("/page.html"), std::string("/")}) {
+        EXPECT_EQ(ask(port, "GET " + target + " NUXEL/1.0\r\nConnection: close\r\n\r\n",
+                      empty.size() + 1),
+                  empty)
+            << target;
+    }
+    EXPECT_TRUE(application.calls.values().empty());
+}
+
+// A NUXEL layer that stamps its requests with protocol 7, as a "nuxels" listener's would.
+class NuxelsLayer : public KrTransceiverServerL1HTTP {
+public:
+    explicit NuxelsLayer(const KrServerSetup& setup)
+        : KrTransceiverServerL1HTTP(setup, kr::kProtocolNUXELS) {}
+};
+
+TEST_F(DispatchTest, ARequestOfProtocolSevenIsNotAnswered) {
+    hub->setServerLayer(kr::kProtocolNUXELS,
+                        KrServerLayer{"NUXEL", "NUXEL/NUXELS", [](const KrServerSetup& setup) {
+                                          return kr::makeJob<NuxelsLayer>(setup);
+                                      }});
+    file("page.html", "the page");
+    const std::uint16_t port = serve(siteSettings(), kr::kProtocolNUXELS);
+    ASSERT_NE(port, 0);
+    Client peer;
+    ASSERT_TRUE(peer.connect(port));
+    ASSERT_TRUE(peer.send("GET /page.html HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(client->results.waitFor([](bool) { return true; }));
+    EXPECT_EQ(client->results.values(), std::vector<bool>{false});
+    // Every answer written is logged at once; none was.
+    EXPECT_EQ(recorder.countState(KrServerCallback_t::kAccessLog), 0u);
+    EXPECT_TRUE(application.calls.values().empty());
+}
+
+TEST_F(DispatchTest, ARequestTheDispatchSendsGoesOutThroughTheHub) {
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodGet, false, kr::kProtocolHTTP);
+    request->setMessageKind(KrXHeader::kRequest);
+    request->setPath("/sent-by-the-client");
+    request->setAddressedPeer("127.0.0.1", "", port);
+    request->setState(KrXHeader::kStateAnswerReady);
+    EXPECT_EQ(client->send(request), request->id());
+    // The request reached the server, which answered it with the 404 page.
+    KrServerCallback_t logged;
+    ASSERT_TRUE(recorder.events.waitFor(
+        [](const KrServerCallback_t& event) {
+            return event.state == KrServerCallback_t::kAccessLog &&
+                   event.values.at("logging").find("\"GET /sent-by-the-client\" --> 404") !=
+                       std::string::npos;
+        },
+        &logged));
+}
+
+}  // namespace
