@@ -187,9 +187,15 @@ TEST_F(WindowedFrontEnd, ShowsA300By400WindowTitledXGridloOfClassXFESKOY) {
 TEST_F(WindowedFrontEnd, RunsTheHostBeforeTheLoopAndStopsItAfter) {
     const XWindowId window = start();
     ASSERT_NE(window, 0u);
+    // The About window shows that the loop runs, and so that the host has been run.
+    xtools::pressKey(window, "alt+question");
+    const XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
     EXPECT_EQ(frontEnd_->host.calls(),
               (std::vector<std::string>{"appName true", "setArguments 1 XGridlo (end)",
                                         "run true 1 XGridlo (end)"}));
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
     quitWithQ(window);
     EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
     EXPECT_EQ(frontEnd_->host.calls().size(), 4u);
