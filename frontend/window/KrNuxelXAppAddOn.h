@@ -4,24 +4,20 @@
 #include <memory>
 #include <string>
 
-#include "frontend/window/KrXAppWindow.h"
-#include "frontend/window/WindowTexts.h"
+class KrAppViewportBase;
+class KrXAppWindow;
 
 // The windowed program's front end: it shows the program's window, runs the host, runs the
 // window's event loop on the calling thread until the user quits (the key "q", "Beenden",
 // or closing the window), and stops the host. The application serves the browser on
 // threads of its own meanwhile.
-//
-// Host is the application host: the front end asks it for appName(true), gives it the
-// argument vector with setArguments(count, vector), and calls run(true) and stop().
-template <class Host>
 class KrNuxelXAppAddOn {
 public:
     // Opens the window and hands the host a one-entry argument vector: the program's
     // title. Throws KrException "can't initialise instance" when there is no X server or
     // the window cannot be made. The host is not owned and must outlive the front end.
-    explicit KrNuxelXAppAddOn(Host* host);
-    virtual ~KrNuxelXAppAddOn() = default;
+    explicit KrNuxelXAppAddOn(KrAppViewportBase* host);
+    virtual ~KrNuxelXAppAddOn();
 
     KrNuxelXAppAddOn(const KrNuxelXAppAddOn&) = delete;
     KrNuxelXAppAddOn& operator=(const KrNuxelXAppAddOn&) = delete;
@@ -41,33 +37,7 @@ private:
     int argumentCount_ = 0;
     std::string argument_;                   // the one argument's bytes
     std::array<char*, 2> argumentVector_{};  // { argument_, null }
-    Host* host_;
+    KrAppViewportBase* host_;
     int exitCode_ = 0;
     std::unique_ptr<KrXAppWindow> window_;
 };
-
-template <class Host>
-KrNuxelXAppAddOn<Host>::KrNuxelXAppAddOn(Host* host)
-    : appName_(host->appName(true)), host_(host), window_(std::make_unique<KrXAppWindow>()) {
-    // Programs here carry no ".exe": the vector holds the bare title.
-    argument_ = kr::kWindowTitle;
-    argumentVector_ = {argument_.data(), nullptr};
-    argumentCount_ = 1;
-    host_->setArguments(argumentCount_, argumentVector_.data());
-}
-
-template <class Host>
-bool KrNuxelXAppAddOn<Host>::pumpMessages() {
-    exitCode_ = window_->pumpMessages();
-    quit_ = true;
-    return true;
-}
-
-template <class Host>
-void KrNuxelXAppAddOn<Host>::run() {
-    host_->run(true);
-    while (!quit_) {
-        pumpMessages();
-    }
-    host_->stop();
-}

@@ -13,7 +13,11 @@
 #include <vector>
 
 #include "XTools.h"
+#include "app/KrAppViewportBase.h"
+#include "app/KrNuxelApplication2.h"
 #include "foundation/KrException.h"
+#include "frontend/window/KrXAppWindow.h"
+#include "storage/KrPersistentAppStorage.h"
 
 namespace {
 
@@ -23,57 +27,47 @@ using platform::XWindowId;
 constexpr const char* kMainTitle = "^XGridlo$";
 constexpr const char* kAboutTitle = "^Info about XGridlo$";
 
-// Stands in for the application host: records what the front end asks of it.
-class RecordingHost {
+// The log of a whole run: the host runs the application, stops it after the loop, and
+// deletes it.
+const std::vector<std::string> kWholeRun{"factory windowed", "init", "start", "stop",
+                                         "delete application"};
+
+// What the host and its application did, in order; written on the front end's thread.
+class Log {
 public:
-    std::string appName(bool windowed) {
-        note(windowed ? "appName true" : "appName false");
-        return windowed ? "XGridlo" : "Gridlo";
-    }
-
-    void setArguments(int count, char** vector) {
-        count_ = count;
-        vector_ = vector;
-        note("setArguments " + arguments());
-    }
-
-    // The vector must still be readable when the host runs.
-    void run(bool windowed) {
-        note(std::string("run ") + (windowed ? "true " : "false ") + arguments());
-    }
-
-    void stop() { note("stop"); }
-
-    std::vector<std::string> calls() const {
+    void add(std::string entry) {
         std::lock_guard lock(mutex_);
-        return calls_;
+        entries_.push_back(std::move(entry));
+    }
+
+    std::vector<std::string> entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
     }
 
 private:
-    std::string arguments() const {
-        std::string text = std::to_string(count_);
-        for (int i = 0; i < count_; ++i) {
-            text += " " + std::string(vector_[i]);
-        }
-        if (vector_ != nullptr && vector_[count_] == nullptr) {
-            text += " (end)";
-        }
-        return text;
-    }
-
-    void note(std::string call) {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
-    }
-
-    int count_ = 0;
-    char** vector_ = nullptr;
-    mutable std::mutex mutex_;  // guards calls_; no lock is taken after it
-    std::vector<std::string> calls_;
+    mutable std::mutex mutex_;  // guards entries_; no lock is taken after it
+    std::vector<std::string> entries_;
 };
 
-// The front end built and run on a thread of its own, as the entry point does on the
-// main thread; the test acts on its windows meanwhile.
+// An application that opens no listener and logs what its host asks of it.
+class LoggedApplication : public KrNuxelApplication2 {
+public:
+    LoggedApplication(KrPersistentAppStorage* storage, Log& log)
+        : KrNuxelApplication2(storage, {}, {}), log_(log) {}
+    ~LoggedApplication() override { log_.add("delete application"); }
+
+    void init() override { log_.add("init"); }
+    void start() override { log_.add("start"); }
+    void stop() override { log_.add("stop"); }
+
+private:
+    Log& log_;
+};
+
+// The program's run as the entry point makes it, on a thread of its own: the host, the
+// front end, its run, then the host deleted before the exit code is read. The test acts on
+// the windows meanwhile.
 class RunningFrontEnd {
 public:
     RunningFrontEnd() : exit_(promise_.get_future().share()), thread_([this] { body(); }) {}
@@ -98,15 +92,32 @@ public:
 
     bool finished() const { return exit_.wait_for(0s) == std::future_status::ready; }
 
-    RecordingHost host;
+    Log log;
+    // The argument vector the host held while the application ran.
+    std::vector<std::string> arguments;
 
 private:
     void body() {
         try {
-            KrNuxelXAppAddOn<RecordingHost> frontEnd(&host);
+            auto host = std::make_unique<KrAppViewportBase>(
+                "XGridlo", "Gridlo",
+                [this](KrAppViewportBase* host, bool windowed) {
+                    log.add(std::string("factory ") + (windowed ? "windowed" : "console"));
+                    return std::make_unique<LoggedApplication>(host->storage(), log);
+                },
+                [](KrPersistentAppStorage&) {});
+            KrNuxelXAppAddOn frontEnd(host.get());
             frontEnd.beforeRun();
             frontEnd.run();
             frontEnd.afterRun();
+            char** vector = host->argumentVector();
+            for (int i = 0; i < host->argumentCount(); ++i) {
+                arguments.emplace_back(vector[i]);
+            }
+            if (vector != nullptr && vector[host->argumentCount()] == nullptr) {
+                arguments.emplace_back("(end)");
+            }
+            host.reset();
             promise_.set_value(frontEnd.exitCode());
         } catch (...) {
             promise_.set_exception(std::current_exception());
@@ -191,14 +202,14 @@ TEST_F(WindowedFrontEnd, RunsTheHostBeforeTheLoopAndStopsItAfter) {
     xtools::pressKey(window, "alt+question");
     const XWindowId about = xtools::waitForWindow(kAboutTitle);
     ASSERT_NE(about, 0u);
-    EXPECT_EQ(frontEnd_->host.calls(),
-              (std::vector<std::string>{"appName true", "setArguments 1 XGridlo (end)",
-                                        "run true 1 XGridlo (end)"}));
+    EXPECT_EQ(frontEnd_->log.entries(),
+              (std::vector<std::string>{"factory windowed", "init", "start"}));
     xtools::pressKey(about, "Escape");
     ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
     quitWithQ(window);
-    EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
-    EXPECT_EQ(frontEnd_->host.calls().size(), 4u);
+    EXPECT_EQ(frontEnd_->log.entries(), kWholeRun);
+    // Programs carry no ".exe" here.
+    EXPECT_EQ(frontEnd_->arguments, (std::vector<std::string>{"XGridlo", "(end)"}));
 }
 
 // Every way the user ends the program ends the loop with 0 and stops the host.
@@ -223,7 +234,7 @@ TEST_P(QuitPaths, EndTheLoopWithCodeZero) {
         case Quit::WindowDestroyed: xtools::xdotool({"windowclose", std::to_string(window)}); break;
     }
     EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(0));
-    EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
+    EXPECT_EQ(frontEnd_->log.entries(), kWholeRun);
 }
 
 INSTANTIATE_TEST_SUITE_P(Windowed, QuitPaths,
@@ -344,14 +355,14 @@ TEST_F(WindowedFrontEnd, ClickBesideAnOpenMenuOnlyClosesIt) {
     quitWithQ(window);
 }
 
-// When the server drops the connection the process goes on: the loop ends with 1 and the
-// host is still stopped.
+// When the server drops the connection the process goes on: the loop ends with 1, and the
+// host is still stopped and deleted in order.
 TEST_F(WindowedFrontEnd, LostConnectionEndsTheLoopWithOne) {
     const XWindowId window = start();
     ASSERT_NE(window, 0u);
     xtools::xdotool({"windowkill", std::to_string(window)});
     EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(1));
-    EXPECT_EQ(frontEnd_->host.calls().back(), "stop");
+    EXPECT_EQ(frontEnd_->log.entries(), kWholeRun);
 }
 
 TEST(WindowedFrontEndWithoutServer, RefusesToStart) {
