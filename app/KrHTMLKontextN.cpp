@@ -177,7 +177,14 @@ void KrHTMLKontextN::handleRequest(KrXHeader& request, KrXResponseHeader& respon
         Running(const Running&) = delete;
         Running& operator=(const Running&) = delete;
     } running(activeRequests_);
-    hook(request, response, command);
+    try {
+        hook(request, response, command);
+    } catch (...) {
+        application_->adoptNextContext(sessionId(), response);
+        throw;
+    }
+    // Also for a new session's first request, which does not come through dispatchToContext.
+    application_->adoptNextContext(sessionId(), response);
 }
 
 void KrHTMLKontextN::onUpdateRequest(KrXHeader& request, KrXResponseHeader& response,

@@ -9,6 +9,7 @@
 #include "app/KrUpdateRegistry.h"
 #include "app/KrWidgetManager.h"
 #include "foundation/KrResourceRecord.h"
+#include "http/KrCommandTarget.h"
 
 class KrHTML_Document2;
 class KrNuxelApplication2;
@@ -30,7 +31,7 @@ using KrPageHandler = std::function<void(KrXHeader&, KrXResponseHeader&, const s
 //
 // No lock of its own: handleRequest takes the application's session lock, under which all
 // hooks of all sessions run one at a time.
-class KrHTMLKontextN {
+class KrHTMLKontextN : public KrCommandContext {
 public:
     using SessionIds = std::map<std::string, std::uint64_t>;
     using BuiltInFiles = std::map<std::string, KrResourceRecord>;
@@ -39,9 +40,7 @@ public:
     // from it. The flag and the page name are not kept. A null application throws.
     KrHTMLKontextN(KrNuxelApplication2* application, const std::string& sessionId, bool flag,
                    const std::string& pageName, KrSettingsMap* settings);
-    KrHTMLKontextN(const KrHTMLKontextN&) = delete;
-    KrHTMLKontextN& operator=(const KrHTMLKontextN&) = delete;
-    virtual ~KrHTMLKontextN();
+    ~KrHTMLKontextN() override;
 
     virtual void noOp(const std::string& /*text*/) {}
     // The document's body and head, made when missing; null without a document.
@@ -64,9 +63,10 @@ public:
     // document.
     virtual void stampSessionId(const std::string& sessionId);
     // Runs the hook of the request's path, under the application's session lock; a path
-    // without a hook leaves the answer as it is.
-    virtual void handleRequest(KrXHeader& request, KrXResponseHeader& response,
-                               const std::string& command);
+    // without a hook leaves the answer as it is. A next context that the hook names is handed
+    // to the application.
+    void handleRequest(KrXHeader& request, KrXResponseHeader& response,
+                       const std::string& command) override;
     virtual KrRarediScheduler2& scheduler();
 
     // Replaces the document by the page: a built-in file of that name after template

@@ -7,10 +7,13 @@
 #include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
 #include "foundation/Strings.h"
+#include "http/KrTransceiverClient.h"
 #include "http/KrXHeader.h"
 #include "http/KrXResponseHeader.h"
+#include "http/KrXServerHeader.h"
 #include "http/ServerLayers.h"
 #include "jobs/KrJob.h"
+#include "net/KrProtocol.h"
 #include "net/KrTransceiver.h"
 #include "platform/Random.h"
 #include "storage/KrPersistentAppStorage.h"
@@ -59,8 +62,23 @@ void KrNuxelApplication2::shutdown() {
 }
 
 void KrNuxelApplication2::start() {
-    // FIXME: opens no listener yet; the request dispatch that a listener serves through
-    // (KrTransceiverClient) is not there yet.
+    for (KrListenerEndpoint& endpoint : endpoints_) {
+        auto client = kr::makeJob<KrTransceiverClient>(serverCallback(), settings_.copy(), this);
+        transceiver_->addClient(client);
+        endpoint.client = client;
+
+        auto description = kr::makeJob<KrXServerHeader>(true, endpoint.kind);
+        description->setParameter("tcp_port", std::to_string(endpoint.port));
+        description->setParameter("tcp_address", endpoint.address);
+        if (endpoint.kind == kr::kProtocolHTTPS) {
+            description->setParameter(
+                "cacertificate",
+                kr::valueOrDefault(endpoint.parameters, "cacertificate", "cacert.pem"));
+            description->setParameter(
+                "privatekey", kr::valueOrDefault(endpoint.parameters, "privatekey", "privkey.pem"));
+        }
+        client->createServer(description);
+    }
 }
 
 KrHTMLKontextN* KrNuxelApplication2::createContext(const std::string& /*keyName*/) {
@@ -133,27 +151,27 @@ void KrNuxelApplication2::dispatchToContext(const std::string& sessionId, KrXHea
     const auto found = sessions_.find(sessionId);
     if (found != sessions_.end() && found->second.context != nullptr) {
         touch(found->second);
+        // The context takes over a successor its hook named (adoptNextContext); one that the
+        // switch replaced goes once no hook of it runs any more.
         try {
             found->second.context->handleRequest(request, response, command);
         } catch (...) {
-            // A context the hook handed over before it threw is taken over all the same.
-            takeNextContext(sessionId, response);
             deleteRetired();
             throw;
         }
     }
-    takeNextContext(sessionId, response);
+    adoptNextContext(sessionId, response);
     deleteRetired();
 }
 
-void KrNuxelApplication2::takeNextContext(const std::string& sessionId,
-                                          KrXResponseHeader& response) {
+void KrNuxelApplication2::adoptNextContext(const std::string& sessionId,
+                                           KrXResponseHeader& response) {
+    std::lock_guard lock(sessionMutex_);
     KrHTMLKontextN* const next = response.nextContext();
     const std::string nextSession = response.nextContextSession();
     if (next == nullptr) {
         return;
     }
-    // The application owns it from here on; the answer no longer names it.
     response.setNextContext("", nullptr);
     if (isRegistered(next)) {
         return;

@@ -9,13 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/KrHTMLKontextN.h"
 #include "app/KrListenerEndpoint.h"
 #include "app/KrSettingsMap.h"
 #include "http/KrBrowserLauncher.h"
+#include "http/KrCommandTarget.h"
 #include "jobs/KrRarediScheduler2.h"
 #include "net/KrServerCallback_t.h"
 
-class KrHTMLKontextN;
 class KrPersistentAppStorage;
 class KrTransceiver;
 class KrXHeader;
@@ -34,7 +35,7 @@ class KrXResponseHeader;
 //
 // Shutdown: the network stops first (listeners, connections and every job that could call
 // in), then the page contexts are deleted, then the rest; the scheduler goes last.
-class KrNuxelApplication2 {
+class KrNuxelApplication2 : public KrCommandTarget {
 public:
     using Settings = KrSettingsMap::Map;
 
@@ -46,7 +47,7 @@ public:
                         Settings settings);
     KrNuxelApplication2(const KrNuxelApplication2&) = delete;
     KrNuxelApplication2& operator=(const KrNuxelApplication2&) = delete;
-    virtual ~KrNuxelApplication2();
+    ~KrNuxelApplication2() override;
 
     // Called by the host just before start.
     virtual void init() {}
@@ -55,7 +56,7 @@ public:
     virtual void stop() {}
     // A new session's page context, made and registered under a new identifier built on
     // keyName. The base application makes none.
-    virtual KrHTMLKontextN* createContext(const std::string& keyName);
+    KrHTMLKontextN* createContext(const std::string& keyName) override;
     // Files the context under its session identifier, replacing (and deleting) an earlier
     // one, and evicts the least recently used session when there are more than the limit.
     // Null for null.
@@ -71,11 +72,11 @@ public:
     // Runs the request on the session's context under the session lock; an unknown
     // identifier leaves the answer as it is. A next context that the answer names for the
     // same session takes the session's place.
-    virtual void dispatchToContext(const std::string& sessionId, KrXHeader& request,
-                                   KrXResponseHeader& response, const std::string& command);
-    virtual bool hasBuiltInFile(const std::string& name);
+    void dispatchToContext(const std::string& sessionId, KrXHeader& request,
+                           KrXResponseHeader& response, const std::string& command) override;
+    bool hasBuiltInFile(const std::string& name) override;
     // Answers with the built-in file's content (status 200); text files are template-expanded.
-    virtual bool serveBuiltInFile(const std::string& name, KrXHeader& response);
+    bool serveBuiltInFile(const std::string& name, KrXHeader& response) override;
     // The hub; valid until shutdown.
     virtual KrTransceiver& transceiver();
     virtual KrRarediScheduler2& scheduler();
@@ -91,6 +92,12 @@ public:
     // them. The host calls it before deleting the application, so that no request thread
     // calls into an application being destroyed; the destructor calls it too.
     void shutdown();
+
+    // Takes over the context that the answer names as the session's next one (a scheme
+    // switch): filed in place of the session's context when named for sessionId, deleted
+    // otherwise; the answer no longer names it. A context runs it, under the session lock,
+    // when its hook returns.
+    void adoptNextContext(const std::string& sessionId, KrXResponseHeader& response);
 
     // Guards the session registry; held while a context handles a request, so the hooks of
     // all sessions run one at a time. Recursive: a hook may call back into the application.
@@ -113,7 +120,6 @@ private:
 
     // Under the session lock.
     void touch(Session& session);
-    void takeNextContext(const std::string& sessionId, KrXResponseHeader& response);
     bool isRegistered(const KrHTMLKontextN* context) const;
     void evictOverLimit(const std::string& keep);
     // Deletes the context, or keeps it until its running hook has returned.

@@ -151,6 +151,22 @@ TEST_F(Sessions, ASchemeSwitchReplacesTheContextOnceItsHookHasReturned) {
     EXPECT_EQ(application_.contextCount(), 1u);
 }
 
+TEST_F(Sessions, ASuccessorNamedByANewSessionsFirstRequestIsTakenOver) {
+    // The dispatch runs a new session's first request on the context directly.
+    LoggedContext* get = add("nuxelid1", "get");
+    get->on("/playpost", [this, get](KrXHeader&, KrXResponseHeader& response) {
+        auto post = make(get->sessionId(), "post");
+        post->on("/", nullptr);
+        response.setNextContext(get->sessionId(), post.release());
+    });
+    const auto request = getRequest("/playpost");
+    const auto response = request->createAnswer();
+    get->handleRequest(*request, *response, "&new");
+    EXPECT_EQ(response->nextContext(), nullptr);
+    EXPECT_EQ(dispatch("nuxelid1"), "post");
+    EXPECT_EQ(log_->back(), "delete get");
+}
+
 TEST_F(Sessions, ANextContextForAnotherSessionChangesNothingAndIsNotKept) {
     LoggedContext* get = add("nuxelid1", "get");
     get->on("/odd", [this](KrXHeader&, KrXResponseHeader& response) {
