@@ -86,7 +86,7 @@ bool KrHTMLKontextN::loadPage(const std::string& fileName, const BuiltInFiles& b
             }
             kr::readHTMLString(text, *document_);
         } else {
-            const std::string startPath = settings_ != nullptr ? settings_->value("startpath") : "";
+            const std::string startPath = settings_ != nullptr ? settings_->entry("startpath") : "";
             const std::string path = kr::makeDirectoryPath(startPath) + fileName;
             // The reader reads a file it cannot open as an empty page with an error in it;
             // a page that is not there is a failed load instead.

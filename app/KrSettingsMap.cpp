@@ -7,6 +7,11 @@ std::string KrSettingsMap::value(const std::string& key, std::string_view fallba
     return kr::valueOrDefault(values_, key, fallback);
 }
 
+std::string KrSettingsMap::entry(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    return values_[key];
+}
+
 bool KrSettingsMap::contains(const std::string& key) const {
     std::lock_guard lock(mutex_);
     return values_.contains(key);

@@ -20,6 +20,8 @@ public:
 
     // The value stored under key, or fallback; never inserts.
     std::string value(const std::string& key, std::string_view fallback = {}) const;
+    // The value stored under key; a missing key is entered with an empty value.
+    std::string entry(const std::string& key);
     bool contains(const std::string& key) const;
     void set(const std::string& key, std::string value);
     Map copy() const;

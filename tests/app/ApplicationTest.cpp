@@ -65,6 +65,14 @@ protected:
         return std::make_unique<LoggedContext>(&application_, sessionId, &settings_, name, log_);
     }
 
+    // Names a new context, answering "/", as the successor of current in its session.
+    void nameSuccessor(LoggedContext& current, const std::string& name,
+                       KrXResponseHeader& response) {
+        auto successor = make(current.sessionId(), name);
+        successor->on("/", nullptr);
+        response.setNextContext(current.sessionId(), successor.release());
+    }
+
     // The body that a request for "/" in the session gets; "" and status 500 when nothing
     // answered.
     std::string dispatch(const std::string& sessionId, const std::string& path = "/") {
@@ -155,9 +163,7 @@ TEST_F(Sessions, ASuccessorNamedByANewSessionsFirstRequestIsTakenOver) {
     // The dispatch runs a new session's first request on the context directly.
     LoggedContext* get = add("nuxelid1", "get");
     get->on("/playpost", [this, get](KrXHeader&, KrXResponseHeader& response) {
-        auto post = make(get->sessionId(), "post");
-        post->on("/", nullptr);
-        response.setNextContext(get->sessionId(), post.release());
+        nameSuccessor(*get, "post", response);
     });
     const auto request = getRequest("/playpost");
     const auto response = request->createAnswer();
@@ -184,9 +190,7 @@ TEST_F(Sessions, ANextContextForAnotherSessionChangesNothingAndIsNotKept) {
 TEST_F(Sessions, AHookThatThrowsAfterNamingItsSuccessorStillHandsItOver) {
     LoggedContext* get = add("nuxelid1", "get");
     get->on("/playpost", [this, get](KrXHeader&, KrXResponseHeader& response) {
-        auto post = make(get->sessionId(), "post");
-        post->on("/", nullptr);
-        response.setNextContext(get->sessionId(), post.release());
+        nameSuccessor(*get, "post", response);
         throw KrException("hook failed", 1, "src");
     });
     const auto request = getRequest("/playpost");
