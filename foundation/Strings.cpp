@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "foundation/Version.h"
+
 namespace kr {
 
 std::vector<std::string> splitString(std::string_view text, std::string_view delimiter,
@@ -104,6 +106,6 @@ std::string escapeJavaScriptString(std::string_view text) {
     return escaped;
 }
 
-std::string releaseNumber() { return "96"; }
+std::string releaseNumber() { return std::string(kReleaseNumber); }
 
 }  // namespace kr

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "foundation/KrResourceRecord.h"
+#include "foundation/Version.h"
 #include "storage/KrPersistentAppStorage.h"
 
 // The files built into the game (its three pages, the style sheet, the cell images and the
@@ -28,11 +29,11 @@ struct TemplateVariable {
 // "[[NUXELFRAMEWORK]]" into their description and the style sheet
 // "[[body:background-color]]" into its body rule; the others serve the footer.
 inline constexpr std::array<TemplateVariable, 7> kTemplateVariables{{
-    {"NUXELRELEASENUMBER", "96"},
-    {"NUXELFRAMEWORK_MAJOR", "1"},
-    {"NUXELFRAMEWORK_MINOR", "28.1"},
-    {"NUXELFRAMEWORK", "1.28.1"},
-    {"FESKOVERSION", "1.6.0"},
+    {"NUXELRELEASENUMBER", kReleaseNumber},
+    {"NUXELFRAMEWORK_MAJOR", kFrameworkMajor},
+    {"NUXELFRAMEWORK_MINOR", kFrameworkMinor},
+    {"NUXELFRAMEWORK", kFrameworkVersion},
+    {"FESKOVERSION", kApplicationVersion},
     {"NUXELSHORTCOPYRIGHTYY", "2026"},
     {"body:background-color", "#F0F0F0"},
 }};

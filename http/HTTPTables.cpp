@@ -2,11 +2,13 @@
 
 #include <mutex>
 
-#include "foundation/Strings.h"
+#include "foundation/Version.h"
 
 namespace kr {
 
-std::string serverSoftware() { return "brantel/1.28.1(" + releaseNumber() + ")"; }
+std::string serverSoftware() {
+    return "brantel/" + std::string(kFrameworkVersion) + "(" + std::string(kReleaseNumber) + ")";
+}
 
 const std::map<std::string, std::uint32_t, std::less<>>& methodTable() {
     static const std::map<std::string, std::uint32_t, std::less<>> table = {

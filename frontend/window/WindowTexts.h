@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "foundation/Version.h"
+
 // The windowed program's own texts.
 namespace kr {
 
@@ -23,6 +25,7 @@ inline constexpr std::string_view kMenuHelpAbout = "Info...";
 // The About window.
 inline constexpr std::string_view kAboutTitle = "Info about XGridlo";
 inline constexpr std::string_view kAboutVersion = "XGridlo, Version 1.28.1";
+static_assert(kAboutVersion.ends_with(kFrameworkVersion));
 inline constexpr std::string_view kAboutNotice = "Tic-tac-toe, played in the web browser.";
 inline constexpr std::string_view kAboutButton = "OK";
 
