@@ -18,7 +18,7 @@ std::int64_t nowNanoseconds() {
 
 // Counts its messages and notes when the last one arrived.
 class Receiver : public KrJob {
-  public:
+public:
     bool onMessage(const KrJobMessage& /*message*/) override {
         deliveredAt.store(nowNanoseconds(), std::memory_order_relaxed);
         received.fetch_add(1, std::memory_order_release);

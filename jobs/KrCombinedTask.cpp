@@ -13,7 +13,7 @@ namespace {
 // How the delivery thread waits for a busy job: a few yields keep a short hold-up cheap,
 // then sleeps that double up to a millisecond keep a long one from burning a core.
 class BusyBackoff {
-  public:
+public:
     static constexpr int kYields = 8;
     static constexpr std::chrono::microseconds kFirstSleep{10};
     static constexpr std::chrono::microseconds kLongestSleep{1000};
@@ -33,7 +33,7 @@ class BusyBackoff {
         sleep_ = kFirstSleep;
     }
 
-  private:
+private:
     int yields_ = 0;
     std::chrono::microseconds sleep_ = kFirstSleep;
 };

@@ -27,7 +27,7 @@ class KrJob;
 // The registry does not own jobs. A job leaves it before it is destroyed (KrJobInstance);
 // messages for ids that are not registered are dropped without a report.
 class KrCombinedTask {
-  public:
+public:
     // Messages that may wait in the queue; a post beyond it is refused.
     static constexpr std::size_t kQueueLimit = 100'000;
 
@@ -70,7 +70,7 @@ class KrCombinedTask {
 
     Counters counters() const;
 
-  private:
+private:
     struct NameLinks {
         std::string ownerId;  // compared by id: the owner may be gone
         std::string description;

@@ -12,7 +12,7 @@
 // back. Instead of pausing until the clock moves on, a generator whose new time would not be
 // later than the last one it used takes that last time plus one microsecond.
 class KrIdGenerator {
-  public:
+public:
     // Microseconds since 1970.
     using WallClock = std::int64_t (*)();
 
@@ -33,7 +33,7 @@ class KrIdGenerator {
     static KrIdGenerator& jobIds();
     static KrIdGenerator& registrationNames();
 
-  private:
+private:
     std::int64_t nextStamp();
 
     // Guards last_; no other lock is taken under it.

@@ -41,9 +41,7 @@ void KrJob::leaveRegistry() {
     std::lock_guard waitOut(deliveryLock_);
 }
 
-bool KrJob::onMessage(const KrJobMessage& /*message*/) {
-    return true;
-}
+bool KrJob::onMessage(const KrJobMessage& /*message*/) { return true; }
 
 bool KrJob::postTo(const std::string& /*targetId*/, const KrJobMessage& /*message*/) {
     return false;
@@ -86,9 +84,7 @@ std::string KrJob::subscription() const {
     return subscription_;
 }
 
-bool KrJob::unregisterJob() {
-    return KrCombinedTask::instance().unregister(id_);
-}
+bool KrJob::unregisterJob() { return KrCombinedTask::instance().unregister(id_); }
 
 bool KrJob::setState(std::uint32_t state) {
     StateChangeCallback callback;
@@ -113,6 +109,4 @@ void KrJob::setStateChangeCallback(StateChangeCallback callback) {
     stateChange_ = std::move(callback);
 }
 
-std::int64_t KrJob::liveCount() {
-    return liveJobs.load();
-}
+std::int64_t KrJob::liveCount() { return liveJobs.load(); }

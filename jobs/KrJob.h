@@ -24,7 +24,7 @@
 //
 // A job must not destroy itself from its own onMessage.
 class KrJob {
-  public:
+public:
     using StateChangeCallback = std::function<bool()>;
 
     KrJob(const KrJob&) = delete;
@@ -79,10 +79,10 @@ class KrJob {
     // The number of job objects alive in the process.
     static std::int64_t liveCount();
 
-  protected:
+protected:
     KrJob();
 
-  private:
+private:
     template <class T>
     friend class KrJobInstance;
 
@@ -114,7 +114,7 @@ class KrJob {
 // parts of T are destroyed only after the last delivery to them has returned.
 template <class T>
 class KrJobInstance final : public T {
-  public:
+public:
     template <class... Args>
     explicit KrJobInstance(Args&&... args) : T(std::forward<Args>(args)...) {
         this->openForDelivery();
@@ -122,7 +122,7 @@ class KrJobInstance final : public T {
 
     ~KrJobInstance() override { this->leaveRegistry(); }
 
-  private:
+private:
     void onlyKrJobInstanceIsConcrete() override {}
 };
 

@@ -9,7 +9,7 @@
 // A job with an inactivity deadline: activity restarts it, and the hub's housekeeping asks
 // checkTimeout once per pass. Connections use 115 s, servers 120 s.
 class KrJobWithTimeout : public KrJob {
-  public:
+public:
     static constexpr std::uint64_t kConnectionTimeout = 115'000'000;  // microseconds
     static constexpr std::uint64_t kServerTimeout = 120'000'000;
 
@@ -25,10 +25,10 @@ class KrJobWithTimeout : public KrJob {
     bool timeoutArmed() const { return armed_.load(); }
     std::uint64_t timeoutMicroseconds() const { return timeout_; }
 
-  protected:
+protected:
     explicit KrJobWithTimeout(std::uint64_t timeoutMicroseconds);
 
-  private:
+private:
     const std::uint64_t timeout_;
     KrDeadlineTimer timer_;
     std::atomic<bool> armed_{true};

@@ -15,7 +15,7 @@
 // The argument and result record of every scheduler job. Job functions may use a derived
 // record to carry more.
 class KrRarediJobParametersAndResult {
-  public:
+public:
     KrRarediJobParametersAndResult() = default;
     KrRarediJobParametersAndResult(const KrRarediJobParametersAndResult&) = delete;
     KrRarediJobParametersAndResult& operator=(const KrRarediJobParametersAndResult&) = delete;
@@ -52,7 +52,7 @@ struct KrRarediJobDescriptor {
 // record) and its thread has been joined, or when it will never run: cancelled before it
 // started, or left waiting when the scheduler stopped.
 class KrRarediScheduler2 {
-  public:
+public:
     using JobId = std::uint64_t;
     using Record = KrRarediJobParametersAndResult;
     // Takes the job's record and gives back its result, normally the same record.
@@ -90,7 +90,7 @@ class KrRarediScheduler2 {
     // Rounds of the three workers so far.
     std::uint64_t workerPasses() const;
 
-  private:
+private:
     using Clock = std::chrono::steady_clock;
     enum class Phase { kReady, kRunning, kDelayed, kFinished };
 

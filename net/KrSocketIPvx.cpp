@@ -57,9 +57,7 @@ void closeSocket(platform::Fd& fd) {
 
 }  // namespace
 
-KrSocketIPvx::KrSocketIPvx() {
-    objectCount_.fetch_add(1);
-}
+KrSocketIPvx::KrSocketIPvx() { objectCount_.fetch_add(1); }
 
 KrSocketIPvx::~KrSocketIPvx() {
     closeSocket(primary_);
@@ -67,13 +65,9 @@ KrSocketIPvx::~KrSocketIPvx() {
     objectCount_.fetch_sub(1);
 }
 
-std::uint32_t KrSocketIPvx::objectCount() {
-    return objectCount_.load();
-}
+std::uint32_t KrSocketIPvx::objectCount() { return objectCount_.load(); }
 
-int KrSocketIPvx::handle() const {
-    return primary_.valid() ? primary_.get() : ipv4Listener_.get();
-}
+int KrSocketIPvx::handle() const { return primary_.valid() ? primary_.get() : ipv4Listener_.get(); }
 
 int KrSocketIPvx::send(const char* bytes, std::size_t length, std::size_t& sent) {
     const std::string_view buffer(bytes, length);

@@ -25,7 +25,7 @@ struct KrHostInfo_t {
 // they touch are atomic. Listening, accepting and connecting happen before an object is
 // shared.
 class KrSocketIPvx {
-  public:
+public:
     using AcceptFilter = std::function<bool(const KrHostInfo_t&)>;
 
     // Return codes.
@@ -105,7 +105,7 @@ class KrSocketIPvx {
     // The number of socket objects alive in the process.
     static std::uint32_t objectCount();
 
-  private:
+private:
     // Accepts one waiting peer of listener into accepted; false when none could be taken.
     static bool acceptFrom(const platform::Fd& listener, KrSocketIPvx& accepted);
 

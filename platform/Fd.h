@@ -7,7 +7,7 @@ namespace platform {
 // Sole owner of one file descriptor: closes it when destroyed or replaced. Moving hands the
 // descriptor on and leaves the source empty (-1).
 class Fd {
-  public:
+public:
     Fd() = default;
     explicit Fd(int fd) noexcept : fd_(fd) {}
     ~Fd() { reset(); }
@@ -32,7 +32,7 @@ class Fd {
     // Closes the held descriptor (if any) and holds fd instead.
     void reset(int fd = -1) noexcept;
 
-  private:
+private:
     int fd_ = -1;
 };
 

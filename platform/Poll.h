@@ -41,7 +41,7 @@ SysResult<short> pollOne(int fd, short wanted, std::chrono::milliseconds timeout
 // fd() in its poll set; when it is ready, the loop drains it first and then looks at the
 // state that changed, so that a signal sent meanwhile wakes the next wait.
 class WakeEvent {
-  public:
+public:
     // An event that is not open; signal() and drain() do nothing.
     WakeEvent() = default;
 
@@ -52,7 +52,7 @@ class WakeEvent {
     int fd() const { return fd_.get(); }
     bool valid() const { return fd_.valid(); }
 
-  private:
+private:
     explicit WakeEvent(Fd fd) : fd_(std::move(fd)) {}
 
     Fd fd_;

@@ -25,18 +25,13 @@ const sockaddr* asSockaddr(const SocketAddress& address) {
     return static_cast<const sockaddr*>(address.data());
 }
 
-sockaddr* asSockaddr(SocketAddress& address) {
-    return static_cast<sockaddr*>(address.data());
-}
+sockaddr* asSockaddr(SocketAddress& address) { return static_cast<sockaddr*>(address.data()); }
 
 int nativeFamily(AddressFamily family) {
     switch (family) {
-        case AddressFamily::IPv4:
-            return AF_INET;
-        case AddressFamily::IPv6:
-            return AF_INET6;
-        case AddressFamily::Other:
-            break;
+        case AddressFamily::IPv4: return AF_INET;
+        case AddressFamily::IPv6: return AF_INET6;
+        case AddressFamily::Other: break;
     }
     return AF_UNSPEC;
 }
@@ -70,12 +65,9 @@ IoResult transfer(Call call) {
 
 AddressFamily SocketAddress::family() const {
     switch (asSockaddr(*this)->sa_family) {
-        case AF_INET:
-            return AddressFamily::IPv4;
-        case AF_INET6:
-            return AddressFamily::IPv6;
-        default:
-            return AddressFamily::Other;
+        case AF_INET: return AddressFamily::IPv4;
+        case AF_INET6: return AddressFamily::IPv6;
+        default: return AddressFamily::Other;
     }
 }
 
@@ -85,8 +77,7 @@ std::uint16_t SocketAddress::port() const {
             return ntohs(reinterpret_cast<const sockaddr_in*>(storage_)->sin_port);
         case AddressFamily::IPv6:
             return ntohs(reinterpret_cast<const sockaddr_in6*>(storage_)->sin6_port);
-        case AddressFamily::Other:
-            break;
+        case AddressFamily::Other: break;
     }
     return 0;
 }
@@ -99,8 +90,7 @@ void SocketAddress::setPort(std::uint16_t port) {
         case AddressFamily::IPv6:
             reinterpret_cast<sockaddr_in6*>(storage_)->sin6_port = htons(port);
             break;
-        case AddressFamily::Other:
-            break;
+        case AddressFamily::Other: break;
     }
 }
 
@@ -166,9 +156,7 @@ SysStatus setIPv6Only(const Fd& socket, bool ipv6Only) {
     return setIntOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, ipv6Only ? 1 : 0);
 }
 
-SysStatus setNoDelay(const Fd& socket) {
-    return setIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
-}
+SysStatus setNoDelay(const Fd& socket) { return setIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
 
 SysStatus setNonBlocking(const Fd& socket) {
     const int flags = ::fcntl(socket.get(), F_GETFL);

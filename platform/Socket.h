@@ -18,7 +18,7 @@ enum class AddressFamily { IPv4, IPv6, Other };
 
 // One IPv4 or IPv6 socket address, as the resolver or the kernel gave it.
 class SocketAddress {
-  public:
+public:
     static constexpr std::size_t kCapacity = 128;  // sizeof(sockaddr_storage)
 
     AddressFamily family() const;
@@ -32,7 +32,7 @@ class SocketAddress {
     unsigned size() const { return size_; }
     void setSize(unsigned size) { size_ = size; }
 
-  private:
+private:
     alignas(8) unsigned char storage_[kCapacity] = {};
     unsigned size_ = 0;
 };

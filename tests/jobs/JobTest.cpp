@@ -53,14 +53,10 @@ TEST(Identifiers, DigitsAreSevenOfMicrosecondsAndElevenOfSeconds) {
     }
 }
 
-std::int64_t frozenClock() {
-    return 1'733'779'200'999'999;
-}
+std::int64_t frozenClock() { return 1'733'779'200'999'999; }
 
 std::atomic<std::int64_t> steppingClockValue{0};
-std::int64_t steppingClock() {
-    return steppingClockValue.load();
-}
+std::int64_t steppingClock() { return steppingClockValue.load(); }
 
 TEST(Identifiers, AClockThatStandsStillOrStepsBackStillGivesLaterIds) {
     KrIdGenerator frozen("t", frozenClock);
@@ -170,7 +166,7 @@ TEST(JobSubscription, UnsubscribeLastLeavesTheRememberedName) {
 
 TEST(JobWithTimeout, ReportsATimeoutThenRearmsWithoutRestarting) {
     class Timed : public KrJobWithTimeout {
-      public:
+    public:
         explicit Timed(std::uint64_t timeout) : KrJobWithTimeout(timeout) {}
     };
 
@@ -189,7 +185,7 @@ TEST(JobWithTimeout, ReportsATimeoutThenRearmsWithoutRestarting) {
 
 TEST(JobWithTimeout, RestartingADisarmedJobKeepsTheOldDeadline) {
     class Timed : public KrJobWithTimeout {
-      public:
+    public:
         explicit Timed(std::uint64_t timeout) : KrJobWithTimeout(timeout) {}
     };
 

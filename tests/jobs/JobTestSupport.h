@@ -18,7 +18,7 @@ inline constexpr std::chrono::seconds kPatience{30};
 
 // A list of lines that several threads append to, in the order they do it.
 class EventLog {
-  public:
+public:
     void add(std::string line) {
         std::lock_guard lock(mutex_);
         lines_.push_back(std::move(line));
@@ -35,7 +35,7 @@ class EventLog {
         return changed_.wait_for(lock, kPatience, [&] { return lines_.size() >= n; });
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> lines_;
@@ -43,7 +43,7 @@ class EventLog {
 
 // A job that keeps every message it receives, and notes "<label>:<text>" in a shared log.
 class RecordingJob : public KrJob {
-  public:
+public:
     explicit RecordingJob(std::string label = "", EventLog* log = nullptr)
         : label_(std::move(label)), log_(log) {}
 
@@ -67,7 +67,7 @@ class RecordingJob : public KrJob {
         return messages_;
     }
 
-  private:
+private:
     const std::string label_;
     EventLog* const log_;
     mutable std::mutex mutex_;

@@ -23,9 +23,7 @@ using jobtest::RecordingJob;
 using jobtest::textMessage;
 using Lines = std::vector<std::string>;
 
-KrCombinedTask& registry() {
-    return KrCombinedTask::instance();
-}
+KrCombinedTask& registry() { return KrCombinedTask::instance(); }
 
 bool post(const KrJob& target, const std::string& text) {
     return registry().enqueue(target.id(), textMessage(text));
@@ -110,7 +108,7 @@ TEST(Delivery, AMessageForAnUnknownIdIsDroppedAndTheNextIsDelivered) {
 
 TEST(Delivery, AHandlerThatThrowsDoesNotStopDelivery) {
     class Throwing : public RecordingJob {
-      public:
+    public:
         bool onMessage(const KrJobMessage& message) override {
             RecordingJob::onMessage(message);
             if (message.text == "std") {
@@ -247,7 +245,7 @@ TEST(Links, ANameWhoseOwnerIsGoneCountsAsDissolved) {
 // A base that links itself and posts to itself in its constructor, as servers register in
 // theirs, with a derived part that takes a while to build.
 class EagerBase : public KrJob {
-  public:
+public:
     EagerBase() {
         registerJob("eager");
         KrCombinedTask::instance().enqueue(id(), textMessage("early"));
@@ -255,7 +253,7 @@ class EagerBase : public KrJob {
 };
 
 class SlowDerived : public EagerBase {
-  public:
+public:
     SlowDerived() {
         std::this_thread::sleep_for(50ms);
         ready_ = "complete";
@@ -280,7 +278,7 @@ TEST(Lifetime, NoMessageReachesAJobBeforeItIsComplete) {
 
 // A job whose handler blocks until released, then still uses its own members.
 class BlockingJob : public KrJob {
-  public:
+public:
     BlockingJob(EventLog& log, std::future<void> release)
         : log_(log), release_(std::move(release)) {}
     ~BlockingJob() override { log_.add("derived part destroyed"); }
@@ -293,7 +291,7 @@ class BlockingJob : public KrJob {
         return true;
     }
 
-  private:
+private:
     EventLog& log_;
     std::future<void> release_;
     std::vector<std::string> members_;

@@ -40,7 +40,7 @@ KrRarediJobDescriptor named(std::string name, std::uint32_t mode = KrRarediJobDe
 // A loop that runs until told to stop, the way listener and buffer loops do: its stop
 // callback clears the run flag and wakes it.
 class StoppableLoop {
-  public:
+public:
     KrRarediScheduler2::JobFunction body() {
         return [this](std::unique_ptr<Record> record) {
             std::unique_lock lock(mutex_);
@@ -74,7 +74,7 @@ class StoppableLoop {
         return stopCalls_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool running_ = true;  // set before the job is submitted
@@ -116,7 +116,7 @@ TEST(Scheduler, UnknownIdsCountAsFinishedAndHaveNoResult) {
 
 TEST(Scheduler, AJobRunsOnceAndItsResultIsTakenOnce) {
     class Numbers : public Record {
-      public:
+    public:
         int input = 20;
         int output = 0;
     };

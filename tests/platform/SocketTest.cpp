@@ -13,13 +13,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool isCloseOnExec(int fd) {
-    return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
-}
+bool isCloseOnExec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
 
 // A loopback listener, a client connected to it and the accepted server side.
 class LoopbackPair : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         auto resolved = platform::resolveTcp("127.0.0.1", "0", platform::ResolvePurpose::Listen);
         ASSERT_TRUE(resolved.ok()) << resolved.errorText();
