@@ -1,0 +1,45 @@
+"""The common entry of the browser test programs that ctest runs.
+
+    python3 some_test.py --out DIR [--gridlo PROGRAM] [unittest arguments]
+
+Exits with SKIP_CODE, which ctest reports as a skip, only when Chromium or chromedriver is
+not installed; every process the tests started is ended and reaped before the exit.
+"""
+
+import argparse
+import sys
+import unittest
+
+import children
+import webdriver
+
+SKIP_CODE = 77
+
+
+class Options:
+    """What the command line gave: out (a directory in the build tree for logs and
+    screenshots) and gridlo (the program under test)."""
+
+    out = None
+    gridlo = None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--gridlo")
+    known, rest = parser.parse_known_args()
+    Options.out = known.out
+    Options.gridlo = known.gridlo
+
+    missing = webdriver.missing_browser()
+    if missing:
+        print(f"SKIPPED: {missing}; the browser tests need Debian's chromium and chromium-driver")
+        sys.exit(SKIP_CODE)
+
+    children.become_subreaper()
+    try:
+        program = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    finally:
+        children.end_all()
+    sys.exit(0 if program.result.wasSuccessful() else 1)
