@@ -4,9 +4,6 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 9> kCellKeys = {"11", "12", "13", "21", "22",
-                                                       "23", "31", "32", "33"};
-
 // The eight lines in the order that decides ties; within a line, the last empty cell in
 // this order is where the program plays on it.
 constexpr std::array<std::array<std::string_view, 3>, 8> kLineKeys = {{
@@ -22,9 +19,7 @@ constexpr std::array<std::array<std::string_view, 3>, 8> kLineKeys = {{
 
 }  // namespace
 
-KrGameBoard::KrGameBoard() {
-    buildLines();
-}
+KrGameBoard::KrGameBoard() { buildLines(); }
 
 void KrGameBoard::buildLines() {
     reset();

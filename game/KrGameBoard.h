@@ -13,7 +13,7 @@
 //
 // Not locked: a board belongs to one page context, whose requests are serialised.
 class KrGameBoard {
-  public:
+public:
     static constexpr std::uint32_t kEmpty = 0;
     static constexpr std::uint32_t kCross = 1;   // the user
     static constexpr std::uint32_t kCircle = 2;  // the program
@@ -22,6 +22,10 @@ class KrGameBoard {
     static constexpr std::int32_t kCrossWins = 1;
     static constexpr std::int32_t kCircleWins = 2;
     static constexpr std::int32_t kDraw = 3;
+
+    // The nine cell keys in key order, the order in which the program looks for a free cell.
+    static constexpr std::array<std::string_view, 9> kCellKeys = {"11", "12", "13", "21", "22",
+                                                                  "23", "31", "32", "33"};
 
     KrGameBoard();
 
@@ -47,7 +51,7 @@ class KrGameBoard {
     const std::string& lastMove() const { return lastMove_; }
     std::int32_t moveCount() const { return moveCount_; }
 
-  private:
+private:
     // Counted moves after which a game without a full line is a draw.
     static constexpr std::int32_t kMovesToDraw = 4;
 

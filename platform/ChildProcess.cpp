@@ -290,6 +290,13 @@ SysResult<ChildExit> ChildProcess::wait() {
 
 SysResult<std::optional<ChildExit>> ChildProcess::tryWait() { return waitWith(WNOHANG); }
 
+SysStatus ChildProcess::kill() {
+    if (pid_ <= 0) {
+        return {.error = ESRCH};
+    }
+    return {.error = ::kill(pid_, SIGKILL) == 0 ? 0 : errno};
+}
+
 SysResult<std::optional<ChildExit>> ChildProcess::waitWith(int options) {
     if (pid_ <= 0) {
         return {.error = ECHILD};

@@ -91,6 +91,10 @@ public:
     // waitpid(2) without waiting: no value while the child still runs; reaps an ended one.
     SysResult<std::optional<ChildExit>> tryWait();
 
+    // kill(2) with SIGKILL, for a child that will not end by itself; it is still reaped
+    // as usual. ESRCH when there is no child.
+    SysStatus kill();
+
 private:
     explicit ChildProcess(int pid) : pid_(pid) {}
 

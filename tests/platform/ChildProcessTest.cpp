@@ -228,6 +228,21 @@ TEST(ChildProcess, TryWaitSeesARunningChildAndThenItsEnd) {
     EXPECT_EQ(exit.value.exitCode, 0);
 }
 
+TEST(ChildProcess, KillEndsAChildThatWouldNotEndByItself) {
+    platform::Pipe input = openPipe();
+    auto child =
+        platform::ChildProcess::spawn(catReading(platform::ChildStream::to(input.readEnd)));
+    ASSERT_TRUE(child.ok());
+    input.readEnd.reset();
+    ASSERT_TRUE(child.value.kill().ok());
+    const auto exit = child.value.wait();
+    ASSERT_TRUE(exit.ok());
+    EXPECT_EQ(exit.value.exitCode, -1);
+    EXPECT_EQ(exit.value.signal, SIGKILL);
+    // Reaped: there is nothing left to signal.
+    EXPECT_EQ(child.value.kill().error, ESRCH);
+}
+
 TEST(ChildProcess, AChildLeftByItsOwnerIsReapedWithoutBlocking) {
     int endedAtOnce;
     {

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <array>
 
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "platform/Random.h"
 
 namespace {
@@ -62,6 +65,21 @@ TEST(PlatformRandom, FillsLargeBuffersAndDiffersBetweenCalls) {
     ASSERT_TRUE(platform::fillRandom(second.data(), second.size()).ok());
     EXPECT_NE(first, second);
     EXPECT_TRUE(platform::fillRandom(nullptr, 0).ok());
+}
+
+TEST(PlatformProcess, WithSigpipeIgnoredAWriteWithoutAReaderFailsInstead) {
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &previous), 0);
+    platform::ignoreBrokenPipeSignal();
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    // A plain write(2), as the C++ streams on standard output make it.
+    errno = 0;
+    EXPECT_EQ(::write(ends[1], "x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    ::close(ends[1]);
+    ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,4 @@
+#pragma once
+
+// What the console program's entry point uses of the console front end.
+#include "frontend/console/KrNuxelCLAppAddOn.h"

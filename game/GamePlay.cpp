@@ -1,0 +1,63 @@
+#include "game/GamePlay.h"
+
+#include "app/KrNuxelApplication2.h"
+#include "document/xml/KrXMLGenericElement.h"
+#include "game/KrGameBoard.h"
+#include "http/KrXResponseHeader.h"
+#include "storage/KrPersistentAppStorage.h"
+
+namespace kr {
+
+namespace {
+
+void showMark(KrXMLGenericElement* page, std::string_view key, std::string_view image) {
+    if (page == nullptr || key.empty()) {
+        return;
+    }
+    const std::string id = std::string(kCellImagePrefix) + std::string(key);
+    if (KrXMLGenericElement* cell = page->findFirstChildWithAttribute("id", id)) {
+        cell->setAttribute("src", image);
+    }
+}
+
+}  // namespace
+
+std::string_view gameResultText(std::int32_t status) {
+    switch (status) {
+        case KrGameBoard::kCrossWins: return "X wins, Restart Game";
+        case KrGameBoard::kCircleWins: return "O wins, Restart Game";
+        case KrGameBoard::kDraw: return "nobody wins, Restart Game";
+        default: return {};
+    }
+}
+
+void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_view key) {
+    if (!board.place(key)) {
+        return;
+    }
+    showMark(page, key, kCrossImage);
+    if (board.status() != KrGameBoard::kCrossWins) {
+        showMark(page, board.chooseReply(), kCircleImage);
+    }
+}
+
+const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* application) {
+    static const KrHTMLKontextN::BuiltInFiles none;
+    KrPersistentAppStorage* storage = application != nullptr ? application->storage() : nullptr;
+    return storage != nullptr ? storage->builtInFiles() : none;
+}
+
+KrPageHandler renderPageHook(KrHTMLKontextN& page) {
+    return [&page](KrXHeader&, KrXResponseHeader& response, const std::string&) {
+        response.writeAnswer(page.render());
+    };
+}
+
+void handOverSession(KrHTMLKontextN& current, std::unique_ptr<KrHTMLKontextN> successor,
+                     KrXHeader& request, KrXResponseHeader& response) {
+    successor->handleRequest(request, response, "");
+    // From here the application owns the successor.
+    response.setNextContext(current.sessionId(), successor.release());
+}
+
+}  // namespace kr

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/KrHTMLKontextN.h"
+
+class KrGameBoard;
+class KrNuxelApplication2;
+class KrXMLGenericElement;
+
+// What the three game pages (GET, POST, Widget) share: the images and texts of the board,
+// the move of the pages that answer with the whole page, and the scheme switch.
+namespace kr {
+
+inline constexpr std::string_view kEmptyCellImage = "leer.png";
+inline constexpr std::string_view kCrossImage = "kreuz.png";
+inline constexpr std::string_view kCircleImage = "kreis.png";
+inline constexpr std::string_view kRestartText = "Restart Game";
+// The identifier of a cell's image: "i" and the cell key.
+inline constexpr std::string_view kCellImagePrefix = "i";
+// The path of a cell's click: "/f" and the cell key.
+inline constexpr std::string_view kCellPathPrefix = "/f";
+
+// The text that replaces "Restart Game" once a game has ended; empty while it runs.
+std::string_view gameResultText(std::int32_t status);
+
+// One click on the pages that answer with the whole page: the user's X on the cell and,
+// unless it won, the program's O, each shown by the "src" of its cell's image in the page.
+// A refused click changes nothing; an image that is not in the page is skipped.
+void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_view key);
+
+// The built-in files of the application's storage; none without a storage.
+const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* application);
+
+// A hook that answers with the whole page as it stands.
+KrPageHandler renderPageHook(KrHTMLKontextN& page);
+
+// Hands the session over to a page of another scheme: the successor answers the same
+// request through its own hook for the path, and the answer names it as the session's next
+// context, which the application puts in the current page's place once the hook returns.
+void handOverSession(KrHTMLKontextN& current, std::unique_ptr<KrHTMLKontextN> successor,
+                     KrXHeader& request, KrXResponseHeader& response);
+
+// A hook that switches the session to a new page of the scheme Successor, with an empty
+// board: a switch always starts a new game.
+template <class Successor>
+KrPageHandler switchSchemeHook(KrHTMLKontextN& current) {
+    return [&current](KrXHeader& request, KrXResponseHeader& response, const std::string&) {
+        handOverSession(current,
+                        std::make_unique<Successor>(current.application(), current.sessionId(),
+                                                    true, current.settings()),
+                        request, response);
+    };
+}
+
+}  // namespace kr

@@ -1,0 +1,92 @@
+#include "game/KrHTMLKontext_Game_Post.h"
+
+#include <memory>
+
+#include "document/html/KrHTMLTags.h"
+#include "document/html/KrHTML_Document2.h"
+#include "document/html/KrHTML_text2.h"
+#include "game/GamePlay.h"
+#include "game/KrHTMLKontext_GameWidget.h"
+#include "game/KrHTMLKontext_Game_Get.h"
+#include "http/KrXResponseHeader.h"
+
+namespace {
+
+constexpr std::string_view kRestartName = "NeuStarten";
+constexpr std::string_view kSchemeNames[] = {"playget", "playwidget"};
+
+}  // namespace
+
+KrHTMLKontext_Game_Post::KrHTMLKontext_Game_Post(KrNuxelApplication2* application,
+                                                 const std::string& sessionId, bool flag,
+                                                 KrSettingsMap* settings)
+    : KrHTMLKontextN(application, sessionId, flag, "game_post.html", settings) {
+    loadGamePage();
+    for (const std::string_view key : KrGameBoard::kCellKeys) {
+        setHook(std::string(kr::kCellPathPrefix) + std::string(key),
+                [this, key](KrXHeader&, KrXResponseHeader& response, const std::string&) {
+                    onCellClick(key, response);
+                });
+    }
+    setHook("/NeuStarten", [this](KrXHeader&, KrXResponseHeader& response, const std::string&) {
+        onRestart(response);
+    });
+    for (const char* path : {"/game_post.html", "/playpost"}) {
+        setHook(path, kr::renderPageHook(*this));
+    }
+    setHook("/playget", kr::switchSchemeHook<KrHTMLKontext_Game_Get>(*this));
+    setHook("/playwidget", kr::switchSchemeHook<KrHTMLKontext_GameWidget>(*this));
+
+    // The order numbers the forms.
+    for (const std::string_view name : kSchemeNames) {
+        makeCommandElement(std::string(name), false);
+    }
+    for (const std::string_view key : KrGameBoard::kCellKeys) {
+        makeCommandElement("f" + std::string(key), false);
+    }
+    makeCommandElement(std::string(kRestartName), false);
+}
+
+KrHTMLKontext_Game_Post::~KrHTMLKontext_Game_Post() = default;
+
+void KrHTMLKontext_Game_Post::loadGamePage() {
+    loadPage(std::string(kPageFile), kr::builtInFilesOf(application()));
+    stampSessionId(sessionId());
+}
+
+void KrHTMLKontext_Game_Post::playMovePost(std::string_view key) {
+    kr::playMoveOnPage(board_, document(), key);
+}
+
+void KrHTMLKontext_Game_Post::showGameResultPost() {
+    const std::string_view text = kr::gameResultText(board_.status());
+    KrXMLGenericElement* link =
+        text.empty() ? nullptr : document()->findFirstChildWithAttribute("id", kRestartName);
+    if (link == nullptr) {
+        return;
+    }
+    link->deleteChildren();
+    auto underlined = std::make_unique<KrHTML_u2>();
+    underlined->addChild(std::make_unique<KrHTML_text2>(text));
+    link->addChild(std::move(underlined));
+}
+
+void KrHTMLKontext_Game_Post::onCellClick(std::string_view key, KrXResponseHeader& response) {
+    playMovePost(key);
+    showGameResultPost();
+    response.writeAnswer(render());
+}
+
+void KrHTMLKontext_Game_Post::onRestart(KrXResponseHeader& response) {
+    board_.reset();
+    loadGamePage();
+    // The forms are numbered on from the last number used.
+    for (const std::string_view key : KrGameBoard::kCellKeys) {
+        makeCommandElement("f" + std::string(key), false);
+    }
+    makeCommandElement(std::string(kRestartName), false);
+    for (const std::string_view name : kSchemeNames) {
+        makeCommandElement(std::string(name), false);
+    }
+    response.writeAnswer(render());
+}
