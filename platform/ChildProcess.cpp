@@ -244,6 +244,9 @@ SysResult<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
     if (rc == 0) {
         rc = setup.addStream(options.error, STDERR_FILENO);
     }
+    if (rc == 0 && !options.workingDirectory.empty()) {
+        rc = posix_spawn_file_actions_addchdir_np(&setup.actions, options.workingDirectory.c_str());
+    }
     if (rc == 0) {
         // Descriptors opened without close-on-exec (by a library, say) stay ours.
         rc = posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);

@@ -49,6 +49,8 @@ struct SpawnOptions {
     ChildStream error = ChildStream::inherit();
     // New: the child leads a session of its own (setsid), away from our terminal.
     Session session = Session::Inherit;
+    // The child's working directory; empty: the parent's.
+    std::string workingDirectory;
 };
 
 // How a child ended: its exit code, or the signal that ended it.

@@ -228,6 +228,14 @@ TEST(ChildProcess, TryWaitSeesARunningChildAndThenItsEnd) {
     EXPECT_EQ(exit.value.exitCode, 0);
 }
 
+TEST(ChildProcess, RunsInTheWorkingDirectoryItIsGiven) {
+    platform::SpawnOptions options = shell("pwd");
+    options.workingDirectory = "/tmp";
+    EXPECT_EQ(runToEnd(options).output, "/tmp\n");
+    options.workingDirectory = "/no/such/directory/gridlo";
+    EXPECT_EQ(platform::ChildProcess::spawn(options).error, ENOENT);
+}
+
 TEST(ChildProcess, KillEndsAChildThatWouldNotEndByItself) {
     platform::Pipe input = openPipe();
     auto child =

@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HttpClient.h"
+#include "ProgramRun.h"
+#include "game/BuiltInFiles.h"
+
+// The console program Gridlo as a user and a browser meet it: started with a stub browser
+// launcher, played over real loopback connections, ended through its standard input.
+namespace {
+
+using e2e::HttpAnswer;
+using e2e::HttpConnection;
+
+constexpr const char* kHandlerHeader = "// NuxelWidget handler\n";
+
+// The session identifier the page's head script sets; empty when there is none.
+std::string sessionIdIn(const std::string& page) {
+    const std::string marker = "nuxelid=\"";
+    const auto start = page.find(marker);
+    if (start == std::string::npos) {
+        return {};
+    }
+    const auto end = page.find('"', start + marker.size());
+    return page.substr(start + marker.size(), end - start - marker.size());
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+bool endedWithZero(const std::optional<platform::ChildExit>& exit) {
+    return exit && exit->exitCode == 0 && exit->signal == 0;
+}
+
+class ConsoleProgram : public testing::Test {
+protected:
+    void SetUp() override { start({}); }
+
+    void start(e2e::ProgramRun::Options options) {
+        options.program = GRIDLO_CONSOLE_PROGRAM;
+        run_ = std::make_unique<e2e::ProgramRun>(std::move(options));
+        ASSERT_EQ(run_->startError(), "");
+        port_ = run_->port();
+        ASSERT_NE(port_, 0) << "no address reached the browser launcher\n" << run_->errors();
+        ASSERT_TRUE(browser_.connect(port_));
+    }
+
+    // A new session as the browser opens it: the start page, and its session identifier.
+    std::string openStartPage() {
+        const HttpAnswer start = browser_.exchange(e2e::getRequest("/"));
+        EXPECT_EQ(start.status, 200);
+        EXPECT_NE(start.body.find("Online-Game (GET)"), std::string::npos);
+        const std::string id = sessionIdIn(start.body);
+        EXPECT_EQ(id.size(), 25u) << start.body;
+        return id;
+    }
+
+    HttpAnswer get(const std::string& path, const std::string& id) {
+        return browser_.exchange(e2e::getRequest(path + "?nuxelid=" + id));
+    }
+
+    HttpAnswer post(const std::string& path, const std::string& id) {
+        return browser_.exchange(e2e::formPost(path, {{"nuxelid", id}}));
+    }
+
+    HttpAnswer widgetAction(const std::string& id, const std::string& element) {
+        return browser_.exchange(
+            e2e::multipartPost("/nuxelwidget.handler", {{"nuxelid", id},
+                                                        {"nuxelaction", "onclick"},
+                                                        {"nuxelactionelement", element},
+                                                        {"nuxelactionparam1", "none"}}));
+    }
+
+    std::unique_ptr<e2e::ProgramRun> run_;
+    std::uint16_t port_ = 0;
+    HttpConnection browser_;
+};
+
+TEST_F(ConsoleProgram, OpensTheStartPageOnTheLoopbackAfterItsBanner) {
+    EXPECT_EQ(run_->browserAddress(), "http://127.0.0.1:" + std::to_string(port_) + "/");
+    ASSERT_TRUE(run_->waitForOutput("going to run app\n"));
+    EXPECT_EQ(run_->output().rfind("Fesko++ 1.6.0 based on NuxelFrame 1.28.1 release#: 96\n"
+                                   "App Constructed\n"
+                                   "going to run app\n",
+                                   0),
+              0u)
+        << run_->output();
+    EXPECT_TRUE(run_->sendLine("quit"));
+    EXPECT_TRUE(endedWithZero(run_->waitForExit()));
+    EXPECT_EQ(run_->errors(), "");
+}
+
+TEST_F(ConsoleProgram, PlaysAWholeGameInTheGetScheme) {
+    const std::string id = openStartPage();
+    HttpAnswer page;
+    for (const char* cell : {"11", "12", "21"}) {
+        page = get(std::string("/f") + cell, id);
+        EXPECT_EQ(page.status, 200) << cell;
+    }
+    EXPECT_EQ(occurrences(page.body, "src=\"kreuz.png\""), 3u);
+    EXPECT_EQ(occurrences(page.body, "src=\"kreis.png\""), 3u);
+    EXPECT_NE(page.body.find("<a href=\"#\" id=\"NeuStarten\">O wins, Restart Game</a>"),
+              std::string::npos);
+
+    const HttpAnswer restarted = get("/NeuStarten", id);
+    EXPECT_EQ(restarted.status, 200);
+    EXPECT_EQ(occurrences(restarted.body, "src=\"leer.png\""), 9u);
+    EXPECT_NE(restarted.body.find("<u>Restart Game</u>"), std::string::npos);
+
+    // Another browser session plays a game of its own.
+    const std::string other = openStartPage();
+    EXPECT_NE(other, id);
+    EXPECT_EQ(occurrences(get("/f22", other).body, "src=\"kreuz.png\""), 1u);
+    EXPECT_EQ(occurrences(get("/", id).body, "src=\"kreuz.png\""), 0u);
+}
+
+TEST_F(ConsoleProgram, PlaysAWholeGameInThePostScheme) {
+    const std::string id = openStartPage();
+    const HttpAnswer switched = get("/playpost", id);
+    EXPECT_EQ(switched.status, 200);
+    EXPECT_NE(switched.body.find("Online-Game (POST)"), std::string::npos);
+    // The cells post their forms to their own paths, with the session identifier.
+    EXPECT_NE(switched.body.find("<form action=\"f11\" id=\"formcommand2\" method=\"POST\">\n"
+                                 "<input name=\"nuxelid\" type=\"hidden\" value=\"" +
+                                 id + "\" />"),
+              std::string::npos);
+    HttpAnswer page;
+    for (const char* cell : {"11", "13", "22", "33"}) {
+        page = post(std::string("/f") + cell, id);
+        EXPECT_EQ(page.status, 200) << cell;
+    }
+    EXPECT_EQ(occurrences(page.body, "src=\"kreuz.png\""), 4u);
+    EXPECT_EQ(occurrences(page.body, "src=\"kreis.png\""), 3u);
+    EXPECT_NE(page.body.find("<u>X wins, Restart Game</u>"), std::string::npos);
+
+    const HttpAnswer restarted = post("/NeuStarten", id);
+    EXPECT_EQ(occurrences(restarted.body, "src=\"leer.png\""), 9u);
+    EXPECT_NE(restarted.body.find("Online-Game (POST)"), std::string::npos);
+
+    // Back to GET, through the POST page's form.
+    const HttpAnswer back = post("/playget", id);
+    EXPECT_NE(back.body.find("Online-Game (GET)"), std::string::npos);
+    EXPECT_EQ(sessionIdIn(back.body), id);
+}
+
+TEST_F(ConsoleProgram, PlaysAWholeGameInTheWidgetScheme) {
+    const std::string id = openStartPage();
+    const HttpAnswer switched = get("/playwidget", id);
+    EXPECT_EQ(switched.status, 200);
+    EXPECT_NE(switched.body.find("Online-Game (Widget)"), std::string::npos);
+    EXPECT_NE(switched.body.find("<form action=\"nuxelwidget.handler\" id=\"nuxelwidgetform\""),
+              std::string::npos);
+
+    HttpAnswer answer;
+    for (const char* cell : {"11", "13", "22", "32"}) {
+        answer = widgetAction(id, std::string("i") + cell);
+        EXPECT_EQ(answer.status, 200) << cell;
+        EXPECT_EQ(answer.body.rfind(kHandlerHeader, 0), 0u) << answer.body;
+        EXPECT_NE(answer.body.find("document.getElementById(\"i" + std::string(cell) +
+                                   "\").setAttribute(\"src\",\"kreuz.png\");"),
+                  std::string::npos)
+            << answer.body;
+    }
+    EXPECT_NE(answer.body.find("document.getElementById(\"NeuStartenTxt\").innerHTML=\"nobody "
+                               "wins, Restart Game\";"),
+              std::string::npos)
+        << answer.body;
+    // The game is over: a click changes nothing.
+    EXPECT_EQ(widgetAction(id, "i33").body, kHandlerHeader);
+
+    const HttpAnswer restarted = widgetAction(id, "NeuStarten");
+    EXPECT_EQ(restarted.body.rfind(kHandlerHeader, 0), 0u);
+    EXPECT_EQ(occurrences(restarted.body, "\"leer.png\""), 9u);
+    // The page in the server agrees with the browser's.
+    const HttpAnswer page = get("/game_widget.html", id);
+    EXPECT_EQ(occurrences(page.body, "src=\"leer.png\""), 9u);
+    EXPECT_NE(page.body.find("Restart Game"), std::string::npos);
+}
+
+TEST_F(ConsoleProgram, ServesItsBuiltInFiles) {
+    const HttpAnswer css = browser_.exchange(e2e::getRequest("/spiele.css"));
+    EXPECT_EQ(css.status, 200);
+    EXPECT_NE(css.body.find("#F0F0F0"), std::string::npos);
+    EXPECT_EQ(css.body.find("[["), std::string::npos);
+    const auto files = kr::fillBuiltInFiles();
+    for (const char* image : {"leer.png", "kreuz.png", "kreis.png", "favicon.ico"}) {
+        const HttpAnswer answer = browser_.exchange(e2e::getRequest(std::string("/") + image));
+        EXPECT_EQ(answer.status, 200) << image;
+        EXPECT_EQ(answer.body, files.at(image).contentString()) << image;
+    }
+}
+
+TEST_F(ConsoleProgram, ServesFilesOfItsWorkingDirectoryAndTheNotFoundPage) {
+    std::ofstream(run_->workingDirectory() / "hello.txt") << "hello, world\n";
+    const HttpAnswer file = browser_.exchange(e2e::getRequest("/hello.txt"));
+    EXPECT_EQ(file.status, 200);
+    EXPECT_EQ(file.body, "hello, world\n");
+    for (const std::string target :
+         {"/nothing.html", "/f11?nuxelid=nuxelid000000000000000000", "/../hello.txt"}) {
+        const HttpAnswer missing = browser_.exchange(e2e::getRequest(target));
+        EXPECT_EQ(missing.status, 404) << target;
+        EXPECT_NE(missing.body.find("<h1>Error 404 - not found</h1>"), std::string::npos) << target;
+    }
+}
+
+TEST_F(ConsoleProgram, QuitEndsItWithConnectionsStillOpen) {
+    openStartPage();  // the browser's connection stays open
+    HttpConnection halfway(port_);
+    ASSERT_TRUE(halfway.send("GET /spiele.css HTTP/1.1\r\nHost: 127"));  // never completed
+    // Lines before "quit" are read and ignored.
+    for (const char* line : {"Quit", " quit", "hello"}) {
+        ASSERT_TRUE(run_->sendLine(line));
+    }
+    EXPECT_EQ(e2e::fetch(port_, e2e::getRequest("/spiele.css")).status, 200);
+    ASSERT_TRUE(run_->sendLine("quit"));
+    EXPECT_TRUE(endedWithZero(run_->waitForExit()));
+    EXPECT_TRUE(browser_.waitForClose());
+    EXPECT_TRUE(halfway.waitForClose());
+}
+
+TEST_F(ConsoleProgram, TheEndOfItsInputEndsItLikeQuit) {
+    openStartPage();
+    run_->closeInput();
+    EXPECT_TRUE(endedWithZero(run_->waitForExit()));
+}
+
+// Every request prints an access-log line; with nobody reading standard output each write
+// fails, and the program serves on.
+TEST(ConsoleProgramOutput, AProgramWhoseOutputIsGoneServesOn) {
+    e2e::ProgramRun::Options options;
+    options.program = GRIDLO_CONSOLE_PROGRAM;
+    options.discardOutput = true;
+    e2e::ProgramRun run(std::move(options));
+    ASSERT_EQ(run.startError(), "");
+    const std::uint16_t port = run.port();
+    ASSERT_NE(port, 0);
+    HttpConnection browser(port);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(browser.exchange(e2e::getRequest("/spiele.css")).status, 200) << i;
+    }
+    ASSERT_TRUE(run.sendLine("quit"));
+    EXPECT_TRUE(endedWithZero(run.waitForExit())) << run.errors();
+}
+
+}  // namespace

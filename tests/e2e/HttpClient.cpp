@@ -1,0 +1,180 @@
+#include "HttpClient.h"
+
+#include <chrono>
+#include <span>
+
+#include "ProgramRun.h"
+#include "platform/Poll.h"
+#include "platform/Socket.h"
+
+namespace e2e {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kHost = "127.0.0.1";
+constexpr std::string_view kBoundary = "----WebKitFormBoundaryGridloE2e4Qx";
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+std::string postRequest(std::string_view path, std::string_view contentType,
+                        std::string_view body) {
+    return "POST " + std::string(path) + " HTTP/1.1\r\nHost: " + std::string(kHost) +
+           "\r\nContent-Type: " + std::string(contentType) +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
+}
+
+}  // namespace
+
+std::string getRequest(std::string_view target) {
+    return "GET " + std::string(target) + " HTTP/1.1\r\nHost: " + std::string(kHost) +
+           "\r\nAccept: text/html\r\n\r\n";
+}
+
+std::string formPost(std::string_view path, const FormFields& fields) {
+    std::string body;
+    for (const auto& [name, value] : fields) {
+        body += (body.empty() ? "" : "&") + name + "=" + value;
+    }
+    return postRequest(path, "application/x-www-form-urlencoded", body);
+}
+
+std::string multipartPost(std::string_view path, const FormFields& fields) {
+    std::string body;
+    for (const auto& [name, value] : fields) {
+        body += "--" + std::string(kBoundary) + "\r\nContent-Disposition: form-data; name=\"" +
+                name + "\"\r\n\r\n" + value + "\r\n";
+    }
+    body += "--" + std::string(kBoundary) + "--\r\n";
+    return postRequest(path, "multipart/form-data; boundary=" + std::string(kBoundary), body);
+}
+
+bool HttpConnection::connect(std::uint16_t port) {
+    socket_.reset();
+    buffer_.clear();
+    const auto addresses = platform::resolveTcp(std::string(kHost), std::to_string(port),
+                                                platform::ResolvePurpose::Connect);
+    if (!addresses || addresses.value.empty()) {
+        return false;
+    }
+    const platform::SocketAddress& address = addresses.value.front();
+    auto socket = platform::openTcpSocket(address.family());
+    if (!socket || !platform::connectSocket(socket.value, address)) {
+        return false;
+    }
+    socket_ = std::move(socket.value);
+    return true;
+}
+
+bool HttpConnection::send(std::string_view bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!bytes.empty()) {
+        const platform::IoResult sent = platform::sendBytes(socket_, bytes);
+        if (!sent.ok() || std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        bytes.remove_prefix(sent.bytes);
+        if (!bytes.empty()) {
+            (void)platform::pollOne(socket_.get(), platform::kPollWritable, 100ms);
+        }
+    }
+    return true;
+}
+
+bool HttpConnection::receiveMore() {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    char chunk[16 * 1024];
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto ready = platform::pollOne(socket_.get(), platform::kPollReadable, 100ms);
+        if (!ready.ok()) {
+            return false;
+        }
+        if (ready.value == 0) {
+            continue;
+        }
+        const platform::IoResult received = platform::receiveBytes(socket_, chunk);
+        if (received.wouldBlock) {
+            continue;
+        }
+        if (!received.ok() || received.bytes == 0) {
+            return false;
+        }
+        buffer_.append(chunk, received.bytes);
+        return true;
+    }
+    return false;
+}
+
+HttpAnswer HttpConnection::readAnswer() {
+    HttpAnswer answer;
+    std::size_t headEnd;
+    while ((headEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
+        if (!receiveMore()) {
+            return answer;
+        }
+    }
+    const std::string head = buffer_.substr(0, headEnd);
+    std::size_t lineEnd = head.find("\r\n");
+    const std::string statusLine = head.substr(0, lineEnd);
+    for (std::size_t at = lineEnd; at != std::string::npos && at < head.size();) {
+        const std::size_t start = at + 2;
+        at = head.find("\r\n", start);
+        const std::string line = head.substr(start, at == std::string::npos ? at : at - start);
+        const auto colon = line.find(':');
+        if (colon != std::string::npos) {
+            const auto valueStart = line.find_first_not_of(' ', colon + 1);
+            answer.fields[lowerCase(line.substr(0, colon))] =
+                valueStart == std::string::npos ? "" : line.substr(valueStart);
+        }
+    }
+    const std::size_t length = std::stoul(answer.fields["content-length"]);
+    const std::size_t bodyStart = headEnd + 4;
+    while (buffer_.size() < bodyStart + length) {
+        if (!receiveMore()) {
+            return answer;
+        }
+    }
+    answer.body = buffer_.substr(bodyStart, length);
+    buffer_.erase(0, bodyStart + length);
+    // "HTTP/1.1 200 OK"
+    answer.status = statusLine.size() >= 12 ? std::stoi(statusLine.substr(9, 3)) : 0;
+    return answer;
+}
+
+HttpAnswer HttpConnection::exchange(std::string_view request) {
+    if (!send(request)) {
+        return {};
+    }
+    return readAnswer();
+}
+
+bool HttpConnection::waitForClose() {
+    while (receiveMore()) {
+    }
+    // receiveMore gave up: at the end of the stream, or after the patience.
+    char probe[1];
+    const auto ready = platform::pollOne(socket_.get(), platform::kPollReadable, 0ms);
+    if (!ready.ok() || ready.value == 0) {
+        return false;
+    }
+    const platform::IoResult received = platform::receiveBytes(socket_, probe);
+    return !received.ok() || received.bytes == 0;
+}
+
+HttpAnswer fetch(std::uint16_t port, std::string_view request) {
+    HttpConnection connection;
+    if (!connection.connect(port)) {
+        return {};
+    }
+    return connection.exchange(request);
+}
+
+}  // namespace e2e

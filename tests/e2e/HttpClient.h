@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/Fd.h"
+
+// HTTP/1.1 as a browser speaks it to the game, over a real loopback connection.
+namespace e2e {
+
+struct HttpAnswer {
+    int status = 0;                             // 0: no complete answer came
+    std::map<std::string, std::string> fields;  // header names lower-cased
+    std::string body;
+};
+
+using FormFields = std::vector<std::pair<std::string, std::string>>;
+
+// The request texts a browser sends.
+std::string getRequest(std::string_view target);
+// A form posted without an encoding type ("a=1&b=2", application/x-www-form-urlencoded).
+std::string formPost(std::string_view path, const FormFields& fields);
+// A form posted as multipart/form-data, as a script's FormData is.
+std::string multipartPost(std::string_view path, const FormFields& fields);
+
+// One keep-alive connection to 127.0.0.1.
+class HttpConnection {
+public:
+    HttpConnection() = default;
+    explicit HttpConnection(std::uint16_t port) { connect(port); }
+
+    bool connect(std::uint16_t port);
+    bool connected() const { return socket_.valid(); }
+    bool send(std::string_view bytes);
+    // Reads one answer: the head to its empty line, then "Content-Length" bytes of body.
+    HttpAnswer readAnswer();
+    HttpAnswer exchange(std::string_view request);
+    // True when the server closes the connection within the patience.
+    bool waitForClose();
+
+private:
+    // Reads more into buffer_; false at the end of the stream or after the patience.
+    bool receiveMore();
+
+    platform::Fd socket_;
+    std::string buffer_;
+};
+
+// One request on a connection of its own.
+HttpAnswer fetch(std::uint16_t port, std::string_view request);
+
+}  // namespace e2e
