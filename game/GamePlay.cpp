@@ -47,10 +47,32 @@ const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* applicat
     return storage != nullptr ? storage->builtInFiles() : none;
 }
 
+void loadGamePage(KrHTMLKontextN& page, std::string_view file) {
+    page.loadPage(std::string(file), builtInFilesOf(page.application()));
+    page.stampSessionId(page.sessionId());
+}
+
 KrPageHandler renderPageHook(KrHTMLKontextN& page) {
     return [&page](KrXHeader&, KrXResponseHeader& response, const std::string&) {
         response.writeAnswer(page.render());
     };
+}
+
+void setPlayHooks(KrHTMLKontextN& page, std::function<void(std::string_view)> cellClick,
+                  std::function<void()> restart) {
+    for (const std::string_view key : KrGameBoard::kCellKeys) {
+        page.setHook(
+            std::string(kCellPathPrefix) + std::string(key),
+            [&page, cellClick, key](KrXHeader&, KrXResponseHeader& response, const std::string&) {
+                cellClick(key);
+                response.writeAnswer(page.render());
+            });
+    }
+    page.setHook("/NeuStarten", [&page, restart = std::move(restart)](
+                                    KrXHeader&, KrXResponseHeader& response, const std::string&) {
+        restart();
+        response.writeAnswer(page.render());
+    });
 }
 
 void handOverSession(KrHTMLKontextN& current, std::unique_ptr<KrHTMLKontextN> successor,

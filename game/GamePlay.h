@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,8 +36,18 @@ void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_v
 // The built-in files of the application's storage; none without a storage.
 const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* application);
 
+// Replaces the page's document by the built-in page file and stamps the page's session
+// identifier into it.
+void loadGamePage(KrHTMLKontextN& page, std::string_view file);
+
 // A hook that answers with the whole page as it stands.
 KrPageHandler renderPageHook(KrHTMLKontextN& page);
+
+// The hooks through which the GET and POST pages are played, each answered with the whole
+// page once the page has done its part: a click on each of the nine cells ("/f11" to "/f33",
+// given the cell key) and the restart ("/NeuStarten").
+void setPlayHooks(KrHTMLKontextN& page, std::function<void(std::string_view)> cellClick,
+                  std::function<void()> restart);
 
 // Hands the session over to a page of another scheme: the successor answers the same
 // request through its own hook for the path, and the answer names it as the session's next

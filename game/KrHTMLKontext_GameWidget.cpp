@@ -19,8 +19,7 @@ KrHTMLKontext_GameWidget::KrHTMLKontext_GameWidget(KrNuxelApplication2* applicat
                                                    const std::string& sessionId, bool flag,
                                                    KrSettingsMap* settings)
     : KrHTMLKontextN(application, sessionId, flag, "game_widget.html", settings) {
-    loadPage(std::string(kPageFile), kr::builtInFilesOf(application));
-    stampSessionId(this->sessionId());
+    kr::loadGamePage(*this, kPageFile);
 
     setHook("/playwidget", kr::renderPageHook(*this));
     setHook("/game_widget.html", kr::renderPageHook(*this));

@@ -27,12 +27,9 @@ public:
     const KrGameBoard& board() const { return board_; }
 
 private:
-    void loadGamePage();
     void playMoveGet(std::string_view key);
     // Puts the result link into the "restart" heading once the game has ended.
     void showGameResult();
-    void onCellClick(std::string_view key, KrXResponseHeader& response);
-    void onRestart(KrXResponseHeader& response);
 
     KrGameBoard board_;
 };

@@ -8,7 +8,6 @@
 #include "game/GamePlay.h"
 #include "game/KrHTMLKontext_GameWidget.h"
 #include "game/KrHTMLKontext_Game_Get.h"
-#include "http/KrXResponseHeader.h"
 
 namespace {
 
@@ -21,16 +20,14 @@ KrHTMLKontext_Game_Post::KrHTMLKontext_Game_Post(KrNuxelApplication2* applicatio
                                                  const std::string& sessionId, bool flag,
                                                  KrSettingsMap* settings)
     : KrHTMLKontextN(application, sessionId, flag, "game_post.html", settings) {
-    loadGamePage();
-    for (const std::string_view key : KrGameBoard::kCellKeys) {
-        setHook(std::string(kr::kCellPathPrefix) + std::string(key),
-                [this, key](KrXHeader&, KrXResponseHeader& response, const std::string&) {
-                    onCellClick(key, response);
-                });
-    }
-    setHook("/NeuStarten", [this](KrXHeader&, KrXResponseHeader& response, const std::string&) {
-        onRestart(response);
-    });
+    kr::loadGamePage(*this, kPageFile);
+    kr::setPlayHooks(
+        *this,
+        [this](std::string_view key) {
+            playMovePost(key);
+            showGameResultPost();
+        },
+        [this] { restart(); });
     for (const char* path : {"/game_post.html", "/playpost"}) {
         setHook(path, kr::renderPageHook(*this));
     }
@@ -38,21 +35,11 @@ KrHTMLKontext_Game_Post::KrHTMLKontext_Game_Post(KrNuxelApplication2* applicatio
     setHook("/playwidget", kr::switchSchemeHook<KrHTMLKontext_GameWidget>(*this));
 
     // The order numbers the forms.
-    for (const std::string_view name : kSchemeNames) {
-        makeCommandElement(std::string(name), false);
-    }
-    for (const std::string_view key : KrGameBoard::kCellKeys) {
-        makeCommandElement("f" + std::string(key), false);
-    }
-    makeCommandElement(std::string(kRestartName), false);
+    makeSchemeCommands();
+    makeBoardCommands();
 }
 
 KrHTMLKontext_Game_Post::~KrHTMLKontext_Game_Post() = default;
-
-void KrHTMLKontext_Game_Post::loadGamePage() {
-    loadPage(std::string(kPageFile), kr::builtInFilesOf(application()));
-    stampSessionId(sessionId());
-}
 
 void KrHTMLKontext_Game_Post::playMovePost(std::string_view key) {
     kr::playMoveOnPage(board_, document(), key);
@@ -71,22 +58,23 @@ void KrHTMLKontext_Game_Post::showGameResultPost() {
     link->addChild(std::move(underlined));
 }
 
-void KrHTMLKontext_Game_Post::onCellClick(std::string_view key, KrXResponseHeader& response) {
-    playMovePost(key);
-    showGameResultPost();
-    response.writeAnswer(render());
+void KrHTMLKontext_Game_Post::restart() {
+    board_.reset();
+    kr::loadGamePage(*this, kPageFile);
+    // The forms are numbered on from the last number used.
+    makeBoardCommands();
+    makeSchemeCommands();
 }
 
-void KrHTMLKontext_Game_Post::onRestart(KrXResponseHeader& response) {
-    board_.reset();
-    loadGamePage();
-    // The forms are numbered on from the last number used.
+void KrHTMLKontext_Game_Post::makeBoardCommands() {
     for (const std::string_view key : KrGameBoard::kCellKeys) {
         makeCommandElement("f" + std::string(key), false);
     }
     makeCommandElement(std::string(kRestartName), false);
+}
+
+void KrHTMLKontext_Game_Post::makeSchemeCommands() {
     for (const std::string_view name : kSchemeNames) {
         makeCommandElement(std::string(name), false);
     }
-    response.writeAnswer(render());
 }

@@ -27,12 +27,15 @@ public:
     const KrGameBoard& board() const { return board_; }
 
 private:
-    void loadGamePage();
     void playMovePost(std::string_view key);
     // Writes the result into the restart link, which stays a link that restarts.
     void showGameResultPost();
-    void onCellClick(std::string_view key, KrXResponseHeader& response);
-    void onRestart(KrXResponseHeader& response);
+    // A new game on a fresh page, with its command forms made again.
+    void restart();
+    // The command forms of the nine cells and the restart link.
+    void makeBoardCommands();
+    // The command forms of the links to the other schemes.
+    void makeSchemeCommands();
 
     KrGameBoard board_;
 };

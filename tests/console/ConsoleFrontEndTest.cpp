@@ -33,14 +33,19 @@ private:
 
 class ConsoleFrontEnd : public testing::Test {
 protected:
-    ConsoleFrontEnd()
-        : host_(std::make_unique<KrAppViewportBase>(
-              "XGridlo", "Gridlo",
-              [this](KrAppViewportBase* host, bool windowed) {
-                  log_.push_back(std::string("factory ") + (windowed ? "windowed" : "console"));
-                  return std::make_unique<LoggedApplication>(host->storage(), log_);
-              },
-              [](KrPersistentAppStorage&) {})) {}
+    ConsoleFrontEnd() { freshHost(); }
+
+    // A new host and an empty log, for one more run.
+    void freshHost() {
+        log_.clear();
+        host_ = std::make_unique<KrAppViewportBase>(
+            "XGridlo", "Gridlo",
+            [this](KrAppViewportBase* host, bool windowed) {
+                log_.push_back(std::string("factory ") + (windowed ? "windowed" : "console"));
+                return std::make_unique<LoggedApplication>(host->storage(), log_);
+            },
+            [](KrPersistentAppStorage&) {});
+    }
 
     // The entry point's sequence with the input as standard input; what is left unread.
     std::string runWith(std::istream& input) {
@@ -88,15 +93,10 @@ TEST_F(ConsoleFrontEnd, OnlyTheExactLineQuitEndsTheLoop) {
                                    "quit ", "quit\r", "quitquit", "qui"};
     for (const std::string& line : notQuit) {
         SCOPED_TRACE(line);
-        log_.clear();
-        host_ = std::make_unique<KrAppViewportBase>(
-            "XGridlo", "Gridlo",
-            [this](KrAppViewportBase* host, bool) {
-                return std::make_unique<LoggedApplication>(host->storage(), log_);
-            },
-            [](KrPersistentAppStorage&) {});
+        freshHost();
         EXPECT_EQ(runWith(line + "\nquit\nleft\n"), "left\n");
-        EXPECT_EQ(log_, (Log{"init", "start", "stop", "loop ended", "delete application"}));
+        EXPECT_EQ(log_, (Log{"factory console", "init", "start", "stop", "loop ended",
+                             "delete application"}));
     }
 }
 
@@ -104,15 +104,10 @@ TEST_F(ConsoleFrontEnd, OnlyTheExactLineQuitEndsTheLoop) {
 TEST_F(ConsoleFrontEnd, TheEndOfTheInputEndsTheLoopLikeQuit) {
     for (const std::string text : {"", "a line\n", "a last line without an end"}) {
         SCOPED_TRACE(text);
-        log_.clear();
-        host_ = std::make_unique<KrAppViewportBase>(
-            "XGridlo", "Gridlo",
-            [this](KrAppViewportBase* host, bool) {
-                return std::make_unique<LoggedApplication>(host->storage(), log_);
-            },
-            [](KrPersistentAppStorage&) {});
+        freshHost();
         EXPECT_EQ(runWith(text), "");
-        EXPECT_EQ(log_, (Log{"init", "start", "stop", "loop ended", "delete application"}));
+        EXPECT_EQ(log_, (Log{"factory console", "init", "start", "stop", "loop ended",
+                             "delete application"}));
     }
 }
 

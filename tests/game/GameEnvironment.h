@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../app/PageEnvironment.h"
 #include "app/KrHTMLKontextN.h"
@@ -22,6 +23,21 @@ namespace gametest {
 
 using apptest::Exchange;
 using apptest::parseRequest;
+
+// Three games played to their end, the same in every scheme: the user's clicks, the board
+// they leave, and the result text.
+struct Ending {
+    std::vector<std::string> clicks;
+    const char* picture;  // as pictureOf gives it
+    const char* result;
+};
+inline const Ending kEndings[] = {
+    // X's fourth completes the diagonal: no O follows it.
+    {{"11", "13", "22", "33"}, "XOX/.XO/O.X", "X wins, Restart Game"},
+    {{"11", "12", "21"}, "XXO/X.O/..O", "O wins, Restart Game"},
+    // The fourth counted move without a line ends the game, after the program's answer.
+    {{"11", "13", "22", "32"}, "XOX/OXO/OX.", "nobody wins, Restart Game"},
+};
 
 // The board as the page shows it, row by row: "X" for kreuz.png, "O" for kreis.png, "." for
 // leer.png, "?" for anything else or a missing image; rows joined by "/".

@@ -78,18 +78,7 @@ TEST_F(GetPage, AClickOnATakenCellChangesNoImageButIsAnsweredAgain) {
 // Whole games to their end: the board shown, and the result link that replaces the restart
 // link in the "restart" heading.
 TEST_F(GetPage, AnEndedGameShowsItsResultInTheRestartHeading) {
-    struct Case {
-        std::vector<std::string> clicks;
-        const char* picture;
-        const char* result;
-    } cases[] = {
-        // X's fourth completes the diagonal: no O follows it.
-        {{"11", "13", "22", "33"}, "XOX/.XO/O.X", "X wins, Restart Game"},
-        {{"11", "12", "21"}, "XXO/X.O/..O", "O wins, Restart Game"},
-        // The fourth counted move without a line ends the game, after the program's answer.
-        {{"11", "13", "22", "32"}, "XOX/OXO/OX.", "nobody wins, Restart Game"},
-    };
-    for (const Case& c : cases) {
+    for (const gametest::Ending& c : gametest::kEndings) {
         SCOPED_TRACE(c.result);
         auto page = newPage<KrHTMLKontext_Game_Get>();
         click(*page, c.clicks);

@@ -70,16 +70,7 @@ TEST_F(PostPage, APostedClickMarksTheCellAndTheAnswer) {
 // The result goes into the restart link, which keeps its command: a click on the result
 // text restarts the game.
 TEST_F(PostPage, AnEndedGameWritesItsResultIntoTheRestartLink) {
-    struct Case {
-        std::vector<std::string> clicks;
-        const char* picture;
-        const char* result;
-    } cases[] = {
-        {{"11", "13", "22", "33"}, "XOX/.XO/O.X", "X wins, Restart Game"},
-        {{"11", "12", "21"}, "XXO/X.O/..O", "O wins, Restart Game"},
-        {{"11", "13", "22", "32"}, "XOX/OXO/OX.", "nobody wins, Restart Game"},
-    };
-    for (const Case& c : cases) {
+    for (const gametest::Ending& c : gametest::kEndings) {
         SCOPED_TRACE(c.result);
         auto page = newPage<KrHTMLKontext_Game_Post>();
         click(*page, c.clicks);
