@@ -7,6 +7,7 @@ not installed; every process the tests started is ended and reaped before the ex
 """
 
 import argparse
+import pathlib
 import sys
 import unittest
 
@@ -42,4 +43,16 @@ def main():
         program = unittest.main(module="__main__", argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
     finally:
         children.end_all()
-    sys.exit(0 if program.result.wasSuccessful() else 1)
+    if not program.result.wasSuccessful():
+        show_logs(pathlib.Path(known.out))
+        sys.exit(1)
+    sys.exit(0)
+
+
+def show_logs(out, lines=60):
+    """The end of every log the run left (the program's output, chromedriver's log)."""
+    for log in sorted(out.rglob("*")):
+        if log.suffix in (".out", ".err", ".log") and log.is_file():
+            text = log.read_text(errors="replace").splitlines()[-lines:]
+            print(f"--- {log} (last {lines} lines)")
+            print("\n".join(text))

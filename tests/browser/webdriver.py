@@ -48,7 +48,7 @@ CHROMIUM_FLAGS = [
 # Generous: the machine may be busy with a parallel build or a sanitizer run.
 START_TIMEOUT = 60.0
 COMMAND_TIMEOUT = 120.0
-WAIT_TIMEOUT = 30.0
+WAIT_TIMEOUT = 60.0
 
 
 class WebDriverError(Exception):
@@ -88,7 +88,7 @@ class Element:
 
 
 class Browser:
-    def __init__(self, work_dir, window_size=(1024, 900)):
+    def __init__(self, work_dir, window_size=(1280, 1024)):
         self.work_dir = pathlib.Path(work_dir)
         self.window_size = window_size
         self.driver = None
