@@ -15,6 +15,22 @@ import time
 PR_SET_CHILD_SUBREAPER = 36
 
 
+class Owner:
+    """The owner of started processes as a context manager: the with block calls start(),
+    and close() at its end, also when start() fails half-way."""
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
 def become_subreaper():
     """Orphaned descendants become our children from now on (Linux only)."""
     libc = ctypes.CDLL(None, use_errno=True)

@@ -26,7 +26,7 @@ START_TIMEOUT = 60.0
 QUIT_TIMEOUT = 60.0
 
 
-class GridloProgram:
+class GridloProgram(children.Owner):
     def __init__(self, program, work_dir):
         self.program = pathlib.Path(program)
         self.work_dir = pathlib.Path(work_dir)
@@ -37,17 +37,6 @@ class GridloProgram:
         self.stderr_path = self.work_dir / "gridlo.err"
         self.process = None
         self.input = None
-
-    def __enter__(self):
-        try:
-            self.start()
-        except BaseException:
-            self.close()
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def start(self):
         shutil.rmtree(self.work_dir, ignore_errors=True)

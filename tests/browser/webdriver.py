@@ -87,7 +87,7 @@ class Element:
         return {ELEMENT_KEY: self.reference}
 
 
-class Browser:
+class Browser(children.Owner):
     def __init__(self, work_dir, window_size=(1280, 1024)):
         self.work_dir = pathlib.Path(work_dir)
         self.window_size = window_size
@@ -96,17 +96,6 @@ class Browser:
         self.profile = self.work_dir / "chromium-profile"
         self.base = None
         self.session = None
-
-    def __enter__(self):
-        try:
-            self.start()
-        except BaseException:
-            self.close()
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     # ---- start and stop ------------------------------------------------------------
 
