@@ -29,10 +29,8 @@ std::string KrHTML_BaseElement2::toJavaScript() const {
         if (!object || !object->hasValue()) {
             continue;
         }
-        std::ostringstream value;
-        object->writeValue(value);
         script << "newelem.setAttribute('" << escapeJavaScriptString(attributeName) << "','"
-               << escapeJavaScriptString(value.str()) << "');\n";
+               << escapeJavaScriptString(object->valueText()) << "');\n";
     }
     std::ostringstream content;
     writeChildren(content);

@@ -1,6 +1,13 @@
 #include "document/xml/KrXMLComplexAttribute2.h"
 
+#include <sstream>
 #include <stdexcept>
+
+std::string KrXMLComplexAttribute2::valueText() const {
+    std::ostringstream value;
+    writeValue(value);
+    return value.str();
+}
 
 void KrXMLGenericAttribute::setFromCString(const char* text) { text_ = text ? text : ""; }
 

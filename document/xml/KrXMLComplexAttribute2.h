@@ -18,6 +18,8 @@ public:
     // Whether the attribute is written with a value; an attribute without one is left out.
     virtual bool hasValue() const { return true; }
     virtual void writeValue(std::ostream& /*out*/) const {}
+    // What writeValue writes, as a text.
+    std::string valueText() const;
     // Takes a value from a zero-terminated text; null stands for "no value".
     virtual void setFromCString(const char* /*text*/) {}
     virtual void setFromText(std::string_view /*text*/) {}

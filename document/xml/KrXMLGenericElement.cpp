@@ -1,7 +1,5 @@
 #include "document/xml/KrXMLGenericElement.h"
 
-#include <sstream>
-
 KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block)
     : KrXMLComplexElement(name, false, true) {
     setBlock(block);
@@ -87,19 +85,12 @@ std::string KrXMLGenericElement::getAttribute(std::string_view name,
     if (!found->second) {
         return {};
     }
-    std::ostringstream value;
-    found->second->writeValue(value);
-    return value.str();
+    return found->second->valueText();
 }
 
 bool KrXMLGenericElement::attributeEquals(std::string_view name, std::string_view value) const {
     const auto found = attributes_.find(name);
-    if (found == attributes_.end() || !found->second) {
-        return false;
-    }
-    std::ostringstream written;
-    found->second->writeValue(written);
-    return written.str() == value;
+    return found != attributes_.end() && found->second && found->second->valueText() == value;
 }
 
 bool KrXMLGenericElement::hasAttribute(std::string_view name) const {
