@@ -81,8 +81,6 @@ void registerElementCreators(KrHTMLTagTable& table) {
     for (const TagRow& row : kTags) {
         table.tagCreators.insert_or_assign(
             std::string(row.tag), [create = row.create](const std::string&) { return create(); });
-    }
-    for (const TagRow& row : kTags) {
         if (row.isVoid) {
             table.voidTags.emplace(row.tag);
         }
