@@ -42,6 +42,10 @@ KrXMLGenericElement* KrXMLDatabase::findElementByPath(const std::string& path,
         throw KrException("the element and attribute name can't be empty", 902, "src");
     }
     attributeName = pieces.back();
+    return walkDown(pieces, create);
+}
+
+KrXMLGenericElement* KrXMLDatabase::walkDown(const std::vector<std::string>& pieces, bool create) {
     KrXMLGenericElement* current = root_;
     for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
         ElementList candidates;
@@ -127,17 +131,8 @@ void KrXMLDatabase::findElements(const std::string& path, ElementList& list) {
         throwNoBase(904);
     }
     const std::vector<std::string> pieces = kr::splitString(path, ".");
-    KrXMLGenericElement* current = root_;
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-        ElementList candidates;
-        current->findGenericChildren(pieces[i], candidates, 1);
-        if (candidates.empty()) {
-            return;
-        }
-        current = candidates.front();
-    }
-    if (!pieces.empty()) {
-        current->findGenericChildren(pieces.back(), list, 1);
+    if (KrXMLGenericElement* parent = walkDown(pieces, false)) {
+        parent->findGenericChildren(pieces.back(), list, 1);
     }
 }
 

@@ -79,6 +79,10 @@ private:
     // Null when an element is missing and create is not set. Throws for an invalid path.
     KrXMLGenericElement* findElementByPath(const std::string& path, std::string& attributeName,
                                            bool create);
+    // Walks down from the root through every piece but the last, taking the first match at
+    // each level. A missing element is made when create is set; otherwise the walk ends
+    // with null.
+    KrXMLGenericElement* walkDown(const std::vector<std::string>& pieces, bool create);
     // The first stringvariable element of that name, or null.
     KrXMLGenericElement* findStringVariable(const std::string& name);
 
