@@ -197,27 +197,24 @@ KrXMLDatabase* KrPersistentAppStorage::reloadProject(const std::string& name,
                                                      const std::string& holder) {
     const std::string& file = projectFile(name);
     const auto loaded = loadedProjects_.find(name);
-    std::unique_ptr<KrXMLDatabase> database;
-    if (loaded == loadedProjects_.end()) {
+    const bool wasLoaded = loaded != loadedProjects_.end();
+    if (!wasLoaded) {
         kr::outLine("reading DB again");
-        try {
-            database = loadProjectFile(file);
-        } catch (const KrException& caught) {
+    }
+    std::unique_ptr<KrXMLDatabase> database;
+    try {
+        database = loadProjectFile(file);
+    } catch (const KrException& caught) {
+        if (!wasLoaded) {
             // The line is printed as before, but the caller decides what a failed read
             // means: a configuration problem must not end the whole server.
             kr::outLine(kReloadFailedLine, caught.what());
-            throw KrException(caught, 915, "src");
         }
-    } else {
-        try {
-            database = loadProjectFile(file);
-        } catch (const KrException& caught) {
-            throw KrException(caught, 916, "src");
-        }
+        throw KrException(caught, wasLoaded ? 916 : 915, "src");
     }
     database->stringSet().insert(holder);
     KrXMLDatabase* project = database.get();
-    if (loaded == loadedProjects_.end()) {
+    if (!wasLoaded) {
         loadedProjects_.emplace(name, std::move(database));
     } else {
         // Holders of the replaced database keep using it.
