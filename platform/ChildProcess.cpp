@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <utility>
 
 #include "platform/Environment.h"
+#include "platform/FileSystem.h"
 #include "platform/Poll.h"
 
 namespace platform {
@@ -63,14 +63,13 @@ public:
         {
             std::lock_guard lock(mutex_);
             handedOver_.push_back(pid);
+            if (!wake_.valid()) {
+                // Without a wake event there is no thread: sweep at every hand-over instead.
+                std::erase_if(handedOver_, reapIfEnded);
+                return;
+            }
         }
-        if (wake_.valid()) {
-            wake_.signal();
-        } else {
-            // Without a wake event there is no thread: sweep at every hand-over instead.
-            std::lock_guard lock(mutex_);
-            std::erase_if(handedOver_, reapIfEnded);
-        }
+        wake_.signal();
     }
 
 private:
@@ -174,9 +173,8 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 }
 
 bool isExecutableFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
+    const auto status = fileStatus(path);
+    return status.ok() && status.value.isRegular && ::access(path.c_str(), X_OK) == 0;
 }
 
 }  // namespace
