@@ -3,6 +3,7 @@
 #include <atomic>
 #include <exception>
 #include <system_error>
+#include <utility>
 
 #include "foundation/KrLogStreams.h"
 
@@ -263,3 +264,27 @@ void KrRarediScheduler2::timerLoop() {
         ++passes_;
     }
 }
+
+namespace kr {
+
+KrRarediScheduler2::JobId submitLoopJob(KrRarediScheduler2& scheduler, std::string name,
+                                        std::function<void()> loop, std::function<void()> stop) {
+    KrRarediJobDescriptor descriptor;
+    descriptor.name = std::move(name);
+    descriptor.stop = std::move(stop);
+    return scheduler.submitJob(
+        [loop = std::move(loop)](std::unique_ptr<KrRarediJobParametersAndResult> record) {
+            loop();
+            return record;
+        },
+        nullptr, std::move(descriptor));
+}
+
+void waitForJob(KrRarediScheduler2& scheduler, KrRarediScheduler2::JobId id) {
+    if (id != 0) {
+        scheduler.waitUntilFinished(id);
+        (void)scheduler.takeJob(id);
+    }
+}
+
+}  // namespace kr

@@ -138,3 +138,15 @@ private:
     std::thread timer_;
     std::thread collector_;
 };
+
+namespace kr {
+
+// Submits a job that runs loop once; stop is its stop callback and must make loop return.
+// The hub and the servers run their long loops (receive, send, listen, buffer) this way.
+KrRarediScheduler2::JobId submitLoopJob(KrRarediScheduler2& scheduler, std::string name,
+                                        std::function<void()> loop, std::function<void()> stop);
+
+// Waits until the job has finished and drops it from the scheduler; nothing for id 0.
+void waitForJob(KrRarediScheduler2& scheduler, KrRarediScheduler2::JobId id);
+
+}  // namespace kr

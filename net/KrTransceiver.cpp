@@ -52,13 +52,6 @@ std::vector<typename Map::mapped_type> valuesOf(const Map& map) {
     return values;
 }
 
-void waitForJob(KrRarediScheduler2& scheduler, KrRarediScheduler2::JobId job) {
-    if (job != 0) {
-        scheduler.waitUntilFinished(job);
-        (void)scheduler.takeJob(job);
-    }
-}
-
 }  // namespace
 
 KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing)
@@ -404,18 +397,12 @@ void KrTransceiver::startTcpJobsLocked() {
     const auto submit = [this](std::string name, std::atomic<bool>& run,
                                const platform::WakeEvent& wake, void (KrTransceiver::*loop)()) {
         run = true;
-        KrRarediJobDescriptor descriptor;
-        descriptor.name = std::move(name);
-        descriptor.stop = [&run, &wake] {
-            run = false;
-            wake.signal();
-        };
-        return scheduler_.submitJob(
-            [this, loop](std::unique_ptr<KrRarediJobParametersAndResult> record) {
-                (this->*loop)();
-                return record;
-            },
-            nullptr, std::move(descriptor));
+        return kr::submitLoopJob(
+            scheduler_, std::move(name), [this, loop] { (this->*loop)(); },
+            [&run, &wake] {
+                run = false;
+                wake.signal();
+            });
     };
     if (receiveJob_ == 0) {
         receiveJob_ = submit("KrTransceiver_tcp_rcv" + id(), receiveRun_, receiveWake_,
@@ -476,8 +463,8 @@ void KrTransceiver::endTcpJobs() {
         receiveJob = std::exchange(receiveJob_, 0);
         sendJob = std::exchange(sendJob_, 0);
     }
-    waitForJob(scheduler_, receiveJob);
-    waitForJob(scheduler_, sendJob);
+    kr::waitForJob(scheduler_, receiveJob);
+    kr::waitForJob(scheduler_, sendJob);
 }
 
 std::vector<KrTransceiver::SocketEntry> KrTransceiver::copySocketSet() const {

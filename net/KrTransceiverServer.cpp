@@ -80,21 +80,15 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
         busy_ = true;
         if (bufferJob_ == 0) {
             bufferRun_ = true;
-            KrRarediJobDescriptor descriptor;
-            descriptor.name = "KrTransceiverServer_bufferprocess" + id();
-            descriptor.stop = [this] {
-                {
-                    std::lock_guard stopLock(bufferMutex_);
-                    bufferRun_ = false;
-                }
-                bufferWake_.notify_all();
-            };
-            bufferJob_ = scheduler_.submitJob(
-                [this](std::unique_ptr<KrRarediJobParametersAndResult> record) {
-                    bufferLoop();
-                    return record;
-                },
-                nullptr, std::move(descriptor));
+            bufferJob_ = kr::submitLoopJob(
+                scheduler_, "KrTransceiverServer_bufferprocess" + id(), [this] { bufferLoop(); },
+                [this] {
+                    {
+                        std::lock_guard stopLock(bufferMutex_);
+                        bufferRun_ = false;
+                    }
+                    bufferWake_.notify_all();
+                });
         }
     }
     bufferWake_.notify_all();
@@ -140,10 +134,7 @@ void KrTransceiverServer::endBufferJob() {
         job = std::exchange(bufferJob_, 0);
     }
     bufferWake_.notify_all();
-    if (job != 0) {
-        scheduler_.waitUntilFinished(job);
-        (void)scheduler_.takeJob(job);
-    }
+    kr::waitForJob(scheduler_, job);
 }
 
 KrRarediScheduler2::JobId KrTransceiverServer::bufferJobId() const {

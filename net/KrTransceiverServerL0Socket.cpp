@@ -46,15 +46,9 @@ bool KrTransceiverServerL0Socket::start() {
     if (listenerJob_ != 0) {
         return true;
     }
-    KrRarediJobDescriptor descriptor;
-    descriptor.name = "KrTransceiverServerL0" + typeName();
-    descriptor.stop = [this] { stop(); };
-    listenerJob_ = scheduler().submitJob(
-        [this](std::unique_ptr<KrRarediJobParametersAndResult> record) {
-            listenerLoop();
-            return record;
-        },
-        nullptr, std::move(descriptor));
+    listenerJob_ = kr::submitLoopJob(
+        scheduler(), "KrTransceiverServerL0" + typeName(), [this] { listenerLoop(); },
+        [this] { stop(); });
     return true;
 }
 
@@ -70,10 +64,7 @@ void KrTransceiverServerL0Socket::endTransport() {
         std::lock_guard lock(transportMutex_);
         job = listenerJob_;
     }
-    if (job != 0) {
-        scheduler().waitUntilFinished(job);
-        (void)scheduler().takeJob(job);
-    }
+    kr::waitForJob(scheduler(), job);
 }
 
 KrRarediScheduler2::JobId KrTransceiverServerL0Socket::listenerJobId() const {
