@@ -46,9 +46,11 @@ bool KrTransceiverServerL0Socket::start() {
     if (listenerJob_ != 0) {
         return true;
     }
+    // The stop callback may run on the thread that destroys the scheduler while this server
+    // is being destroyed on another, so it calls stop without reading the virtual table.
     listenerJob_ = kr::submitLoopJob(
         scheduler(), "KrTransceiverServerL0" + typeName(), [this] { listenerLoop(); },
-        [this] { stop(); });
+        [this] { KrTransceiverServerL0Socket::stop(); });
     return true;
 }
 
