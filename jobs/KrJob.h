@@ -96,6 +96,10 @@ private:
     // Only KrJobInstance implements it: no other job class can be instantiated.
     virtual void onlyKrJobInstanceIsConcrete() = 0;
 
+    // Keeps messages out: held while onMessage runs, by the constructing thread until the
+    // object is complete, and by a job's own code while a message must not come between.
+    // A handler runs under it, so other locks follow it; nobody waits for it while holding
+    // the registry's lock, under which it is only try-locked.
     std::recursive_mutex deliveryLock_;
     bool openForDelivery_ = false;  // written by the constructing thread before publication
     const std::string id_;

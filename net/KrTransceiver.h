@@ -169,7 +169,8 @@ private:
     std::recursive_mutex sendMutex_;
 
     // Guards the registries below and the table of layers. Taken together with socketMutex_
-    // (std::scoped_lock) when connections are added or removed; a connection's or server's
+    // (std::scoped_lock) when connections are added or removed, and then the scheduler's
+    // lock may follow (the first connection starts the TCP jobs); a connection's or server's
     // locks are never taken under it.
     mutable std::recursive_mutex registryMutex_;
     std::map<std::uint32_t, KrServerLayer> layers_;
@@ -180,7 +181,7 @@ private:
     std::map<std::string, std::shared_ptr<KrURLHookService>> servicesById_;
 
     // Guards the socket set and the TCP jobs' run flags and ids; registryMutex_ may be taken
-    // with it as above, nothing else under it.
+    // with it as above, and the scheduler's lock under it to start the TCP jobs; nothing else.
     mutable std::recursive_mutex socketMutex_;
     std::map<std::string, SocketEntry> sockets_;
     bool tcpStopped_ = false;              // no new socket is served, no job started
