@@ -64,10 +64,10 @@ public:
 
     bool attachSender(KrTransceiver* hub) override;
     void detachSender(KrTransceiver* hub) override;
-    // A complete message from the server named serverName. Requests of protocol 9 are
-    // taken unanswered, 3 and 4 answered as HTTP, 6 with an empty 404; answers of 3, 4, 6
-    // and 9 are taken (3 and 4 marked received). Anything else, and any message of a
-    // server this client does not serve, is not taken.
+    // A complete message from the server named serverName. A message of a server this
+    // client does not serve is taken and dropped. Requests of protocol 9 are taken
+    // unanswered, 3 and 4 answered as HTTP, 6 with an empty 404; answers of 3, 4, 6 and 9
+    // are taken (3 and 4 marked received). Anything else is not taken.
     bool handleMessage(const std::string& serverName,
                        const std::shared_ptr<KrTransceiverMessage>& message) override;
     // A type-6 message naming a task ("ctask") ends the subscription to that task.

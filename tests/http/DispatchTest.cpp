@@ -253,6 +253,18 @@ TEST_F(DispatchTest, ARequestOfProtocolSevenIsNotAnswered) {
     EXPECT_TRUE(application.calls.values().empty());
 }
 
+TEST(Dispatch, TakesAndDropsAMessageOfAServerItDoesNotServe) {
+    FakeApplication application;
+    const auto client =
+        kr::makeJob<KrTransceiverClient>(nullptr, KrTransceiverClient::Settings{}, &application);
+    auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodGet, false, kr::kProtocolHTTP);
+    request->setMessageKind(KrXHeader::kRequest);
+    // A session's command: a served request would reach the application.
+    request->splitTarget("/?nuxelid=" + kKnownSession);
+    EXPECT_TRUE(client->handleMessage("a server it never made", request));
+    EXPECT_TRUE(application.calls.values().empty());
+}
+
 TEST_F(DispatchTest, ARequestTheDispatchSendsGoesOutThroughTheHub) {
     const std::uint16_t port = serve(siteSettings());
     ASSERT_NE(port, 0);
