@@ -268,7 +268,7 @@ bool KrNuxelApplication2::onServerEvent(KrServerCallback_t& event) {
     const std::string address = kr::valueOrDefault(event.values, "address", "");
     const std::string port = kr::valueOrDefault(event.values, "port", "");
     const std::string protocol = kr::valueOrDefault(event.values, "protocolstring", "");
-    std::string commandUrl = settings_.value("_app_context_commandurl");
+    std::string commandUrl = settings_.value(std::string(KrTransceiverClient::kCommandUrlSetting));
     if (commandUrl.empty()) {
         commandUrl = "/";
     }
