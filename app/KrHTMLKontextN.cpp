@@ -9,6 +9,7 @@
 #include "document/html/KrHTML_Document2.h"
 #include "foundation/KrException.h"
 #include "foundation/Paths.h"
+#include "foundation/Strings.h"
 #include "http/KrXHeader.h"
 #include "http/KrXResponseHeader.h"
 #include "reader/MarkupReader.h"
@@ -106,7 +107,8 @@ void KrHTMLKontextN::stampSessionId(const std::string& sessionId) {
     if (document_ == nullptr) {
         throw KrException("the document can't be a nullptr", 41033, "src");
     }
-    document_->addToHead(std::make_unique<KrHTML_script2>("", "nuxelid=\"" + sessionId + "\";"));
+    document_->addToHead(std::make_unique<KrHTML_script2>(
+        "", "nuxelid=\"" + kr::escapeJavaScriptString(sessionId) + "\";"));
     KrXMLGenericElement::GenericList forms;
     document_->findGenericChildren("form", forms, -1);
     for (KrXMLGenericElement* form : forms) {
@@ -205,9 +207,5 @@ void KrHTMLKontextN::onWidgetRequest(KrXHeader& request, KrXResponseHeader& resp
     widgetManager_.handleAction(request, response);
 }
 
-KrRarediScheduler2& KrHTMLKontextN::scheduler() {
-    if (application_ == nullptr) {
-        throw KrException("app must be set", 41034, "src");
-    }
-    return application_->scheduler();
-}
+// The constructor refuses a null application, so there is always one to ask.
+KrRarediScheduler2& KrHTMLKontextN::scheduler() { return application_->scheduler(); }
