@@ -280,17 +280,14 @@ std::string KrWidgetManager::addEventHandler(const std::string& elementId, KrHTM
     if (element == nullptr) {
         return {};
     }
+    // A widget of that identifier keeps its other handlers and its modal lock.
     const auto found = widgets_.find(elementId);
-    if (found != widgets_.end()) {
-        KrWidgetEntry entry = found->second;
-        entry.element = element;
-        entry.handlers[event] = std::move(handler);
-        fileEntry(std::move(entry));
-    } else {
-        KrWidgetEntry entry{elementId, element, nullptr, nullptr, {}};
-        entry.handlers[event] = std::move(handler);
-        fileEntry(std::move(entry));
-    }
+    KrWidgetEntry entry = found != widgets_.end()
+                              ? found->second
+                              : KrWidgetEntry{elementId, nullptr, nullptr, nullptr, {}};
+    entry.element = element;
+    entry.handlers[event] = std::move(handler);
+    fileEntry(std::move(entry));
     if (options.contains("silent")) {
         return {};
     }
