@@ -339,14 +339,11 @@ bool KrTransceiverClient::cgiEnvironment(Variables& variables, const KrXHeader& 
             return true;
         case KrXHeader::kMethodPost: {
             variables["REQUEST_METHOD"] = "POST";
-            const auto& fields = request.headerMap();
-            const auto type = fields.find("content-type");
-            variables["CONTENT_TYPE"] = type != fields.end() && !type->second.empty()
-                                            ? kr::trimRight(type->second.front(), "\r\n")
-                                            : std::string(kDefaultContentType);
-            const auto length = fields.find("content-length");
-            if (length != fields.end() && !length->second.empty()) {
-                variables["CONTENT_LENGTH"] = length->second.front();
+            const std::string type = request.headerValue("content-type");
+            variables["CONTENT_TYPE"] =
+                type.empty() ? std::string(kDefaultContentType) : kr::trimRight(type, "\r\n");
+            if (std::string length = request.headerValue("content-length"); !length.empty()) {
+                variables["CONTENT_LENGTH"] = std::move(length);
             }
             return true;
         }

@@ -148,16 +148,21 @@ bool KrXHeader::readyToWrite() {
 
 // ---- fields ----
 
+namespace {
+
+std::string firstValue(const KrXHeader::HeaderMap& fields, std::string_view name) {
+    const auto found = fields.find(name);
+    return found != fields.end() && !found->second.empty() ? found->second.front() : std::string();
+}
+
+}  // namespace
+
 std::string KrXHeader::headerValue(std::string_view name) const {
-    const auto found = headers_.find(name);
-    return found != headers_.end() && !found->second.empty() ? found->second.front()
-                                                             : std::string();
+    return firstValue(headers_, name);
 }
 
 std::string KrXHeader::requestHeaderValue(std::string_view name) const {
-    const auto found = requestHeaders_.find(name);
-    return found != requestHeaders_.end() && !found->second.empty() ? found->second.front()
-                                                                    : std::string();
+    return firstValue(requestHeaders_, name);
 }
 
 KrStringBuf& KrXHeader::body() {
