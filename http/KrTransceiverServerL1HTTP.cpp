@@ -1,7 +1,6 @@
 #include "http/KrTransceiverServerL1HTTP.h"
 
 #include <fstream>
-#include <iterator>
 #include <ostream>
 
 #include "foundation/KrStringBuf.h"
@@ -27,10 +26,9 @@ std::unique_ptr<KrStringBuf> readFile(const std::string& path) {
     if (!file) {
         return nullptr;
     }
+    // Straight from the file's buffer into the body: a file is never held twice.
     auto bytes = std::make_unique<KrStringBuf>();
-    const std::string content((std::istreambuf_iterator<char>(file)),
-                              std::istreambuf_iterator<char>());
-    bytes->write(content);
+    std::ostream(bytes.get()) << file.rdbuf();
     return bytes;
 }
 

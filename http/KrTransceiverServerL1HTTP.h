@@ -68,8 +68,9 @@ private:
     const std::uint32_t protocol_;
 
     // Guards partial_ and linkNames_. Taken only for the maps themselves, never while a
-    // request is parsed or handled; nothing is locked under it but the job registry's lock.
-    mutable std::recursive_mutex partialMutex_;
+    // request is parsed or handled; nothing is locked under it but the job registry's locks
+    // (a new link name is registered under it), which never call back.
+    mutable std::mutex partialMutex_;
     std::map<std::string, std::shared_ptr<KrXHeader>> partial_;
     // The names registered for connections that had no subscription of their own; dissolved
     // when the connection goes.
