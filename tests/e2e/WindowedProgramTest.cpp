@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "../window/XTools.h"
 #include "HttpClient.h"
 #include "ProgramRun.h"
+#include "XTools.h"
 #include "platform/XDisplay.h"
 
 // The windowed program XGridlo as a user meets it: its window, the browser it opens, the
