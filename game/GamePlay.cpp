@@ -14,13 +14,14 @@ void showMark(KrXMLGenericElement* page, std::string_view key, std::string_view 
     if (page == nullptr || key.empty()) {
         return;
     }
-    const std::string id = std::string(kCellImagePrefix) + std::string(key);
-    if (KrXMLGenericElement* cell = page->findFirstChildWithAttribute("id", id)) {
+    if (KrXMLGenericElement* cell = page->findFirstChildWithAttribute("id", cellImageId(key))) {
         cell->setAttribute("src", image);
     }
 }
 
 }  // namespace
+
+std::string cellImageId(std::string_view key) { return "i" + std::string(key); }
 
 std::string_view gameResultText(std::int32_t status) {
     switch (status) {
@@ -68,11 +69,12 @@ void setPlayHooks(KrHTMLKontextN& page, std::function<void(std::string_view)> ce
                 response.writeAnswer(page.render());
             });
     }
-    page.setHook("/NeuStarten", [&page, restart = std::move(restart)](
-                                    KrXHeader&, KrXResponseHeader& response, const std::string&) {
-        restart();
-        response.writeAnswer(page.render());
-    });
+    page.setHook("/" + std::string(kRestartId),
+                 [&page, restart = std::move(restart)](KrXHeader&, KrXResponseHeader& response,
+                                                       const std::string&) {
+                     restart();
+                     response.writeAnswer(page.render());
+                 });
 }
 
 void handOverSession(KrHTMLKontextN& current, std::unique_ptr<KrHTMLKontextN> successor,

@@ -20,10 +20,13 @@ inline constexpr std::string_view kEmptyCellImage = "leer.png";
 inline constexpr std::string_view kCrossImage = "kreuz.png";
 inline constexpr std::string_view kCircleImage = "kreis.png";
 inline constexpr std::string_view kRestartText = "Restart Game";
-// The identifier of a cell's image: "i" and the cell key.
-inline constexpr std::string_view kCellImagePrefix = "i";
 // The path of a cell's click: "/f" and the cell key.
 inline constexpr std::string_view kCellPathPrefix = "/f";
+// The identifier of the restart link in every scheme; "/" and it is the path of its click.
+inline constexpr std::string_view kRestartId = "NeuStarten";
+
+// The identifier of a cell's image in the page: "i" and the cell key.
+std::string cellImageId(std::string_view key);
 
 // The text that replaces "Restart Game" once a game has ended; empty while it runs.
 std::string_view gameResultText(std::int32_t status);

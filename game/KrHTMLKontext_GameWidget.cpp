@@ -9,10 +9,6 @@ namespace {
 constexpr const char* kClick = "onclick";
 constexpr const char* kResultTextId = "NeuStartenTxt";
 
-std::string cellImageId(std::string_view key) {
-    return std::string(kr::kCellImagePrefix) + std::string(key);
-}
-
 }  // namespace
 
 KrHTMLKontext_GameWidget::KrHTMLKontext_GameWidget(KrNuxelApplication2* application,
@@ -31,14 +27,14 @@ KrHTMLKontext_GameWidget::KrHTMLKontext_GameWidget(KrNuxelApplication2* applicat
     // The scripts that come back are dropped: the page is not in the browser yet, and the
     // event attributes reach it with the rendered page.
     for (const std::string_view key : KrGameBoard::kCellKeys) {
-        armCell(cellImageId(key));
+        armCell(kr::cellImageId(key));
     }
     // No browser event has this name, so the page never sends it.
     widgetManager().addEventHandler(
         kResultTextId, *this, "nuxel",
         [this](const std::string& id, KrXHeader& request) { return onCellClick(id, request); }, {});
     widgetManager().addEventHandler(
-        "NeuStarten", *this, kClick,
+        std::string(kr::kRestartId), *this, kClick,
         [this](const std::string& id, KrXHeader& request) { return onRestart(id, request); }, {});
 }
 
@@ -62,7 +58,7 @@ std::string KrHTMLKontext_GameWidget::onCellClick(const std::string& elementId,
     const std::string reply =
         board_.status() != KrGameBoard::kCrossWins ? board_.chooseReply() : std::string();
     if (!reply.empty()) {
-        const std::string replyId = cellImageId(reply);
+        const std::string replyId = kr::cellImageId(reply);
         script += widgets.setAttributeScript(replyId, "src", std::string(kr::kCircleImage));
         script += widgets.dropEventHandler(replyId, kClick);
     }
@@ -78,13 +74,13 @@ std::string KrHTMLKontext_GameWidget::onRestart(const std::string& /*elementId*/
     board_.reset();
     std::string script;
     for (const std::string_view key : KrGameBoard::kCellKeys) {
-        script += armCell(cellImageId(key));
+        script += armCell(kr::cellImageId(key));
     }
     KrWidgetManager& widgets = widgetManager();
     script += widgets.setTextScript(kResultTextId, std::string(kr::kRestartText));
     for (const std::string_view key : KrGameBoard::kCellKeys) {
-        script +=
-            widgets.setAttributeScript(cellImageId(key), "src", std::string(kr::kEmptyCellImage));
+        script += widgets.setAttributeScript(kr::cellImageId(key), "src",
+                                             std::string(kr::kEmptyCellImage));
     }
     return script;
 }

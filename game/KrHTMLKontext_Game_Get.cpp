@@ -43,5 +43,5 @@ void KrHTMLKontext_Game_Get::showGameResult() {
     if (restart == nullptr) {
         return;
     }
-    restart->putChildWithAttribute(std::make_unique<KrHTML_a2>("#", text), "id", "NeuStarten");
+    restart->putChildWithAttribute(std::make_unique<KrHTML_a2>("#", text), "id", kr::kRestartId);
 }

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::string_view kRestartName = "NeuStarten";
 constexpr std::string_view kSchemeNames[] = {"playget", "playwidget"};
 
 }  // namespace
@@ -48,7 +47,7 @@ void KrHTMLKontext_Game_Post::playMovePost(std::string_view key) {
 void KrHTMLKontext_Game_Post::showGameResultPost() {
     const std::string_view text = kr::gameResultText(board_.status());
     KrXMLGenericElement* link =
-        text.empty() ? nullptr : document()->findFirstChildWithAttribute("id", kRestartName);
+        text.empty() ? nullptr : document()->findFirstChildWithAttribute("id", kr::kRestartId);
     if (link == nullptr) {
         return;
     }
@@ -70,7 +69,7 @@ void KrHTMLKontext_Game_Post::makeBoardCommands() {
     for (const std::string_view key : KrGameBoard::kCellKeys) {
         makeCommandElement("f" + std::string(key), false);
     }
-    makeCommandElement(std::string(kRestartName), false);
+    makeCommandElement(std::string(kr::kRestartId), false);
 }
 
 void KrHTMLKontext_Game_Post::makeSchemeCommands() {
