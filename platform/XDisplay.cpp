@@ -73,6 +73,50 @@ long nativeMask(unsigned mask) {
 
 constexpr short kPollBroken = kPollError | kPollHangUp | kPollInvalid;
 
+// The event as far as a caller looks at it; Other for everything else, and for all but the
+// last of a run of exposures.
+XWindowEvent translate(XEvent& event, Atom wmProtocols, Atom wmDeleteWindow) {
+    XWindowEvent translated;
+    switch (event.type) {
+        case Expose:
+            if (event.xexpose.count == 0) {
+                translated.kind = XWindowEvent::Kind::Exposed;
+                translated.window = event.xexpose.window;
+            }
+            break;
+        case KeyPress: {
+            char text[32];
+            KeySym symbol = NoSymbol;
+            const int length = XLookupString(&event.xkey, text, sizeof text, &symbol, nullptr);
+            translated.kind = XWindowEvent::Kind::KeyPressed;
+            translated.window = event.xkey.window;
+            translated.text.assign(text, static_cast<std::size_t>(length > 0 ? length : 0));
+            translated.alt = (event.xkey.state & Mod1Mask) != 0;
+            break;
+        }
+        case ButtonPress:
+            translated.kind = XWindowEvent::Kind::ButtonPressed;
+            translated.window = event.xbutton.window;
+            translated.button = static_cast<int>(event.xbutton.button);
+            translated.x = event.xbutton.x;
+            translated.y = event.xbutton.y;
+            break;
+        case ClientMessage:
+            if (event.xclient.message_type == wmProtocols && event.xclient.format == 32 &&
+                static_cast<Atom>(event.xclient.data.l[0]) == wmDeleteWindow) {
+                translated.kind = XWindowEvent::Kind::CloseRequested;
+                translated.window = event.xclient.window;
+            }
+            break;
+        case DestroyNotify:
+            translated.kind = XWindowEvent::Kind::Destroyed;
+            translated.window = event.xdestroywindow.window;
+            break;
+        default: break;
+    }
+    return translated;
+}
+
 }  // namespace
 
 std::unique_ptr<XDisplay> XDisplay::open(std::string_view name) {
@@ -257,46 +301,8 @@ XWindowEvent XDisplay::nextEvent() {
         if (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
-            XWindowEvent translated;
-            switch (event.type) {
-                case Expose:
-                    if (event.xexpose.count == 0) {
-                        translated.kind = XWindowEvent::Kind::Exposed;
-                        translated.window = event.xexpose.window;
-                    }
-                    break;
-                case KeyPress: {
-                    char text[32];
-                    KeySym symbol = NoSymbol;
-                    const int length =
-                        XLookupString(&event.xkey, text, sizeof text, &symbol, nullptr);
-                    translated.kind = XWindowEvent::Kind::KeyPressed;
-                    translated.window = event.xkey.window;
-                    translated.text.assign(text, static_cast<std::size_t>(length > 0 ? length : 0));
-                    translated.alt = (event.xkey.state & Mod1Mask) != 0;
-                    break;
-                }
-                case ButtonPress:
-                    translated.kind = XWindowEvent::Kind::ButtonPressed;
-                    translated.window = event.xbutton.window;
-                    translated.button = static_cast<int>(event.xbutton.button);
-                    translated.x = event.xbutton.x;
-                    translated.y = event.xbutton.y;
-                    break;
-                case ClientMessage:
-                    if (event.xclient.message_type == native_->wmProtocols &&
-                        event.xclient.format == 32 &&
-                        static_cast<Atom>(event.xclient.data.l[0]) == native_->wmDeleteWindow) {
-                        translated.kind = XWindowEvent::Kind::CloseRequested;
-                        translated.window = event.xclient.window;
-                    }
-                    break;
-                case DestroyNotify:
-                    translated.kind = XWindowEvent::Kind::Destroyed;
-                    translated.window = event.xdestroywindow.window;
-                    break;
-                default: break;
-            }
+            XWindowEvent translated =
+                translate(event, native_->wmProtocols, native_->wmDeleteWindow);
             if (translated.kind != XWindowEvent::Kind::Other) {
                 return translated;
             }
