@@ -87,18 +87,33 @@ void KrTransceiverServerL1HTTP::forgetConnection(const std::string& connectionNa
     }
 }
 
-std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::newRequest(
+std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::partialRequest(
+    const std::string& connectionName) const {
+    std::lock_guard lock(partialMutex_);
+    const auto found = partial_.find(connectionName);
+    return found != partial_.end() ? found->second : nullptr;
+}
+
+void KrTransceiverServerL1HTTP::dropPartialRequest(const std::string& connectionName) {
+    std::lock_guard lock(partialMutex_);
+    partial_.erase(connectionName);
+}
+
+std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::startRequest(
     const std::string& connectionName, KrTransceiverConnection& connection,
     KrRequestHandler& handler) {
     auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, protocol_);
     std::string linkName = connection.subscription();
-    if (linkName.empty()) {
+    {
         std::lock_guard lock(partialMutex_);
-        std::string& registered = linkNames_[connectionName];
-        if (registered.empty()) {
-            registered = handler.registerJobDefault("receive_" + handler.id());
+        if (linkName.empty()) {
+            std::string& registered = linkNames_[connectionName];
+            if (registered.empty()) {
+                registered = handler.registerJobDefault("receive_" + handler.id());
+            }
+            linkName = registered;
         }
-        linkName = registered;
+        partial_[connectionName] = request;
     }
     request->setMessageKind(KrXHeader::kRequest);
     request->appendRoute(connectionName);
@@ -126,26 +141,17 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
 void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
                                              KrTransceiverConnection& connection,
                                              KrRequestHandler& handler, KrTransceiver& owner) {
-    std::shared_ptr<KrXHeader> request;
-    {
-        std::lock_guard lock(partialMutex_);
-        if (const auto found = partial_.find(connectionName); found != partial_.end()) {
-            request = found->second;
-        }
-    }
-    if (!request) {
-        request = newRequest(connectionName, connection, handler);
-        std::lock_guard lock(partialMutex_);
-        partial_[connectionName] = request;
-    }
-    auto acceptHead = [&handler](KrXHeader& message) {
+    const auto acceptHead = [&handler](KrXHeader& message) {
         try {
             return handler.acceptHead(message);
         } catch (...) {
             return false;
         }
     };
-
+    std::shared_ptr<KrXHeader> request = partialRequest(connectionName);
+    if (!request) {
+        request = startRequest(connectionName, connection, handler);
+    }
     int result;
     {
         std::lock_guard parsing(request->messageMutex());
@@ -155,10 +161,7 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
     // One request after the other: the bytes after a complete request are the next one's.
     for (;;) {
         if (result == KrXHeader::kRefused) {
-            {
-                std::lock_guard lock(partialMutex_);
-                partial_.erase(connectionName);
-            }
+            dropPartialRequest(connectionName);
             connection.expire();
             return;
         }
@@ -176,13 +179,7 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             // message) until the connection closes or times out.
             return;
         }
-        {
-            std::lock_guard lock(partialMutex_);
-            if (const auto found = partial_.find(connectionName);
-                found != partial_.end() && found->second == request) {
-                partial_.erase(found);
-            }
-        }
+        dropPartialRequest(connectionName);
         if (request->messageKind() == KrXHeader::kAnswer && request->answerReceived()) {
             std::lock_guard delivery(deliveryLock());
             connection.reset();
@@ -196,11 +193,7 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
         if (rest == nullptr) {
             return;
         }
-        request = newRequest(connectionName, connection, handler);
-        {
-            std::lock_guard lock(partialMutex_);
-            partial_[connectionName] = request;
-        }
+        request = startRequest(connectionName, connection, handler);
         std::lock_guard parsing(request->messageMutex());
         request->setBody(std::move(rest));
         result = request->readMessage(acceptHead);
@@ -215,8 +208,7 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
     }
     const std::string replyName = answer->connectionName();
     if (answer->messageKind() == KrXHeader::kRequest) {
-        std::lock_guard lock(partialMutex_);
-        partial_.erase(connectionName);
+        dropPartialRequest(connectionName);
     }
     const auto target = kr::layers::answerTarget(*this, connectionName, replyName);
     if (!target.armed) {

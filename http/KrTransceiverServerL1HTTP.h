@@ -59,10 +59,15 @@ private:
     // Reads the connection's new bytes into requests and hands each complete one over.
     void readRequests(const std::string& connectionName, KrTransceiverConnection& connection,
                       KrRequestHandler& handler, KrTransceiver& owner);
-    // A new request for the connection, linked and routed as the handler expects.
-    std::shared_ptr<KrXHeader> newRequest(const std::string& connectionName,
-                                          KrTransceiverConnection& connection,
-                                          KrRequestHandler& handler);
+    // The request still being read for the connection, or null.
+    std::shared_ptr<KrXHeader> partialRequest(const std::string& connectionName) const;
+    // A new request for the connection, linked and routed as the handler expects, and filed
+    // as its partial request. Only the buffer job files requests, so the one it later drops
+    // is the one it filed.
+    std::shared_ptr<KrXHeader> startRequest(const std::string& connectionName,
+                                            KrTransceiverConnection& connection,
+                                            KrRequestHandler& handler);
+    void dropPartialRequest(const std::string& connectionName);
     void forgetConnection(const std::string& connectionName);
 
     const std::uint32_t protocol_;
