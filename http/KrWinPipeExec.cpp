@@ -117,8 +117,4 @@ bool KrWinPipeExec::readOutput(KrStringBuf& output) {
     return true;
 }
 
-void KrWinPipeExec::waitForExit() {
-    if (child_.pid() > 0) {
-        (void)child_.wait();
-    }
-}
+void KrWinPipeExec::waitForExit() { (void)child_.wait(); }

@@ -44,7 +44,7 @@ public:
     // output (no writer left) or when the read fails.
     bool readOutput(KrStringBuf& output);
 
-    // Waits for the child to end and reaps it.
+    // Waits for the child to end and reaps it; returns at once when there is none.
     void waitForExit();
 
     // The environment of a child: the server's entries minus every CGI name (the names of
