@@ -124,8 +124,8 @@ private:
     const std::string phpProgram_;
 
     // Guards sender_ and is held for every hand-over to the hub, so this client's answers
-    // go out one at a time. The hub's locks are taken under it. Recursive: the status
-    // callback runs under it and may reach this client again.
+    // go out one at a time. The hub's locks and namesMutex_ are taken under it. Recursive:
+    // the status callback runs under it and may reach this client again.
     std::recursive_mutex sendMutex_;
     KrTransceiver* sender_ = nullptr;
 

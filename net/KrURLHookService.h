@@ -23,7 +23,9 @@ class KrTransceiverServerL0;
 // when a worker has expired (type 1: the worker is dropped).
 //
 // Pool state is guarded by the service's delivery lock, which the registry also holds while
-// it delivers a message to the service.
+// it delivers a message to the service. Under it a worker is built, started (a client
+// connects out) and shut down (its jobs are waited for), and the hub's registry lock is
+// taken to keep a new worker.
 class KrURLHookService : public KrTransceiverServer {
 public:
     static constexpr std::size_t kWorkerLimit = 10;
