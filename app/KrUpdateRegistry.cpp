@@ -52,13 +52,16 @@ bool KrUpdateRegistry::markReference(const std::string& reference) {
 }
 
 std::int64_t KrUpdateRegistry::runCallback(const std::string& reference) {
-    std::lock_guard lock(mutex_);
-    const auto found = callbacks_.find(reference);
-    if (found == callbacks_.end()) {
-        return kNoCallback;
+    Callback callback;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = callbacks_.find(reference);
+        if (found == callbacks_.end()) {
+            return kNoCallback;
+        }
+        // A copy: the callback may replace or drop itself through the registry.
+        callback = found->second;
     }
-    // A copy: the callback may replace or drop itself through the registry.
-    const Callback callback = found->second;
     return callback(reference);
 }
 

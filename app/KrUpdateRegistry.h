@@ -41,7 +41,8 @@ public:
     // Whether a callback is registered; if so, and an answer is held, the answer names the
     // reference.
     bool markReference(const std::string& reference);
-    // The callback's delay; kNoCallback without one. The callback runs under the lock.
+    // The callback's delay; kNoCallback without one. The callback runs with the registry's
+    // lock released, so it may call back into the registry.
     std::int64_t runCallback(const std::string& reference);
     // Below 1: the answer says stop and the callback is dropped; otherwise it says poll
     // again after the delay. Nothing without an answer held.
@@ -50,10 +51,9 @@ public:
     std::string takeAnswer(const std::string& reference);
 
 private:
-    // Guards both maps for the whole of each operation, callbacks included, so a callback
-    // may call back into the registry. Taken under the application's session lock when a
-    // page hook polls; no other lock is taken under it by the registry itself.
-    std::recursive_mutex mutex_;
+    // Guards both maps. Taken under the application's session lock when a page hook polls;
+    // no other lock is taken under it, and callbacks run without it.
+    std::mutex mutex_;
     std::map<std::string, std::unique_ptr<KrHTML_Document2>> answers_;
     std::map<std::string, Callback> callbacks_;
 };
