@@ -197,15 +197,11 @@ void KrWidgetManager::unwatchEntry(const KrWidgetEntry& entry) {
 }
 
 void KrWidgetManager::fileEntry(KrWidgetEntry entry) {
-    const std::string id = entry.elementId;
-    KrWidgetEntry previous;
-    const auto found = widgets_.find(id);
-    if (found != widgets_.end()) {
-        previous = std::move(found->second);
-    }
-    widgets_[id] = std::move(entry);
+    const auto slot = widgets_.try_emplace(entry.elementId).first;
+    // Unwatched only once the new entry is filed: an element the two share stays watched.
+    const KrWidgetEntry previous = std::exchange(slot->second, std::move(entry));
     unwatchEntry(previous);
-    const KrWidgetEntry& filed = widgets_[id];
+    const KrWidgetEntry& filed = slot->second;
     watch(filed.element);
     watch(filed.overlay);
     watch(filed.envelope);
