@@ -19,6 +19,13 @@ void showMark(KrXMLGenericElement* page, std::string_view key, std::string_view 
     }
 }
 
+// The built-in files of the application's storage; none without a storage.
+const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* application) {
+    static const KrHTMLKontextN::BuiltInFiles none;
+    KrPersistentAppStorage* storage = application != nullptr ? application->storage() : nullptr;
+    return storage != nullptr ? storage->builtInFiles() : none;
+}
+
 }  // namespace
 
 std::string cellImageId(std::string_view key) { return "i" + std::string(key); }
@@ -40,12 +47,6 @@ void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_v
     if (board.status() != KrGameBoard::kCrossWins) {
         showMark(page, board.chooseReply(), kCircleImage);
     }
-}
-
-const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* application) {
-    static const KrHTMLKontextN::BuiltInFiles none;
-    KrPersistentAppStorage* storage = application != nullptr ? application->storage() : nullptr;
-    return storage != nullptr ? storage->builtInFiles() : none;
 }
 
 void loadGamePage(KrHTMLKontextN& page, std::string_view file) {

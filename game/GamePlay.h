@@ -9,7 +9,6 @@
 #include "app/KrHTMLKontextN.h"
 
 class KrGameBoard;
-class KrNuxelApplication2;
 class KrXMLGenericElement;
 
 // What the three game pages (GET, POST, Widget) share: the images and texts of the board,
@@ -35,9 +34,6 @@ std::string_view gameResultText(std::int32_t status);
 // unless it won, the program's O, each shown by the "src" of its cell's image in the page.
 // A refused click changes nothing; an image that is not in the page is skipped.
 void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_view key);
-
-// The built-in files of the application's storage; none without a storage.
-const KrHTMLKontextN::BuiltInFiles& builtInFilesOf(KrNuxelApplication2* application);
 
 // Replaces the page's document by the built-in page file and stamps the page's session
 // identifier into it.
