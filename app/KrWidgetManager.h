@@ -115,6 +115,7 @@ private:
     // The watched elements by the address they report their destruction with, which is
     // taken while they are alive: a dying element may not even be converted to its base.
     std::map<const KrXMLComplexElement*, KrXMLGenericElement*> watched_;
+    // document_ under the address its destruction is reported with, for the same reason.
     const KrXMLComplexElement* documentNode_ = nullptr;
     std::string sessionId_;
     std::deque<std::string> modalStack_;
