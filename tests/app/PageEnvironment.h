@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/KrHTMLKontextN.h"
@@ -44,13 +45,19 @@ struct Exchange {
     std::string body() const { return response->body().str(); }
 };
 
-// Runs a GET of target on the context, as the dispatch does.
-inline Exchange run(KrHTMLKontextN& context, std::string_view target,
+// Runs the request on the context, as the dispatch does.
+inline Exchange run(KrHTMLKontextN& context, std::shared_ptr<KrXHeader> request,
                     const std::string& command = "") {
-    Exchange exchange{getRequest(target), nullptr};
+    Exchange exchange{std::move(request), nullptr};
     exchange.response = exchange.request->createAnswer();
     context.handleRequest(*exchange.request, *exchange.response, command);
     return exchange;
+}
+
+// Runs a GET of target on the context, as the dispatch does.
+inline Exchange run(KrHTMLKontextN& context, std::string_view target,
+                    const std::string& command = "") {
+    return run(context, getRequest(target), command);
 }
 
 // The markup of a fresh page.

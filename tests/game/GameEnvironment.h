@@ -23,6 +23,7 @@ namespace gametest {
 
 using apptest::Exchange;
 using apptest::parseRequest;
+using apptest::run;
 
 // Three games played to their end, the same in every scheme: the user's clicks, the board
 // they leave, and the result text.
@@ -128,15 +129,6 @@ inline std::shared_ptr<KrXHeader> widgetRequest(std::string_view sessionId, std:
         "Content-Type: multipart/form-data; boundary=" +
         std::string(kBoundary) + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
         body);
-}
-
-// Runs the request on the context, as the dispatch does.
-inline Exchange run(KrHTMLKontextN& context, std::shared_ptr<KrXHeader> request,
-                    const std::string& command = "") {
-    Exchange exchange{std::move(request), nullptr};
-    exchange.response = exchange.request->createAnswer();
-    context.handleRequest(*exchange.request, *exchange.response, command);
-    return exchange;
 }
 
 inline Exchange get(KrHTMLKontextN& context, std::string_view target) {
