@@ -1,5 +1,7 @@
 #include "reader/KrDTDElementRead.h"
 
+#include <optional>
+
 #include "foundation/KrException.h"
 #include "reader/CharacterClass.h"
 #include "reader/KrDTDElementReader.h"
@@ -13,6 +15,30 @@ namespace {
 constexpr int kEnd = KrDTDElementReader::kEnd;
 
 bool isTextCharacter(int c) { return c != kEnd && c != '<' && !chars::isWhitespace(c); }
+
+// One attribute of a tag: name="value", name='value' or a bare name. Nothing when the
+// characters here make none; a "/" without ">" begins no attribute name and ends up here.
+std::optional<KrDTDElementReader::Attribute> readAttribute(ReadTransaction& in) {
+    if (!chars::isNameStart(in.look())) {
+        return std::nullopt;
+    }
+    KrDTDElementReader::Attribute attribute;
+    attribute.name = in.takeWhile(chars::isNamePart);
+    if (!in.takeIf('=')) {
+        attribute.valueless = true;
+        return attribute;
+    }
+    const int quote = in.look();
+    if (quote != '"' && quote != '\'') {
+        return std::nullopt;
+    }
+    in.take();
+    attribute.value = in.takeWhile([quote](int c) { return c != quote && c != kEnd; });
+    if (!in.takeIf(static_cast<char>(quote))) {
+        return std::nullopt;
+    }
+    return attribute;
+}
 
 }  // namespace
 
@@ -80,29 +106,12 @@ KrDTDElementRead* KrDTDElementRead_Element::read(KrDTDElementReader& source) {
         if (in.takeIf('>')) {
             return accept(std::move(name));
         }
-        // A "/" without ">" and anything else that begins no attribute name end up here.
-        if (!chars::isNameStart(in.look())) {
+        std::optional<KrDTDElementReader::Attribute> attribute = readAttribute(in);
+        if (!attribute) {
             in.fail();
             return nullptr;
         }
-        KrDTDElementReader::Attribute attribute;
-        attribute.name = in.takeWhile(chars::isNamePart);
-        if (in.takeIf('=')) {
-            const int quote = in.look();
-            if (quote != '"' && quote != '\'') {
-                in.fail();
-                return nullptr;
-            }
-            in.take();
-            attribute.value = in.takeWhile([quote](int c) { return c != quote && c != kEnd; });
-            if (!in.takeIf(static_cast<char>(quote))) {
-                in.fail();
-                return nullptr;
-            }
-        } else {
-            attribute.valueless = true;
-        }
-        attributes.push_back(std::move(attribute));
+        attributes.push_back(std::move(*attribute));
     }
 }
 
@@ -131,8 +140,7 @@ KrDTDElementRead* KrDTDElementRead_Comment::read(KrDTDElementReader& source) {
     // followed the scan goes on behind the pair, so "--->" does not end it.
     std::string text;
     for (;;) {
-        const int c = in.look();
-        if (c == kEnd) {
+        if (in.look() == kEnd) {
             in.fail();
             return nullptr;
         }

@@ -1,5 +1,7 @@
 #include "reader/KrDTDElementReadCSS.h"
 
+#include <optional>
+
 #include "reader/CharacterClass.h"
 #include "reader/KrDTDElementReader.h"
 #include "reader/ReadTransaction.h"
@@ -12,15 +14,17 @@ namespace {
 constexpr int kEnd = KrDTDElementReader::kEnd;
 
 // The text from a first character of the class up to the "{" that opens a block; the "{"
-// is taken, not kept. Null when the first character is of another class or the input
-// ends before the "{".
+// is taken, not kept. Nothing, with nothing consumed, when the first character is of
+// another class or the input ends before the "{".
 template <class Predicate>
-bool readUpToBlock(ReadTransaction& in, Predicate isFirst, std::string& text) {
+std::optional<std::string> readUpToBlock(KrDTDElementReader& source, Predicate isFirst) {
+    ReadTransaction in(source);
+    std::string text;
     if (!in.sourceCanDeliver() || !isFirst(in.look()) || !in.takeThrough("{", text)) {
         in.fail();
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return text;
 }
 
 bool isSelectorStart(int c) { return chars::isNameStart(c) || c == '#' || c == '*' || c == '.'; }
@@ -33,22 +37,13 @@ KrDTDElementRead* KrDTDElementRead_CommentCSS::read(KrDTDElementReader& source) 
 }
 
 KrDTDElementRead* KrDTDElementRead_MediaQueryCSS::read(KrDTDElementReader& source) {
-    ReadTransaction in(source);
-    std::string query;
-    if (!readUpToBlock(
-            in, [](int c) { return c == '@'; }, query)) {
-        return nullptr;
-    }
-    return accept(std::move(query));
+    std::optional<std::string> query = readUpToBlock(source, [](int c) { return c == '@'; });
+    return query ? accept(std::move(*query)) : nullptr;
 }
 
 KrDTDElementRead* KrDTDElementRead_RuleCSS::read(KrDTDElementReader& source) {
-    ReadTransaction in(source);
-    std::string selector;
-    if (!readUpToBlock(in, isSelectorStart, selector)) {
-        return nullptr;
-    }
-    return accept(std::move(selector));
+    std::optional<std::string> selector = readUpToBlock(source, isSelectorStart);
+    return selector ? accept(std::move(*selector)) : nullptr;
 }
 
 KrDTDElementRead* KrDTDElementRead_PropertyCSS::read(KrDTDElementReader& source) {
