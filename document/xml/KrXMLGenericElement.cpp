@@ -136,34 +136,50 @@ void KrXMLGenericElement::findGenericChildren(std::string_view name, GenericList
     }
 }
 
-void KrXMLGenericElement::findChildrenHavingAttribute(GenericList& list, std::string_view name) {
-    if (hasAttribute(name)) {
-        list.push_back(this);
+template <class Visitor>
+bool KrXMLGenericElement::visitGeneric(const Visitor& visit) {
+    if (visit(*this)) {
+        return true;
     }
     for (const auto& child : childSequence()) {
-        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get())) {
-            generic->findChildrenHavingAttribute(list, name);
+        auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get());
+        if (generic && generic->visitGeneric(visit)) {
+            return true;
         }
     }
+    return false;
+}
+
+void KrXMLGenericElement::findChildrenHavingAttribute(GenericList& list, std::string_view name) {
+    visitGeneric([&](KrXMLGenericElement& element) {
+        if (element.hasAttribute(name)) {
+            list.push_back(&element);
+        }
+        return false;
+    });
 }
 
 void KrXMLGenericElement::findChildrenWithAttribute(std::string_view name, std::string_view value,
                                                     GenericList& list) {
-    if (attributeEquals(name, value)) {
-        list.push_back(this);
-    }
-    for (const auto& child : childSequence()) {
-        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get())) {
-            generic->findChildrenWithAttribute(name, value, list);
+    visitGeneric([&](KrXMLGenericElement& element) {
+        if (element.attributeEquals(name, value)) {
+            list.push_back(&element);
         }
-    }
+        return false;
+    });
 }
 
 KrXMLGenericElement* KrXMLGenericElement::findFirstChildWithAttribute(std::string_view name,
                                                                       std::string_view value) {
-    GenericList found;
-    findChildrenWithAttribute(name, value, found);
-    return found.empty() ? nullptr : found.front();
+    // Stops at the first match: pages look up their elements by identifier on every request.
+    KrXMLGenericElement* found = nullptr;
+    visitGeneric([&](KrXMLGenericElement& element) {
+        if (element.attributeEquals(name, value)) {
+            found = &element;
+        }
+        return found != nullptr;
+    });
+    return found;
 }
 
 bool KrXMLGenericElement::replaceChildWithAttribute(std::unique_ptr<KrXMLGenericElement>& child,

@@ -84,6 +84,11 @@ protected:
     virtual void afterChildren(std::ostream& /*out*/) const {}
 
 private:
+    // Calls the visitor with this element and then with every generic element below it, in
+    // pre-order, until it returns true; true when it did.
+    template <class Visitor>
+    bool visitGeneric(const Visitor& visit);
+
     Attributes attributes_;
 };
 

@@ -242,6 +242,18 @@ TEST(DeleteChildWithAttribute, DeletesOnlyTheFirstDirectMatch) {
     EXPECT_EQ(namesOf(childrenOf(root)), (std::vector<std::string>{"a", "c"}));
 }
 
+TEST(FindFirstChildWithAttribute, TakesTheFirstMatchInPreOrder) {
+    KrXMLGenericElement root("r", false);
+    KrXMLGenericElement* a = add(root, "a");
+    root.addChild(std::make_unique<KrXMLComplexElement>("plain", false, true));
+    KrXMLGenericElement* deep = addWith(*a, "deep", "k", "v");
+    addWith(root, "b", "k", "v");
+    EXPECT_EQ(root.findFirstChildWithAttribute("k", "v"), deep);
+    EXPECT_EQ(root.findFirstChildWithAttribute("k", "none"), nullptr);
+    root.setAttribute("k", "v");
+    EXPECT_EQ(root.findFirstChildWithAttribute("k", "v"), &root);
+}
+
 TEST(FindChildren, DepthLimitsTheSearch) {
     KrXMLGenericElement root("x", false);
     KrXMLGenericElement* a = add(root, "x");
