@@ -1,6 +1,5 @@
 #include "storage/KrPersistentAppStorage.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "foundation/Diagnostics.h"
@@ -87,17 +86,15 @@ bool KrPersistentAppStorage::openProject(const std::string& name, bool create,
     if (name.empty()) {
         return false;
     }
-    std::vector<std::string> listed;
-    listProjects(listed);
-    if (std::find(listed.begin(), listed.end(), name) == listed.end()) {
-        return false;
-    }
+    requireBoundApplication();
     ElementList projects;
     findElements(applicationName_ + ".projects.project", projects);
+    bool listed = false;
     for (KrXMLGenericElement* project : projects) {
         if (project->getAttribute("name", "") != name) {
             continue;
         }
+        listed = true;
         std::string path = project->getAttribute("projectpath", "");
         if (path.empty()) {
             if (!create) {
@@ -127,7 +124,7 @@ bool KrPersistentAppStorage::openProject(const std::string& name, bool create,
             return false;
         }
     }
-    return true;
+    return listed;
 }
 
 bool KrPersistentAppStorage::createProjectDirectory(const std::string& path, std::string& finalPath,
