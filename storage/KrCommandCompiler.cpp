@@ -37,18 +37,10 @@ std::optional<std::uint32_t> toUnsigned32(std::string_view text) {
     return negative ? static_cast<std::uint32_t>(0u - result) : result;
 }
 
-// One stop of a keyframes block. The fixed ends are written as "0" and "100"; the others
-// in the stream's default floating-point format (at most six significant digits).
+// One stop of a keyframes block, the percentage in the stream's default floating-point
+// format (at most six significant digits, no trailing zeros: the ends read "0" and "100").
 void writeStop(std::ostream& out, double percent, std::string_view declaration) {
     out << percent << "% {\n  " << declaration << "\n}\n";
-}
-
-void writeFirstStop(std::ostream& out, std::string_view declaration) {
-    out << "0% {\n  " << declaration << "\n}\n";
-}
-
-void writeLastStop(std::ostream& out, std::string_view declaration) {
-    out << "100% {\n  " << declaration << "\n}\n";
 }
 
 // The position after `expected` when the text holds it at `position`.
@@ -159,25 +151,25 @@ void KrCommandCompiler::writeKeyframes(std::ostream& out, std::string_view keywo
     const double start = static_cast<double>(i) * share;
     out << '@' << keyword << ' ' << name << " {\n";
     if (i == 0) {
-        writeFirstStop(out, declarationA);
+        writeStop(out, 0.0, declarationA);
         writeStop(out, share - offset, declarationA);
         writeStop(out, share, declarationB);
         writeStop(out, 100.0 - offset, declarationB);
-        writeLastStop(out, declarationA);
+        writeStop(out, 100.0, declarationA);
     } else if (i + 1 < n) {
         const double end = static_cast<double>(i + 1) * share;
-        writeFirstStop(out, declarationB);
+        writeStop(out, 0.0, declarationB);
         writeStop(out, start - offset, declarationB);
         writeStop(out, start, declarationA);
         writeStop(out, end - offset, declarationA);
         writeStop(out, end, declarationB);
-        writeLastStop(out, declarationB);
+        writeStop(out, 100.0, declarationB);
     } else {
-        writeFirstStop(out, declarationB);
+        writeStop(out, 0.0, declarationB);
         writeStop(out, start - offset, declarationB);
         writeStop(out, start, declarationA);
         writeStop(out, 100.0 - offset, declarationA);
-        writeLastStop(out, declarationB);
+        writeStop(out, 100.0, declarationB);
     }
     out << "}\n\n";
 }
