@@ -4,24 +4,18 @@
 
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "document/xml/KrXMLLeafNodes.h"
 #include "foundation/KrException.h"
+#include "tests/document/Markup.h"
 
 namespace {
 
 using ElementList = KrXMLDatabase::ElementList;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-
-std::string markupOf(const KrXMLComplexElement& element) {
-    std::ostringstream out;
-    element.write(out);
-    return out.str();
-}
 
 std::vector<std::string> namesOf(const ElementList& list) {
     std::vector<std::string> names;
