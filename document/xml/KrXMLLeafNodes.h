@@ -13,6 +13,7 @@ public:
     void write(std::ostream& out) const override;
 
 protected:
+    // open and close must outlive the node: the node classes pass string literals.
     KrXMLLeafNode(std::string_view name, std::string_view text, std::string_view open,
                   std::string_view close);
 
