@@ -9,13 +9,14 @@
 
 namespace {
 
-// The first top-level node of that name, taken out of the parse.
+// The first top-level node that matches, taken out of the parse; null when none does.
+template <class Predicate>
 std::unique_ptr<KrXMLComplexElement> takeTopLevel(KrXMLGenericElement& parseRoot,
-                                                  std::string_view name) {
+                                                  Predicate matches) {
     KrXMLComplexElement::ElementList top;
     parseRoot.children(top);
     for (KrXMLComplexElement* node : top) {
-        if (node->name() == name) {
+        if (matches(*node)) {
             return parseRoot.removeChild(node);
         }
     }
@@ -41,6 +42,7 @@ std::string asPageText(std::string_view text) {
 // the document in place of its own.
 void readPage(KrDTDElementReader& source, KrHTML_Document2& document) {
     KrXMLGenericElement& parsed = *source.splitter().split(source, "html");
+    // Makes the document's own doctype node and "html" element, the places the page's take.
     document.documentRoot();
     KrXMLGenericElement::GenericList children;
     document.genericChildren(children);
@@ -49,7 +51,9 @@ void readPage(KrDTDElementReader& source, KrHTML_Document2& document) {
         if (name != "HTMLDoctype" && name != "html") {
             continue;
         }
-        if (std::unique_ptr<KrXMLComplexElement> replacement = takeTopLevel(parsed, name)) {
+        std::unique_ptr<KrXMLComplexElement> replacement = takeTopLevel(
+            parsed, [&name](const KrXMLComplexElement& node) { return node.name() == name; });
+        if (replacement) {
             document.replaceChild(child, std::move(replacement));
         }
     }
@@ -79,17 +83,14 @@ std::unique_ptr<KrXMLGenericElement> readXMLStream(std::istream& in, std::string
     try {
         KrDTDElementReaderStream source(in);
         KrXMLGenericElement& parsed = *source.splitter().split(source, dtdName);
-        KrXMLComplexElement::ElementList top;
-        parsed.children(top);
-        for (KrXMLComplexElement* node : top) {
-            // Every block node is a generic element: text, whitespace, comments and
-            // processing instructions are not blocks.
-            if (node->isBlock() && dynamic_cast<KrXMLGenericElement*>(node)) {
-                std::unique_ptr<KrXMLComplexElement> taken = parsed.removeChild(node);
-                return std::unique_ptr<KrXMLGenericElement>(
-                    static_cast<KrXMLGenericElement*>(taken.release()));
-            }
-        }
+        // The top element is the first block: text, whitespace, comments and processing
+        // instructions are none.
+        std::unique_ptr<KrXMLComplexElement> top =
+            takeTopLevel(parsed, [](const KrXMLComplexElement& node) {
+                return node.isBlock() && dynamic_cast<const KrXMLGenericElement*>(&node);
+            });
+        return std::unique_ptr<KrXMLGenericElement>(
+            static_cast<KrXMLGenericElement*>(top.release()));
     } catch (const KrException& failure) {
         error = failure.what();
     } catch (...) {
