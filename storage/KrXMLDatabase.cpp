@@ -23,10 +23,10 @@ constexpr std::string_view kStringVariables = "project.stringvariables.stringvar
 }  // namespace
 
 KrXMLDatabase::KrXMLDatabase(const std::string& rootName)
-    : rootName_(rootName), document_(std::make_unique<KrXML_Document2>()) {
+    : document_(std::make_unique<KrXML_Document2>()) {
     document_->addChild(std::make_unique<KrXML_Declaration2>(kDeclaration));
-    if (!rootName_.empty()) {
-        root_ = kr::appendChild(*document_, std::make_unique<KrXMLGenericElement>(rootName_, true));
+    if (!rootName.empty()) {
+        root_ = kr::appendChild(*document_, std::make_unique<KrXMLGenericElement>(rootName, true));
     }
 }
 
@@ -34,7 +34,7 @@ KrXMLDatabase::~KrXMLDatabase() = default;
 
 KrXMLGenericElement* KrXMLDatabase::findElementByPath(const std::string& path,
                                                       std::string& attributeName, bool create) {
-    if (rootName_.empty() || root_ == nullptr) {
+    if (root_ == nullptr) {
         throwNoBase(901);
     }
     const std::vector<std::string> pieces = kr::splitString(path, ".");
@@ -101,7 +101,6 @@ void KrXMLDatabase::readFile(const std::string& path, const NotFoundHandler& not
     }
     if (top) {
         root_ = top.get();
-        rootName_ = top->name();
         document_ = std::move(top);
         return;
     }

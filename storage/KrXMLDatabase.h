@@ -86,7 +86,6 @@ private:
     // The first stringvariable element of that name, or null.
     KrXMLGenericElement* findStringVariable(const std::string& name);
 
-    std::string rootName_;
     std::unique_ptr<KrXMLGenericElement> document_;
     KrXMLGenericElement* root_ = nullptr;
     std::set<std::string> holders_;
