@@ -28,9 +28,9 @@ ChildExit decodeStatus(int status) {
     return {.exitCode = WEXITSTATUS(status), .signal = 0};
 }
 
-// pidfd_open(2), close-on-exec; -1 when the kernel cannot give one. Called through
+// pidfd_open(2), close-on-exec; empty when the kernel cannot give one. Called through
 // syscall(2): the C library's header for it lacks C linkage in this release.
-int openPidfd(int pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+Fd openPidfd(int pid) { return Fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))); }
 
 // waitpid without waiting. True when pid is gone: reaped now, or no child of ours any more.
 bool reapIfEnded(int pid) {
@@ -113,9 +113,9 @@ private:
                 arrived.swap(handedOver_);
             }
             for (const int pid : arrived) {
-                const int pidfd = openPidfd(pid);
-                if (pidfd >= 0) {
-                    watched.push_back({.pid = pid, .pidfd = Fd(pidfd)});
+                Fd pidfd = openPidfd(pid);
+                if (pidfd) {
+                    watched.push_back({.pid = pid, .pidfd = std::move(pidfd)});
                 } else {
                     unwatched.push_back(pid);
                 }
