@@ -146,6 +146,51 @@ struct SpawnSetup {
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
+    // Arranges the child's streams, working directory, session and signal state as the
+    // options say. Returns posix_spawn's error code for the first that cannot be arranged.
+    int arrange(const SpawnOptions& options) {
+        if (const int rc = addStream(options.input, STDIN_FILENO); rc != 0) {
+            return rc;
+        }
+        if (const int rc = addStream(options.output, STDOUT_FILENO); rc != 0) {
+            return rc;
+        }
+        if (const int rc = addStream(options.error, STDERR_FILENO); rc != 0) {
+            return rc;
+        }
+        if (!options.workingDirectory.empty()) {
+            const int rc =
+                posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+            if (rc != 0) {
+                return rc;
+            }
+        }
+        // Descriptors opened without close-on-exec (by a library, say) stay ours.
+        if (const int rc = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+            rc != 0) {
+            return rc;
+        }
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (options.session == Session::New) {
+            flags |= POSIX_SPAWN_SETSID;
+        }
+        if (const int rc = posix_spawnattr_setflags(&attributes, flags); rc != 0) {
+            return rc;
+        }
+        sigset_t noSignals;
+        sigemptyset(&noSignals);
+        if (const int rc = posix_spawnattr_setsigmask(&attributes, &noSignals); rc != 0) {
+            return rc;
+        }
+        sigset_t allSignals;
+        sigfillset(&allSignals);
+        return posix_spawnattr_setsigdefault(&attributes, &allSignals);
+    }
+
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+
+private:
     // Returns posix_spawn's error code for a stream that cannot be arranged.
     int addStream(const ChildStream& stream, int target) {
         switch (stream.kind()) {
@@ -157,9 +202,6 @@ struct SpawnSetup {
         }
         return EINVAL;
     }
-
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_t actions;
 };
 
 std::vector<char*> pointersTo(std::vector<std::string>& texts) {
@@ -235,38 +277,7 @@ SysResult<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
         return {.error = path.error};
     }
     SpawnSetup setup;
-    int rc = setup.addStream(options.input, STDIN_FILENO);
-    if (rc == 0) {
-        rc = setup.addStream(options.output, STDOUT_FILENO);
-    }
-    if (rc == 0) {
-        rc = setup.addStream(options.error, STDERR_FILENO);
-    }
-    if (rc == 0 && !options.workingDirectory.empty()) {
-        rc = posix_spawn_file_actions_addchdir_np(&setup.actions, options.workingDirectory.c_str());
-    }
-    if (rc == 0) {
-        // Descriptors opened without close-on-exec (by a library, say) stay ours.
-        rc = posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
-    }
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t allSignals;
-    sigfillset(&allSignals);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (options.session == Session::New) {
-        flags |= POSIX_SPAWN_SETSID;
-    }
-    if (rc == 0) {
-        rc = posix_spawnattr_setflags(&setup.attributes, flags);
-    }
-    if (rc == 0) {
-        rc = posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
-    }
-    if (rc == 0) {
-        rc = posix_spawnattr_setsigdefault(&setup.attributes, &allSignals);
-    }
-    if (rc != 0) {
+    if (const int rc = setup.arrange(options); rc != 0) {
         return {.error = rc};
     }
 
@@ -276,8 +287,8 @@ SysResult<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
     const std::vector<char*> argv = pointersTo(argumentTexts);
     const std::vector<char*> envp = pointersTo(environmentTexts);
     pid_t pid = -1;
-    rc = ::posix_spawn(&pid, path.value.c_str(), &setup.actions, &setup.attributes, argv.data(),
-                       envp.data());
+    const int rc = ::posix_spawn(&pid, path.value.c_str(), &setup.actions, &setup.attributes,
+                                 argv.data(), envp.data());
     if (rc != 0) {
         return {.error = rc};
     }
