@@ -12,7 +12,14 @@
 
 namespace platform {
 
+// The connection and what open() made on it; destroying it frees them and closes the
+// connection, so that nothing leaks when open() stops half-way.
 struct XDisplay::Native {
+    Native() = default;
+    Native(const Native&) = delete;
+    Native& operator=(const Native&) = delete;
+    ~Native();
+
     Display* display = nullptr;
     GC gc = nullptr;
     XFontStruct* font = nullptr;
@@ -122,12 +129,12 @@ XWindowEvent translate(XEvent& event, Atom wmProtocols, Atom wmDeleteWindow) {
 std::unique_ptr<XDisplay> XDisplay::open(std::string_view name) {
     installHandlers();
     const std::string displayName(name);
-    Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (display == nullptr) {
+    auto native = std::make_unique<Native>();
+    native->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (native->display == nullptr) {
         return nullptr;
     }
-    auto native = std::make_unique<Native>();
-    native->display = display;
+    Display* display = native->display;
     XSetIOErrorExitHandler(
         display, [](Display*, void* lost) { static_cast<Native*>(lost)->lost = true; },
         native.get());
@@ -163,19 +170,25 @@ XDisplay::XDisplay(std::unique_ptr<Native> native) : native_(std::move(native)) 
     }
 }
 
-XDisplay::~XDisplay() {
-    Display* display = native_->display;
-    if (native_->font != nullptr) {
-        if (native_->fontLoaded) {
-            XFreeFont(display, native_->font);
+XDisplay::~XDisplay() = default;
+
+XDisplay::Native::~Native() {
+    if (display == nullptr) {
+        return;
+    }
+    if (font != nullptr) {
+        if (fontLoaded) {
+            XFreeFont(display, font);
         } else {
-            XFreeFontInfo(nullptr, native_->font, 1);
+            XFreeFontInfo(nullptr, font, 1);
         }
     }
-    if (native_->arrow != 0) {
-        XFreeCursor(display, native_->arrow);
+    if (arrow != 0) {
+        XFreeCursor(display, arrow);
     }
-    XFreeGC(display, native_->gc);
+    if (gc != nullptr) {
+        XFreeGC(display, gc);
+    }
     XCloseDisplay(display);
 }
 
