@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-KrByteBuffer::KrByteBuffer(std::uint64_t step)
-    : block_(new char[(step == 0 ? 1 : step) + 1]),
-      free_(step == 0 ? 1 : step),
-      step_(step == 0 ? 1 : step) {
+KrByteBuffer::KrByteBuffer(std::uint64_t step) : step_(std::max<std::uint64_t>(step, 1)) {
+    block_.reset(new char[step_ + 1]);
     block_[0] = 0;
+    free_ = step_;
 }
 
 void KrByteBuffer::replaceBlock(std::uint64_t newFree) {
