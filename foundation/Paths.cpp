@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::string_view kSeparators = "/\\";
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+bool isSeparator(char c) { return kSeparators.find(c) != std::string_view::npos; }
 
 }  // namespace
 

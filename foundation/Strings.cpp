@@ -1,5 +1,6 @@
 #include "foundation/Strings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "foundation/Version.h"
@@ -79,11 +80,7 @@ std::string percentDecode(std::string_view text) {
 
 std::string formDecode(std::string_view text) {
     std::string plusAsBlank(text);
-    for (char& c : plusAsBlank) {
-        if (c == '+') {
-            c = ' ';
-        }
-    }
+    std::replace(plusAsBlank.begin(), plusAsBlank.end(), '+', ' ');
     return percentDecode(plusAsBlank);
 }
 
