@@ -47,6 +47,26 @@ std::string trim(std::string_view text, std::string_view set) {
     return trimLeft(trimRight(text, set), set);
 }
 
+std::string asciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
+std::string asciiUpper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return upper;
+}
+
 std::string percentDecode(std::string_view text) {
     // One pass: a "%" and the (up to) two characters after it become one byte when they
     // convert as strtol would convert them; the output is never scanned again, so a "%"

@@ -17,6 +17,11 @@ std::string trimLeft(std::string_view text, std::string_view set);
 std::string trimRight(std::string_view text, std::string_view set);
 std::string trim(std::string_view text, std::string_view set);
 
+// Copies with only the ASCII letters changed: header names, methods and the words of
+// attribute values are ASCII, and the result must not depend on the process's locale.
+std::string asciiLower(std::string_view text);
+std::string asciiUpper(std::string_view text);
+
 // Decodes every "%" followed by up to two characters that convert as a base-16 number
 // (leading blanks, a sign and "0x" accepted, as strtol does) into one byte. A "%" that a
 // decoding produced is never decoded again; one that does not convert stays as it is.

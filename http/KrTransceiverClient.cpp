@@ -32,16 +32,6 @@ bool isHttp(std::uint32_t protocol) {
     return protocol == kr::kProtocolHTTP || protocol == kr::kProtocolHTTPS;
 }
 
-std::string upperCased(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
 // A header field that becomes no CGI variable: the first line's entry, a name that would
 // cut the environment entry short, and "Proxy", whose variable HTTP_PROXY programs take as
 // the proxy for their own outgoing requests.
@@ -329,7 +319,7 @@ bool KrTransceiverClient::runChild(const std::string& command, const std::string
 bool KrTransceiverClient::cgiEnvironment(Variables& variables, const KrXHeader& request) {
     for (const auto& [name, values] : request.headerMap()) {
         if (!isWithheldField(name) && !values.empty()) {
-            variables["HTTP_" + upperCased(name)] = values.front();
+            variables["HTTP_" + kr::asciiUpper(name)] = values.front();
         }
     }
     switch (request.methodCode()) {

@@ -2,7 +2,6 @@
 // parameters and body parameters.
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 #include "foundation/Diagnostics.h"
@@ -15,18 +14,6 @@ namespace {
 constexpr std::size_t kNone = std::string_view::npos;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-void toLower(std::string& text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-}
-
-void toUpper(std::string& text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-}
 
 // The offset of the first complete needle in [from, to) of the unread bytes, or kNone. The
 // buffer's search also reports a match cut off at the end of the range; that is no match.
@@ -245,17 +232,14 @@ bool KrXHeader::parseFirstLine() {
     setMessageKind(kUnrecognised);
     std::size_t position = 0;
     std::vector<std::string> tokens;
-    std::string method = firstLineToken(line_, position);
+    const std::string method = firstLineToken(line_, position);
     const bool methodEndsAtSpace = position < line_.size();
-    toUpper(method);
-    tokens.push_back(std::move(method));
+    tokens.push_back(kr::asciiUpper(method));
     if (methodEndsAtSpace) {
         ++position;
         tokens.push_back(firstLineToken(line_, position));
         if (position < line_.size()) {
-            std::string rest = line_.substr(position + 1);
-            toUpper(rest);
-            tokens.push_back(std::move(rest));
+            tokens.push_back(kr::asciiUpper(std::string_view(line_).substr(position + 1)));
         }
         const auto found = kr::methodTable().find(tokens[0]);
         if (found != kr::methodTable().end()) {
@@ -299,8 +283,7 @@ void KrXHeader::parseHeaderLine() {
     if (!inValue || name.empty() || value.empty()) {
         return;
     }
-    toLower(name);
-    headers_[name].push_back(std::move(value));
+    headers_[kr::asciiLower(name)].push_back(std::move(value));
 }
 
 void KrXHeader::splitTarget(std::string_view target) {
@@ -432,8 +415,7 @@ void KrXHeader::parsePart(std::size_t begin, std::size_t end, bool& reportedBrok
             }
             continue;
         }
-        std::string name = kr::trim(line.substr(0, colon), " ");
-        toLower(name);
+        const std::string name = kr::asciiLower(kr::trim(line.substr(0, colon), " "));
         std::string value = kr::trim(line.substr(colon + 1), " ");
         if (name == "content-disposition") {
             block->setName(dispositionName(value));

@@ -3,6 +3,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "foundation/Strings.h"
+
 std::string KrXMLComplexAttribute2::valueText() const {
     std::ostringstream value;
     writeValue(value);
@@ -74,12 +76,7 @@ void KrXMLBoolKrAttribute::setFromText(std::string_view text) {
     } catch (const std::logic_error&) {
         // No number at the start, or out of range: fall back to the word.
     }
-    std::string lower;
-    lower.reserve(owned.size());
-    for (const char c : owned) {
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    value_ = lower == "true";
+    value_ = kr::asciiLower(owned) == "true";
 }
 
 void KrXMLBoolKrAttribute::set(bool value) {

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "ProgramRun.h"
+#include "foundation/Strings.h"
 #include "platform/Poll.h"
 #include "platform/Socket.h"
 
@@ -15,15 +16,6 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kHost = "127.0.0.1";
 constexpr std::string_view kBoundary = "----WebKitFormBoundaryGridloE2e4Qx";
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 std::string postRequest(std::string_view path, std::string_view contentType,
                         std::string_view body) {
@@ -131,7 +123,7 @@ HttpAnswer HttpConnection::readAnswer() {
         const auto colon = line.find(':');
         if (colon != std::string::npos) {
             const auto valueStart = line.find_first_not_of(' ', colon + 1);
-            answer.fields[lowerCase(line.substr(0, colon))] =
+            answer.fields[kr::asciiLower(line.substr(0, colon))] =
                 valueStart == std::string::npos ? "" : line.substr(valueStart);
         }
     }

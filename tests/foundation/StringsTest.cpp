@@ -50,6 +50,13 @@ TEST(Trim, RemovesCharactersOfTheSetAtEitherEnd) {
     EXPECT_EQ(kr::trim("abc", ""), "abc");
 }
 
+TEST(AsciiCase, ChangesOnlyAsciiLetters) {
+    // Bytes above 127 stay as they are whatever the locale: "\xC4" is no letter here.
+    EXPECT_EQ(kr::asciiLower("Content-Type: \xC4Z@[`{"), "content-type: \xC4z@[`{");
+    EXPECT_EQ(kr::asciiUpper("get /a?b=\xE4z@[`{"), "GET /A?B=\xE4Z@[`{");
+    EXPECT_EQ(kr::asciiLower(""), "");
+}
+
 TEST(PercentDecode, DecodesLikeTheBase16Conversion) {
     const std::pair<std::string, std::string> cases[] = {
         {"a%20b", "a b"},
