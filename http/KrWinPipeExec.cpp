@@ -101,6 +101,9 @@ bool KrWinPipeExec::launch(const Variables& variables, KrStringBuf& input, KrStr
         });
         while (readOutput(output)) {
         }
+        // Nothing more is read, also after a read error: a child still writing gets EPIPE
+        // instead of waiting for us while the writer waits for the child.
+        output_.readEnd.reset();
     }
     input.pubseekoff(static_cast<std::streamoff>(written), std::ios_base::cur, std::ios_base::in);
     waitForExit();
