@@ -110,6 +110,11 @@ void KrXMLContentSplitter::handleToken(KrDTDElementReader& source, KrDTD& dtd,
     if (dtd.voidTags.contains(current_->name())) {
         closeCurrent(source, token);
     }
+    const bool opens = !token.selfClosed() && dtd.containers.contains(token.name());
+    if (opens && depth_ >= kMaxNesting) {
+        throw KrException("elements nested deeper than " + std::to_string(kMaxNesting) + " levels",
+                          2120, "src");
+    }
     std::unique_ptr<KrXMLComplexElement> node =
         dtd.elementFactories.at(token.name())(token.text(), dtd);
     if (!node || !current_) {
@@ -124,9 +129,10 @@ void KrXMLContentSplitter::handleToken(KrDTDElementReader& source, KrDTD& dtd,
         }
     }
     KrXMLComplexElement* added = current_->addChild(std::move(node));
-    if (!token.selfClosed() && dtd.containers.contains(token.name())) {
+    if (opens) {
         dtdName_ = added->contentDTD(dtdName_);
         current_ = added;
+        ++depth_;
         return;
     }
     added->finish();
@@ -144,4 +150,5 @@ void KrXMLContentSplitter::closeCurrent(const KrDTDElementReader& source,
     }
     dtdName_ = current_->contentDTD("");
     current_ = parent;
+    --depth_;
 }

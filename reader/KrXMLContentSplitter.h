@@ -15,6 +15,10 @@ struct KrDTD;
 // the root, and the root the tree: what is still under the root goes with the context.
 class KrXMLContentSplitter {
 public:
+    // The most elements that may be open at once. The tree's writers and searches recurse
+    // once per level, so a deeper input is refused before it can exhaust a thread's stack.
+    static constexpr int kMaxNesting = 512;
+
     KrXMLContentSplitter();
     KrXMLContentSplitter(const KrXMLContentSplitter&) = delete;
     KrXMLContentSplitter& operator=(const KrXMLContentSplitter&) = delete;
@@ -38,5 +42,7 @@ private:
 
     std::unique_ptr<KrXMLGenericElement> root_;
     KrXMLComplexElement* current_;
+    // The number of elements open below the root: current_'s depth.
+    int depth_ = 0;
     std::string dtdName_;
 };

@@ -10,7 +10,8 @@
 
 // The markup reader's entries. Each call builds its own reader object and grammars, parses
 // once and destroys them, so calls on different inputs and documents may run at the same
-// time; a call changes the document it is given without a lock.
+// time; a call changes the document it is given without a lock. An input that nests more
+// than KrXMLContentSplitter::kMaxNesting elements fails like any other reading error.
 namespace kr {
 
 // Reads an XML document from the stream in the named grammar (callers pass "xml") and

@@ -12,9 +12,25 @@ KrXMLComplexElement::~KrXMLComplexElement() {
     if (userObject_) {
         userObject_->elementDestroyed(this);
     }
-    // In order, front to back; the deque's own destructor does not promise an order.
-    for (auto& child : children_) {
-        child.reset();
+    // A child deleted with its children still in it would delete them from its own
+    // destructor, one nested call per level: a deep enough tree would exhaust the stack.
+    // So every node leaves its children on a list of pending nodes before it goes, and the
+    // list is worked through here. Taking the last entry first and putting each node's
+    // children on in reverse keeps the order of a recursive deletion: every node before its
+    // children, children front to back.
+    std::vector<std::unique_ptr<KrXMLComplexElement>> pending;
+    const auto moveChildrenTo = [&pending](Children& children) {
+        for (auto child = children.rbegin(); child != children.rend(); ++child) {
+            pending.push_back(std::move(*child));
+        }
+        children.clear();
+    };
+    moveChildrenTo(children_);
+    while (!pending.empty()) {
+        std::unique_ptr<KrXMLComplexElement> next = std::move(pending.back());
+        pending.pop_back();
+        moveChildrenTo(next->children_);
+        next.reset();
     }
 }
 

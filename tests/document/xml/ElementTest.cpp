@@ -402,6 +402,60 @@ TEST(UserObject, IsToldOnceWhenTheElementIsDestroyed) {
     EXPECT_EQ(user.destroyed.size(), 1u);
 }
 
+TEST(UserObject, NodesOfADeletedTreeAreToldParentFirstChildrenInOrder) {
+    RecordingUser user;
+    auto root = element("r");
+    KrXMLGenericElement* a = add(*root, "a");
+    KrXMLGenericElement* a1 = add(*a, "a1");
+    KrXMLGenericElement* a2 = add(*a, "a2");
+    KrXMLGenericElement* a21 = add(*a2, "a21");
+    KrXMLGenericElement* b = add(*root, "b");
+    KrXMLGenericElement* b1 = add(*b, "b1");
+    std::vector<const KrXMLComplexElement*> preOrder;
+    for (KrXMLGenericElement* node : {root.get(), a, a1, a2, a21, b, b1}) {
+        node->setUserData(&user);
+        preOrder.push_back(node);
+    }
+    root.reset();
+    EXPECT_EQ(user.destroyed, preOrder);
+}
+
+// One element per level: a tree of that depth at its narrowest.
+std::unique_ptr<KrXMLGenericElement> chain(int levels) {
+    auto root = element("level");
+    KrXMLGenericElement* innermost = root.get();
+    for (int level = 1; level < levels; ++level) {
+        innermost = add(*innermost, "level");
+    }
+    return root;
+}
+
+TEST(Destruction, ATreeOfAnyDepthGoesWithoutExhaustingTheStack) {
+    constexpr int kLevels = 1'000'000;
+    struct Case {
+        const char* how;
+        void (*remove)(KrXMLGenericElement& root);
+        const char* left;  // what the root writes afterwards
+    };
+    const Case cases[] = {
+        {"deleteChildren", [](KrXMLGenericElement& root) { root.deleteChildren(); }, "<level />"},
+        {"replaceChildren",
+         [](KrXMLGenericElement& root) { root.replaceChildren(element("new")); },
+         "<level><new /></level>"},
+        {"replaceChild",
+         [](KrXMLGenericElement& root) {
+             root.replaceChild(root.firstElementChild(false), element("new"));
+         },
+         "<level><new /></level>"},
+    };
+    for (const auto& [how, remove, left] : cases) {
+        std::unique_ptr<KrXMLGenericElement> root = chain(kLevels);
+        remove(*root);
+        EXPECT_EQ(markupOf(*root), left) << how;
+    }
+    chain(kLevels).reset();  // and the root of a deep tree deleted itself
+}
+
 TEST(ContentDTD, StoresANonEmptyName) {
     KrXMLGenericElement e("e", false);
     EXPECT_EQ(e.contentDTD(""), "");
