@@ -35,7 +35,8 @@ using KrServerLayerFactory =
 
 // One entry of the hub's table of server layers by protocol number
 // (KrTransceiver::setServerLayer). A protocol without an entry builds no server: createServer
-// prints "unknown protocol!! (3)", a request to another host "unknown protocol!! (2)".
+// prints "unknown protocol!! (3)", a request to another host "unknown protocol!! (2)". A
+// request goes out only over http, nuxel and socket (3, 6, 9), whatever else has an entry.
 struct KrServerLayer {
     std::string typeName;      // given to the server: "HTTP", "NUXEL", "DirectSocket"
     std::string protocolText;  // reported as "protocol" when the server is created

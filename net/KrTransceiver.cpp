@@ -41,6 +41,14 @@ bool routesAnswers(std::uint32_t protocol) {
            protocol == kr::kProtocolNUXEL || protocol == kr::kProtocolSocket;
 }
 
+// The protocols whose requests to another host get a URL hook service. The layer table has
+// more entries (nuxels shares the NUXEL layer for listeners), but a request goes out only
+// in one of these.
+bool sendsRequests(std::uint32_t protocol) {
+    return protocol == kr::kProtocolHTTP || protocol == kr::kProtocolNUXEL ||
+           protocol == kr::kProtocolSocket;
+}
+
 // The values of a registry, to work on after its lock is released.
 template <class Map>
 std::vector<typename Map::mapped_type> valuesOf(const Map& map) {
@@ -258,7 +266,7 @@ std::shared_ptr<KrURLHookService> KrTransceiver::serviceFor(
             return found->second;
         }
         const auto entry = layers_.find(message.protocol());
-        if (entry == layers_.end()) {
+        if (!sendsRequests(message.protocol()) || entry == layers_.end()) {
             kr::outLine("unknown protocol!! (2)");
             return nullptr;
         }

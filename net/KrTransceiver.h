@@ -79,7 +79,8 @@ public:
     void removeClient(KrRequestHandler& handler);
 
     // Hands a finished message to where it belongs: an answer to the server and connection
-    // of its route list, a request to the URL hook service of its target address. The reply
+    // of its route list, a request to the URL hook service of its target address (http,
+    // nuxel and socket only; any other prints "unknown protocol!! (2)"). The reply
     // name becomes the message's connection name. The message's id when the message was
     // taken in hand, else kr::commonErrorName().
     std::string sendMessage(KrRequestHandler* handler,

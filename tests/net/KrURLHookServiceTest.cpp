@@ -243,6 +243,47 @@ TEST(URLHookServiceOverLoopback, HousekeepingExpiresIdleWorkersButNotListeners) 
     EXPECT_EQ(fixture.hub->findServer(listener->id()), listener);
 }
 
+// A request to another host gets a URL hook service for http, nuxel and socket only. The
+// server layers also answer for nuxels, as the hub's layer table does for listeners, but a
+// request of that protocol (or of https) is refused before any worker is built.
+TEST(URLHookServiceOverLoopback, OnlyHttpNuxelAndSocketRequestsGetAService) {
+    const struct {
+        std::uint32_t protocol;
+        bool served;
+    } cases[] = {
+        {kr::kProtocolHTTP, true},    {kr::kProtocolHTTPS, false}, {kr::kProtocolNUXEL, true},
+        {kr::kProtocolNUXELS, false}, {kr::kProtocolSocket, true},
+    };
+    Log<std::uint32_t> built;  // outlives the hub, whose layers write to it
+    HubFixture fixture;
+    for (const auto& c : cases) {
+        fixture.hub->setServerLayer(
+            c.protocol,
+            KrServerLayer{.typeName = "fake",
+                          .protocolText = "fake",
+                          .make = [&built, protocol = c.protocol](const KrServerSetup& setup) {
+                              built.add(protocol);
+                              return kr::makeJob<FakeWorker>(setup);
+                          }});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.protocol);
+        const std::size_t before = built.values().size();
+        auto message = kr::makeJob<TestMessage>(c.protocol, "127.0.0.1", 9);
+        message->setMessageKind(KrTransceiverMessage::kRequest);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(fixture.hub->sendMessage(fixture.handler.get(), message, nullptr, "reply"),
+                  message->id());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  c.served ? "" : "unknown protocol!! (2)\n");
+        const std::vector<std::uint32_t> after = built.values();
+        EXPECT_EQ(after.size(), before + (c.served ? 1 : 0));
+        if (c.served && after.size() > before) {
+            EXPECT_EQ(after.back(), c.protocol);
+        }
+    }
+}
+
 TEST(URLHookServiceOverLoopback, ARemovedHandlerSendsNothing) {
     HubFixture fixture;
     fixture.hub->removeClient(*fixture.handler);
