@@ -7,10 +7,19 @@ namespace kr {
 
 namespace {
 
+// Binary kinds are embedded as Base64 text.
+KrResourceRecord record(std::string_view name, std::uint32_t kind, std::string_view text) {
+    return KrResourceRecord(name, kind, text, KrResourceRecord::isBinaryKind(kind));
+}
+
+void add(KrPersistentAppStorage::BuiltInFiles& files, KrResourceRecord file) {
+    std::string name = file.name();
+    files.insert_or_assign(std::move(name), std::move(file));
+}
+
 void add(KrPersistentAppStorage::BuiltInFiles& files, std::string_view name, std::uint32_t kind,
          std::string_view text) {
-    const bool isBase64 = KrResourceRecord::isBinaryKind(kind);
-    files.insert_or_assign(std::string(name), KrResourceRecord(name, kind, text, isBase64));
+    add(files, record(name, kind, text));
 }
 
 std::string joined(const std::array<std::string_view, 5>& pieces) {
@@ -23,6 +32,10 @@ std::string joined(const std::array<std::string_view, 5>& pieces) {
 
 }  // namespace
 
+KrResourceRecord builtInIcon() {
+    return record("favicon.ico", kBuiltInIconKind, joined(builtin::kFaviconIcoPieces));
+}
+
 KrPersistentAppStorage::BuiltInFiles fillBuiltInFiles() {
     KrPersistentAppStorage::BuiltInFiles files;
     add(files, "spiele.html", kBuiltInPageKind, builtin::kSpieleHtml);
@@ -32,7 +45,7 @@ KrPersistentAppStorage::BuiltInFiles fillBuiltInFiles() {
     add(files, "leer.png", kBuiltInImageKind, builtin::kLeerPng);
     add(files, "kreuz.png", kBuiltInImageKind, builtin::kKreuzPng);
     add(files, "kreis.png", kBuiltInImageKind, builtin::kKreisPng);
-    add(files, "favicon.ico", kBuiltInIconKind, joined(builtin::kFaviconIcoPieces));
+    add(files, builtInIcon());
     return files;
 }
 

@@ -38,6 +38,10 @@ inline constexpr std::array<TemplateVariable, 7> kTemplateVariables{{
     {"body:background-color", "#F0F0F0"},
 }};
 
+// The browser icon, favicon.ico (a 64 and a 32 pixel image), decoded from its embedded
+// text. The windowed program's windows show the same icon.
+KrResourceRecord builtInIcon();
+
 // The eight built-in files by name.
 KrPersistentAppStorage::BuiltInFiles fillBuiltInFiles();
 

@@ -5,8 +5,10 @@
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 
+#include <bit>
 #include <iostream>
 #include <mutex>
+#include <optional>
 
 #include "platform/Poll.h"
 
@@ -28,6 +30,7 @@ struct XDisplay::Native {
     Atom wmProtocols = 0;
     Atom wmDeleteWindow = 0;
     Atom netWmName = 0;
+    Atom netWmIcon = 0;
     Atom utf8String = 0;
     // Set by Xlib's exit handler when the connection breaks; from then on Xlib drops every
     // request on this display.
@@ -124,6 +127,57 @@ XWindowEvent translate(XEvent& event, Atom wmProtocols, Atom wmDeleteWindow) {
     return translated;
 }
 
+// One colour channel of a true-colour visual: where its bits are in a pixel value.
+struct Channel {
+    unsigned long mask = 0;
+    int shift = 0;  // of the lowest bit
+    int bits = 0;
+
+    explicit Channel(unsigned long channelMask)
+        : mask(channelMask),
+          shift(channelMask == 0 ? 0 : std::countr_zero(channelMask)),
+          bits(std::popcount(channelMask)) {}
+
+    // An 8-bit intensity as this channel's part of a pixel value.
+    unsigned long encode(std::uint32_t value) const {
+        const unsigned long scaled =
+            bits >= 8 ? static_cast<unsigned long>(value) << (bits - 8) : value >> (8 - bits);
+        return (scaled << shift) & mask;
+    }
+
+    // This channel's part of a pixel value as an 8-bit intensity.
+    std::uint32_t decode(unsigned long pixel) const {
+        if (bits == 0) {
+            return 0;
+        }
+        const unsigned long value = (pixel & mask) >> shift;
+        return static_cast<std::uint32_t>(bits >= 8 ? value >> (bits - 8)
+                                                    : value * 255 / ((1ul << bits) - 1));
+    }
+};
+
+// The channels of the default visual, or nothing when its pixels are not plain colours.
+struct TrueColour {
+    Channel red;
+    Channel green;
+    Channel blue;
+};
+
+std::optional<TrueColour> trueColourOf(Display* display) {
+    const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+    const int visualClass = visual->c_class;
+    if (visualClass != TrueColor && visualClass != DirectColor) {
+        return std::nullopt;
+    }
+    return TrueColour{Channel(visual->red_mask), Channel(visual->green_mask),
+                      Channel(visual->blue_mask)};
+}
+
+// A colour channel of an ARGB pixel blended over white by its alpha.
+std::uint32_t overWhite(std::uint32_t channel, std::uint32_t alpha) {
+    return (channel * alpha + 255 * (255 - alpha) + 127) / 255;
+}
+
 }  // namespace
 
 std::unique_ptr<XDisplay> XDisplay::open(std::string_view name) {
@@ -155,6 +209,7 @@ std::unique_ptr<XDisplay> XDisplay::open(std::string_view name) {
     native->wmProtocols = XInternAtom(display, "WM_PROTOCOLS", False);
     native->wmDeleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     native->netWmName = XInternAtom(display, "_NET_WM_NAME", False);
+    native->netWmIcon = XInternAtom(display, "_NET_WM_ICON", False);
     native->utf8String = XInternAtom(display, "UTF8_STRING", False);
     return std::unique_ptr<XDisplay>(new XDisplay(std::move(native)));
 }
@@ -237,6 +292,26 @@ void XDisplay::setNames(XWindowId window, std::string_view title, std::string_vi
     hint.res_name = instance.data();
     hint.res_class = klass.data();
     XSetClassHint(display, window, &hint);
+}
+
+void XDisplay::setIcons(XWindowId window, const std::vector<XArgbImage>& icons) {
+    if (lost()) {
+        return;
+    }
+    // Format 32 properties travel as longs on the client side, whatever the size of a long.
+    std::vector<long> values;
+    for (const XArgbImage& icon : icons) {
+        values.push_back(icon.width);
+        values.push_back(icon.height);
+        values.insert(values.end(), icon.pixels.begin(), icon.pixels.end());
+    }
+    if (values.empty()) {
+        XDeleteProperty(native_->display, window, native_->netWmIcon);
+        return;
+    }
+    XChangeProperty(native_->display, window, native_->netWmIcon, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(values.data()),
+                    static_cast<int>(values.size()));
 }
 
 void XDisplay::setFixedSize(XWindowId window, int width, int height) {
@@ -386,6 +461,74 @@ void XDisplay::fillRectangle(XWindowId window, const XRect& area) {
     }
     XFillRectangle(native_->display, window, native_->gc, area.x, area.y,
                    static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+}
+
+void XDisplay::drawImage(XWindowId window, int x, int y, const XArgbImage& image) {
+    if (lost() || image.width <= 0 || image.height <= 0 ||
+        image.pixels.size() != static_cast<std::size_t>(image.width) * image.height) {
+        return;
+    }
+    Display* display = native_->display;
+    const std::optional<TrueColour> colour = trueColourOf(display);
+    if (!colour) {
+        return;
+    }
+    const int screen = DefaultScreen(display);
+    // 32 bits a pixel, whatever the depth: Xlib converts to the server's format.
+    std::vector<char> data(image.pixels.size() * 4);
+    XImage* native = XCreateImage(display, DefaultVisual(display, screen),
+                                  static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap, 0,
+                                  data.data(), static_cast<unsigned>(image.width),
+                                  static_cast<unsigned>(image.height), 32, 0);
+    if (native == nullptr) {
+        return;
+    }
+    for (int row = 0; row < image.height; ++row) {
+        for (int column = 0; column < image.width; ++column) {
+            const std::uint32_t argb =
+                image.pixels[static_cast<std::size_t>(row) * image.width + column];
+            const std::uint32_t alpha = argb >> 24;
+            const unsigned long pixel = colour->red.encode(overWhite((argb >> 16) & 0xff, alpha)) |
+                                        colour->green.encode(overWhite((argb >> 8) & 0xff, alpha)) |
+                                        colour->blue.encode(overWhite(argb & 0xff, alpha));
+            XPutPixel(native, column, row, pixel);
+        }
+    }
+    XPutImage(display, window, native_->gc, native, 0, 0, x, y, static_cast<unsigned>(image.width),
+              static_cast<unsigned>(image.height));
+    // The pixels belong to data, not to Xlib.
+    native->data = nullptr;
+    XDestroyImage(native);
+}
+
+XArgbImage XDisplay::capture(XWindowId window, const XRect& area) {
+    XArgbImage captured;
+    if (lost() || area.width <= 0 || area.height <= 0) {
+        return captured;
+    }
+    Display* display = native_->display;
+    const std::optional<TrueColour> colour = trueColourOf(display);
+    if (!colour) {
+        return captured;
+    }
+    XImage* native = XGetImage(display, window, area.x, area.y, static_cast<unsigned>(area.width),
+                               static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (native == nullptr) {
+        return captured;
+    }
+    captured.width = area.width;
+    captured.height = area.height;
+    captured.pixels.reserve(static_cast<std::size_t>(area.width) * area.height);
+    for (int row = 0; row < area.height; ++row) {
+        for (int column = 0; column < area.width; ++column) {
+            const unsigned long pixel = XGetPixel(native, column, row);
+            captured.pixels.push_back(0xff000000u | colour->red.decode(pixel) << 16 |
+                                      colour->green.decode(pixel) << 8 |
+                                      colour->blue.decode(pixel));
+        }
+    }
+    XDestroyImage(native);
+    return captured;
 }
 
 void XDisplay::flush() {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A connection to an X server and the few window operations the windowed front end needs.
 // Nothing outside this module includes an Xlib header: windows are plain ids and events
@@ -21,6 +23,15 @@ struct XRect {
     bool contains(int px, int py) const {
         return px >= x && px < x + width && py >= y && py < y + height;
     }
+};
+
+// A picture in 32-bit pixels 0xAARRGGBB (alpha 0 is transparent), row by row from the top.
+struct XArgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;  // width * height of them
+
+    bool operator==(const XArgbImage&) const = default;
 };
 
 // What a window wants to be told of (selectInput); combine with |.
@@ -94,6 +105,10 @@ public:
     // Asks the window manager to keep the window at this size (no sizing border).
     void setFixedSize(XWindowId window, int width, int height);
 
+    // The window's icons (_NET_WM_ICON), one per size; a window manager or task bar picks the
+    // size it shows. No icons removes the property.
+    void setIcons(XWindowId window, const std::vector<XArgbImage>& icons);
+
     // Marks window as a dialog box that belongs to owner (WM_TRANSIENT_FOR).
     void setTransientFor(XWindowId window, XWindowId owner);
 
@@ -127,6 +142,15 @@ public:
     void drawText(XWindowId window, int x, int top, std::string_view text);
     void drawRectangle(XWindowId window, const XRect& outline);
     void fillRectangle(XWindowId window, const XRect& area);
+    // The image with its top left corner at (x, y), blended over the windows' white
+    // background. Drawn only on a true-colour screen (every screen today); elsewhere the
+    // window shows its background there.
+    void drawImage(XWindowId window, int x, int y, const XArgbImage& image);
+
+    // What the window shows in the area now, every pixel opaque; an empty image when the
+    // area cannot be read (for instance outside the window). For a client that checks what
+    // another one draws.
+    XArgbImage capture(XWindowId window, const XRect& area);
 
     // Sends the requests made so far without waiting for anything.
     void flush();

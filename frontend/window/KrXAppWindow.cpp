@@ -4,7 +4,9 @@
 
 #include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
+#include "frontend/window/IconFile.h"
 #include "frontend/window/WindowTexts.h"
+#include "game/BuiltInFiles.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ constexpr int kQuitHintTop = 60;
 constexpr int kAboutLeft = 20;
 constexpr int kAboutTop = 80;
 constexpr int kAboutMargin = 20;
+constexpr int kAboutIconGap = 16;
 constexpr int kAboutMinWidth = 220;
 constexpr int kAboutButtonWidth = 75;
 
@@ -74,7 +77,9 @@ KrXAboutLayout KrXAboutLayout::forDisplay(const platform::XDisplay& display) {
     const int lineHeight = display.font().height();
     const int textWidth =
         std::max(display.textWidth(kr::kAboutVersion), display.textWidth(kr::kAboutNotice));
-    const int width = std::max(textWidth + 2 * kAboutMargin, kAboutMinWidth);
+    layout.icon = {kAboutMargin, kAboutMargin, kIconSide, kIconSide};
+    layout.textLeft = kAboutMargin + kIconSide + kAboutIconGap;
+    const int width = std::max(layout.textLeft + textWidth + kAboutMargin, kAboutMinWidth);
     layout.versionTop = kAboutMargin;
     layout.noticeTop = layout.versionTop + lineHeight + 8;
     const int buttonHeight = lineHeight + 12;
@@ -85,7 +90,8 @@ KrXAboutLayout KrXAboutLayout::forDisplay(const platform::XDisplay& display) {
 }
 
 KrXAppWindow::KrXAppWindow(std::string_view displayName)
-    : display_(platform::XDisplay::open(displayName)) {
+    : display_(platform::XDisplay::open(displayName)),
+      icons_(kr::decodeIconFile(kr::builtInIcon().contentString())) {
     if (!display_) {
         throw KrException("can't initialise instance", 4106, "src");
     }
@@ -96,6 +102,7 @@ KrXAppWindow::KrXAppWindow(std::string_view displayName)
         throw KrException("can't initialise instance", 4107, "src");
     }
     display_->setNames(main_, kr::kWindowTitle, kr::kWindowTitle, kr::kWindowClass);
+    display_->setIcons(main_, icons_);
     // An overlapped window without a sizing border.
     display_->setFixedSize(main_, kFrame.width, kFrame.height);
     display_->acceptCloseRequests(main_);
@@ -262,8 +269,14 @@ void KrXAppWindow::paintAbout() {
     display.clearWindow(about_);
     // An outline sets the box off from the main window where no window manager frames it.
     display.drawRectangle(about_, {0, 0, layout.frame.width, layout.frame.height});
-    display.drawText(about_, kAboutMargin, layout.versionTop, kr::kAboutVersion);
-    display.drawText(about_, kAboutMargin, layout.noticeTop, kr::kAboutNotice);
+    for (const platform::XArgbImage& icon : icons_) {
+        if (icon.width == layout.icon.width && icon.height == layout.icon.height) {
+            display.drawImage(about_, layout.icon.x, layout.icon.y, icon);
+            break;
+        }
+    }
+    display.drawText(about_, layout.textLeft, layout.versionTop, kr::kAboutVersion);
+    display.drawText(about_, layout.textLeft, layout.noticeTop, kr::kAboutNotice);
     // The default button has a double border.
     const XRect& button = layout.button;
     display.drawRectangle(about_, button);
@@ -293,6 +306,7 @@ void KrXAppWindow::openAbout() {
         return;
     }
     display.setNames(about_, kr::kAboutTitle, kr::kWindowTitle, kr::kWindowClass);
+    display.setIcons(about_, icons_);
     display.setFixedSize(about_, aboutLayout_.frame.width, aboutLayout_.frame.height);
     display.setTransientFor(about_, main_);
     display.acceptCloseRequests(about_);

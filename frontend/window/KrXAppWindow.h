@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/XDisplay.h"
 
@@ -25,7 +26,12 @@ struct KrXMenuLayout {
 
 // Where the parts of the About window are drawn.
 struct KrXAboutLayout {
+    // The icon's side, beside the text; the icon file holds an image of this size.
+    static constexpr int kIconSide = 32;
+
     platform::XRect frame;  // relative to the screen
+    platform::XRect icon;
+    int textLeft = 0;
     int versionTop = 0;
     int noticeTop = 0;
     platform::XRect button;  // "OK"
@@ -34,7 +40,9 @@ struct KrXAboutLayout {
 };
 
 // The windowed program's main window: the title, a notice and the quit hint painted below
-// a drawn menu bar ("Datei" / "Beenden", "Hilfe" / "Info..."), and a modal About window.
+// a drawn menu bar ("Datei" / "Beenden", "Hilfe" / "Info..."), and a modal About window
+// that shows the game's icon beside its text. Both windows carry the icon (the browser
+// icon's 64 and 32 pixel images) for the window manager.
 // Everything runs on the thread that calls pumpMessages; the class keeps no lock.
 //
 // The loop ends with code 0 on the key "q" (lower case, without Alt), on "Beenden", and
@@ -77,6 +85,7 @@ private:
     void postQuit(int code);
 
     std::unique_ptr<platform::XDisplay> display_;
+    std::vector<platform::XArgbImage> icons_;  // every size the icon file holds
     KrXMenuLayout menuLayout_;
     KrXAboutLayout aboutLayout_;
     platform::XWindowId main_ = 0;

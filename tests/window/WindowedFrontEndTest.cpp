@@ -16,7 +16,9 @@
 #include "app/KrAppViewportBase.h"
 #include "app/KrNuxelApplication2.h"
 #include "foundation/KrException.h"
+#include "frontend/window/IconFile.h"
 #include "frontend/window/KrXAppWindow.h"
+#include "game/BuiltInFiles.h"
 #include "storage/KrPersistentAppStorage.h"
 
 namespace {
@@ -315,6 +317,57 @@ INSTANTIATE_TEST_SUITE_P(
                     AboutCase{"AltSlashThenEscape", Open::AltSlash, Close::Escape},
                     AboutCase{"MenuInfoThenCloseRequest", Open::MenuInfo, Close::CloseRequest}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Whether the captured area shows the icon over the white background: its opaque pixels as
+// they are, its transparent ones white. (Half-transparent edge pixels are blends.)
+bool showsIcon(const platform::XArgbImage& shown, const platform::XArgbImage& icon) {
+    if (shown.width != icon.width || shown.height != icon.height) {
+        return false;
+    }
+    std::size_t opaque = 0;
+    for (std::size_t i = 0; i < icon.pixels.size(); ++i) {
+        const std::uint32_t alpha = icon.pixels[i] >> 24;
+        if (alpha == 0xff) {
+            ++opaque;
+        }
+        if ((alpha == 0xff && shown.pixels[i] != icon.pixels[i]) ||
+            (alpha == 0 && shown.pixels[i] != 0xffffffffu)) {
+            return false;
+        }
+    }
+    return opaque > 0;
+}
+
+TEST_F(WindowedFrontEnd, AboutWindowDrawsTheIconBesideItsText) {
+    platform::XArgbImage icon;
+    for (platform::XArgbImage& image : kr::decodeIconFile(kr::builtInIcon().contentString())) {
+        if (image.width == KrXAboutLayout::kIconSide) {
+            icon = std::move(image);
+        }
+    }
+    ASSERT_FALSE(icon.pixels.empty()) << "the icon file holds no 32 pixel image";
+    ASSERT_LE(about_.icon.x + about_.icon.width, about_.textLeft) << "the icon is beside the text";
+
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    xtools::pressKey(window, "alt+question");
+    const XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
+    // The window paints once the server has shown it; wait for that, generously.
+    platform::XArgbImage shown;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    do {
+        shown = display_->capture(about, about_.icon);
+        if (showsIcon(shown, icon)) {
+            break;
+        }
+        std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    EXPECT_TRUE(showsIcon(shown, icon));
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    quitWithQ(window);
+}
 
 // While the About window is open the main window takes no input, as under a modal dialog:
 // neither "q" nor its close request ends the loop.

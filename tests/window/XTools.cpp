@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -108,6 +109,35 @@ bool waitUntilNoWindow(const std::string& titlePattern) {
 std::string property(platform::XWindowId window, const std::string& name) {
     const ToolRun result = run({"xprop", "-id", std::to_string(window), name});
     return result.output;
+}
+
+std::vector<platform::XArgbImage> icons(platform::XWindowId window) {
+    // "32c": 32-bit cardinals; the format prints them all, comma-separated, after a "=".
+    const ToolRun result = run({"xprop", "-id", std::to_string(window), "-notype", "-f",
+                                "_NET_WM_ICON", "32c", "=$0+", "_NET_WM_ICON"});
+    std::vector<platform::XArgbImage> found;
+    const std::size_t equals = result.output.find('=');
+    if (result.exitCode != 0 || equals == std::string::npos) {
+        return found;
+    }
+    std::vector<std::uint32_t> values;
+    std::istringstream list(result.output.substr(equals + 1));
+    for (std::string value; std::getline(list, value, ',');) {
+        values.push_back(static_cast<std::uint32_t>(std::stoul(value)));
+    }
+    for (std::size_t at = 0; at + 2 <= values.size();) {
+        platform::XArgbImage icon;
+        icon.width = static_cast<int>(values[at]);
+        icon.height = static_cast<int>(values[at + 1]);
+        const std::size_t count = static_cast<std::size_t>(icon.width) * icon.height;
+        at += 2;
+        const std::size_t end = std::min(values.size(), at + count);
+        icon.pixels.assign(values.begin() + static_cast<std::ptrdiff_t>(at),
+                           values.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end;
+        found.push_back(std::move(icon));
+    }
+    return found;
 }
 
 void pressKey(platform::XWindowId window, const std::string& keys) {

@@ -33,6 +33,10 @@ bool waitUntilNoWindow(const std::string& titlePattern);
 // A property of the window as xprop prints it ("WM_CLASS(STRING) = ...").
 std::string property(platform::XWindowId window, const std::string& name);
 
+// The window's icons (_NET_WM_ICON) as xprop reads them: width, height and pixels of each,
+// in the property's order. Empty when the window has none.
+std::vector<platform::XArgbImage> icons(platform::XWindowId window);
+
 // Key presses sent to the window (xdotool key names: "q", "shift+q", "alt+question").
 void pressKey(platform::XWindowId window, const std::string& keys);
 
