@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
+#include <X11/keysym.h>
 
 #include <bit>
 #include <iostream>
@@ -24,6 +25,7 @@ struct XDisplay::Native {
 
     Display* display = nullptr;
     GC gc = nullptr;
+    GC invertGc = nullptr;  // draws black XOR white: black turns white and white black
     XFontStruct* font = nullptr;
     bool fontLoaded = false;  // XLoadQueryFont (XFreeFont), else XQueryFont (XFreeFontInfo)
     Cursor arrow = 0;
@@ -81,6 +83,21 @@ long nativeMask(unsigned mask) {
     return native;
 }
 
+XWindowEvent::Arrow arrowOf(KeySym symbol) {
+    using Arrow = XWindowEvent::Arrow;
+    switch (symbol) {
+        case XK_Left:
+        case XK_KP_Left: return Arrow::Left;
+        case XK_Right:
+        case XK_KP_Right: return Arrow::Right;
+        case XK_Up:
+        case XK_KP_Up: return Arrow::Up;
+        case XK_Down:
+        case XK_KP_Down: return Arrow::Down;
+        default: return Arrow::NoArrow;
+    }
+}
+
 constexpr short kPollBroken = kPollError | kPollHangUp | kPollInvalid;
 
 // The event as far as a caller looks at it; Other for everything else, and for all but the
@@ -101,6 +118,7 @@ XWindowEvent translate(XEvent& event, Atom wmProtocols, Atom wmDeleteWindow) {
             translated.kind = XWindowEvent::Kind::KeyPressed;
             translated.window = event.xkey.window;
             translated.text.assign(text, static_cast<std::size_t>(length > 0 ? length : 0));
+            translated.arrow = arrowOf(symbol);
             translated.alt = (event.xkey.state & Mod1Mask) != 0;
             break;
         }
@@ -198,6 +216,10 @@ std::unique_ptr<XDisplay> XDisplay::open(std::string_view name) {
     native->gc = XCreateGC(display, root, 0, nullptr);
     XSetForeground(display, native->gc, BlackPixel(display, screen));
     XSetBackground(display, native->gc, WhitePixel(display, screen));
+    native->invertGc = XCreateGC(display, root, 0, nullptr);
+    XSetFunction(display, native->invertGc, GXxor);
+    XSetForeground(display, native->invertGc,
+                   BlackPixel(display, screen) ^ WhitePixel(display, screen));
     native->font = XLoadQueryFont(display, "fixed");
     if (native->font != nullptr) {
         native->fontLoaded = true;
@@ -243,6 +265,9 @@ XDisplay::Native::~Native() {
     }
     if (gc != nullptr) {
         XFreeGC(display, gc);
+    }
+    if (invertGc != nullptr) {
+        XFreeGC(display, invertGc);
     }
     XCloseDisplay(display);
 }
@@ -460,6 +485,14 @@ void XDisplay::fillRectangle(XWindowId window, const XRect& area) {
         return;
     }
     XFillRectangle(native_->display, window, native_->gc, area.x, area.y,
+                   static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
+}
+
+void XDisplay::invertArea(XWindowId window, const XRect& area) {
+    if (lost() || area.width <= 0 || area.height <= 0) {
+        return;
+    }
+    XFillRectangle(native_->display, window, native_->invertGc, area.x, area.y,
                    static_cast<unsigned>(area.width), static_cast<unsigned>(area.height));
 }
 

@@ -58,6 +58,9 @@ struct XWindowEvent {
     // KeyPressed: the characters the key gives with the modifiers held, in the keyboard's mapping
     // ("q", "Q", "?", "\r" for Return, "\x1b" for Escape); empty for a key that gives none.
     std::string text;
+    // KeyPressed: the arrow key it was (the main block's or the keypad's), or NoArrow.
+    enum class Arrow { NoArrow, Left, Right, Up, Down };
+    Arrow arrow = Arrow::NoArrow;
     // KeyPressed: the Alt modifier (Mod1) was held.
     bool alt = false;
     // ButtonPressed: which button (1 is the left one), and where, relative to the window.
@@ -142,6 +145,8 @@ public:
     void drawText(XWindowId window, int x, int top, std::string_view text);
     void drawRectangle(XWindowId window, const XRect& outline);
     void fillRectangle(XWindowId window, const XRect& area);
+    // Swaps black and white in the area: the highlight of a chosen menu item.
+    void invertArea(XWindowId window, const XRect& area);
     // The image with its top left corner at (x, y), blended over the windows' white
     // background. Drawn only on a true-colour screen (every screen today); elsewhere the
     // window shows its background there.

@@ -57,17 +57,31 @@ KrXMenuLayout KrXMenuLayout::forDisplay(const platform::XDisplay& display) {
         {kr::kMenuFile, kr::kMenuFileExit, KrXAppWindow::kCommandExit},
         {kr::kMenuHelp, kr::kMenuHelpAbout, KrXAppWindow::kCommandAbout},
     };
+    // The text stands kMenuPadX, kMenuPadY inside the area; the underline is the pixel row
+    // below the marked letter's baseline.
+    const auto label = [&display](std::string_view marked, const XRect& area) {
+        Label made{KrMnemonicText::parse(marked), area, {}};
+        if (made.text.underlined != KrMnemonicText::kNone) {
+            const std::string_view shown = made.text.shown;
+            made.underline = {
+                area.x + kMenuPadX + display.textWidth(shown.substr(0, made.text.underlined)),
+                area.y + kMenuPadY + display.font().ascent + 1,
+                display.textWidth(shown.substr(made.text.underlined, 1)), 1};
+        }
+        return made;
+    };
     int left = 0;
     for (std::size_t i = 0; i < layout.menus.size(); ++i) {
         Menu& menu = layout.menus[i];
-        menu.title = entries[i].title;
-        menu.item = entries[i].item;
-        menu.command = entries[i].command;
-        menu.titleArea = {left, 0, display.textWidth(menu.title) + 2 * kMenuPadX, rowHeight};
+        const KrMnemonicText title = KrMnemonicText::parse(entries[i].title);
+        const KrMnemonicText item = KrMnemonicText::parse(entries[i].item);
+        const XRect titleArea{left, 0, display.textWidth(title.shown) + 2 * kMenuPadX, rowHeight};
         const int itemWidth =
-            std::max(display.textWidth(menu.item) + 2 * kMenuPadX, menu.titleArea.width);
-        menu.itemArea = {left, rowHeight, itemWidth, rowHeight};
-        left += menu.titleArea.width;
+            std::max(display.textWidth(item.shown) + 2 * kMenuPadX, titleArea.width);
+        menu.title = label(entries[i].title, titleArea);
+        menu.item = label(entries[i].item, {left, rowHeight, itemWidth, rowHeight});
+        menu.command = entries[i].command;
+        left += titleArea.width;
     }
     return layout;
 }
@@ -189,16 +203,62 @@ void KrXAppWindow::keyPressed(const XWindowEvent& key) {
         command(kCommandAbout);
         return;
     }
-    if (key.alt) {
+    if (openMenu_) {
+        menuKeyPressed(key);
         return;
     }
-    if (openMenu_ && key.text == "\x1b") {
-        openMenu(std::nullopt);
+    if (key.alt) {
+        for (std::size_t i = 0; i < menuLayout_.menus.size(); ++i) {
+            if (menuLayout_.menus[i].title.text.isChosenBy(key.text)) {
+                openMenu(i, true);
+                return;
+            }
+        }
         return;
     }
     // Only the lower-case "q" quits; Control+q gives a control character, not "q".
     if (key.text == "q") {
         postQuit(0);
+    }
+}
+
+void KrXAppWindow::menuKeyPressed(const XWindowEvent& key) {
+    using Arrow = XWindowEvent::Arrow;
+    const std::size_t count = menuLayout_.menus.size();
+    const std::size_t open = *openMenu_;
+    const KrXMenuLayout::Menu& menu = menuLayout_.menus[open];
+    switch (key.arrow) {
+        case Arrow::Left: openMenu((open + count - 1) % count, true); return;
+        case Arrow::Right: openMenu((open + 1) % count, true); return;
+        // Each menu has one item: both ways lead to it.
+        case Arrow::Up:
+        case Arrow::Down: openMenu(open, true); return;
+        case Arrow::NoArrow: break;
+    }
+    if (key.text == "\x1b") {
+        openMenu(std::nullopt);
+        return;
+    }
+    if (key.text == "\r") {
+        if (itemChosen_) {
+            openMenu(std::nullopt);
+            command(menu.command);
+        }
+        return;
+    }
+    // With Alt a letter chooses among the titles, without it among the open menu's items.
+    if (key.alt) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (menuLayout_.menus[i].title.text.isChosenBy(key.text)) {
+                openMenu(i, true);
+                return;
+            }
+        }
+        return;
+    }
+    if (menu.item.text.isChosenBy(key.text)) {
+        openMenu(std::nullopt);
+        command(menu.command);
     }
 }
 
@@ -210,14 +270,14 @@ void KrXAppWindow::buttonPressed(const XWindowEvent& click) {
     if (wasOpen) {
         const KrXMenuLayout::Menu& menu = menuLayout_.menus[*wasOpen];
         openMenu(std::nullopt);
-        if (menu.itemArea.contains(click.x, click.y)) {
+        if (menu.item.area.contains(click.x, click.y)) {
             command(menu.command);
             return;
         }
     }
     for (std::size_t i = 0; i < menuLayout_.menus.size(); ++i) {
         // A click on the open menu's title closes it; on another title, opens that one.
-        if (menuLayout_.menus[i].titleArea.contains(click.x, click.y) && wasOpen != i) {
+        if (menuLayout_.menus[i].title.area.contains(click.x, click.y) && wasOpen != i) {
             openMenu(i);
             return;
         }
@@ -240,10 +300,9 @@ void KrXAppWindow::paintMain() {
     display.clearWindow(main_);
     for (std::size_t i = 0; i < menuLayout_.menus.size(); ++i) {
         const KrXMenuLayout::Menu& menu = menuLayout_.menus[i];
-        display.drawText(main_, menu.titleArea.x + kMenuPadX, menu.titleArea.y + kMenuPadY,
-                         menu.title);
+        paintLabel(menu.title);
         if (openMenu_ == i) {
-            display.drawRectangle(main_, menu.titleArea);
+            display.drawRectangle(main_, menu.title.area);
         }
     }
     display.fillRectangle(main_, {0, menuLayout_.barHeight - 1, kFrame.width, 1});
@@ -252,12 +311,21 @@ void KrXAppWindow::paintMain() {
     display.drawText(main_, kTextLeft, top + kNoticeTop, kr::kWindowNotice);
     display.drawText(main_, kTextLeft, top + kQuitHintTop, kr::kWindowQuitHint);
     if (openMenu_) {
-        const KrXMenuLayout::Menu& menu = menuLayout_.menus[*openMenu_];
-        display.clearArea(main_, menu.itemArea);
-        display.drawRectangle(main_, menu.itemArea);
-        display.drawText(main_, menu.itemArea.x + kMenuPadX, menu.itemArea.y + kMenuPadY,
-                         menu.item);
+        const KrXMenuLayout::Label& item = menuLayout_.menus[*openMenu_].item;
+        display.clearArea(main_, item.area);
+        display.drawRectangle(main_, item.area);
+        paintLabel(item);
+        if (itemChosen_) {
+            // Inside the outline, which stays.
+            const XRect& area = item.area;
+            display.invertArea(main_, {area.x + 1, area.y + 1, area.width - 2, area.height - 2});
+        }
     }
+}
+
+void KrXAppWindow::paintLabel(const KrXMenuLayout::Label& label) {
+    display_->drawText(main_, label.area.x + kMenuPadX, label.area.y + kMenuPadY, label.text.shown);
+    display_->fillRectangle(main_, label.underline);
 }
 
 void KrXAppWindow::paintAbout() {
@@ -287,11 +355,13 @@ void KrXAppWindow::paintAbout() {
     display.drawText(about_, textLeft, textTop, kr::kAboutButton);
 }
 
-void KrXAppWindow::openMenu(std::optional<std::size_t> menu) {
-    if (openMenu_ == menu) {
+void KrXAppWindow::openMenu(std::optional<std::size_t> menu, bool itemChosen) {
+    itemChosen = itemChosen && menu.has_value();
+    if (openMenu_ == menu && itemChosen_ == itemChosen) {
         return;
     }
     openMenu_ = menu;
+    itemChosen_ = itemChosen;
     paintMain();
 }
 

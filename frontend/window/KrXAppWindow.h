@@ -6,16 +6,21 @@
 #include <string_view>
 #include <vector>
 
+#include "frontend/window/MnemonicText.h"
 #include "platform/XDisplay.h"
 
 // Where the parts of the main window's menu bar are drawn; they follow the font's size.
 struct KrXMenuLayout {
+    // A title or an item: its text, the area it takes, and the line under its marked letter.
+    struct Label {
+        KrMnemonicText text;
+        platform::XRect area;
+        platform::XRect underline;  // empty when the text marks no letter
+    };
     struct Menu {
-        std::string_view title;
-        std::string_view item;
+        Label title;  // in the bar: a click opens (or closes) the menu
+        Label item;   // the open menu's one item, below the title
         int command = 0;
-        platform::XRect titleArea;  // in the bar: a click opens (or closes) the menu
-        platform::XRect itemArea;   // the open menu's one item, below the title
     };
 
     int barHeight = 0;
@@ -47,6 +52,12 @@ struct KrXAboutLayout {
 //
 // The loop ends with code 0 on the key "q" (lower case, without Alt), on "Beenden", and
 // when the window is closed or destroyed; with code 1 when the X server goes away.
+//
+// The menus work from the keyboard as desktop menus do: Alt and a title's marked letter
+// opens that menu with its item chosen; inside an open menu an item's marked letter runs
+// it, Left and Right go to the other menu, Up and Down choose the item, Return runs the
+// chosen item and Escape closes the menu. An open menu takes every key, so "q" does not
+// quit while it shows.
 class KrXAppWindow {
 public:
     static constexpr int kCommandAbout = 104;
@@ -73,12 +84,15 @@ private:
     void aboutWindowEvent(const platform::XWindowEvent& event);
 
     void keyPressed(const platform::XWindowEvent& event);
+    void menuKeyPressed(const platform::XWindowEvent& key);
     void buttonPressed(const platform::XWindowEvent& event);
     void command(int command);
 
     void paintMain();
     void paintAbout();
-    void openMenu(std::optional<std::size_t> menu);
+    // Opens the menu (nothing: closes the open one); from the keyboard with its item chosen.
+    void openMenu(std::optional<std::size_t> menu, bool itemChosen = false);
+    void paintLabel(const KrXMenuLayout::Label& label);
     void openAbout();
     void closeAbout();
     void destroyMain();
@@ -91,6 +105,7 @@ private:
     platform::XWindowId main_ = 0;
     platform::XWindowId about_ = 0;        // 0 while the About window is closed
     std::optional<std::size_t> openMenu_;  // the menu whose item is showing
+    bool itemChosen_ = false;              // the open menu's item is highlighted
     bool closing_ = false;                 // the main window has been told to go
     std::optional<int> quitCode_;
 };

@@ -16,11 +16,12 @@ inline constexpr std::string_view kWindowClass = "XFESKOY";
 inline constexpr std::string_view kWindowNotice = "The game runs in your web browser.";
 inline constexpr std::string_view kWindowQuitHint = "press 'q' to quit";
 
-// The menu bar: each menu has one item.
-inline constexpr std::string_view kMenuFile = "Datei";
-inline constexpr std::string_view kMenuFileExit = "Beenden";
-inline constexpr std::string_view kMenuHelp = "Hilfe";
-inline constexpr std::string_view kMenuHelpAbout = "Info...";
+// The menu bar: each menu has one item. "&" marks the letter that chooses it from the
+// keyboard (Alt and the letter on the bar, the letter alone in the open menu).
+inline constexpr std::string_view kMenuFile = "&Datei";
+inline constexpr std::string_view kMenuFileExit = "&Beenden";
+inline constexpr std::string_view kMenuHelp = "&Hilfe";
+inline constexpr std::string_view kMenuHelpAbout = "&Info...";
 
 // The About window.
 inline constexpr std::string_view kAboutTitle = "Info about XGridlo";

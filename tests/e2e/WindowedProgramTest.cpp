@@ -82,6 +82,31 @@ TEST(WindowedProgram, ServesTheGameUntilTheKeyQEndsItWithZero) {
     EXPECT_TRUE(xtools::waitUntilNoWindow("^XGridlo$"));
 }
 
+// Used from the keyboard alone: Alt+H, I opens the About window; Alt+D, B ("Beenden") ends
+// the program with 0.
+TEST(WindowedProgram, TheMenusWorkFromTheKeyboard) {
+    if (!platform::XDisplay::open()) {
+        GTEST_SKIP() << "no X server can be reached (DISPLAY is not set or not running)";
+    }
+    e2e::ProgramRun run(windowedProgram());
+    ASSERT_EQ(run.startError(), "");
+    const platform::XWindowId window = xtools::waitForWindow("^XGridlo$");
+    ASSERT_NE(window, 0u) << "the window did not appear\n" << run.errors();
+    xtools::pressKey(window, "alt+h");
+    xtools::pressKey(window, "i");
+    const platform::XWindowId about = xtools::waitForWindow("^Info about XGridlo$");
+    ASSERT_NE(about, 0u) << "the About window did not appear\n" << run.errors();
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow("^Info about XGridlo$"));
+
+    xtools::pressKey(window, "alt+d");
+    xtools::pressKey(window, "b");
+    const auto exit = run.waitForExit();
+    ASSERT_TRUE(exit.has_value()) << "the program runs on after \"Beenden\"";
+    EXPECT_EQ(exit->exitCode, 0);
+    EXPECT_TRUE(xtools::waitUntilNoWindow("^XGridlo$"));
+}
+
 // The main window and the About window carry the browser icon for the window manager, in
 // both its sizes, pixel for pixel.
 TEST(WindowedProgram, BothWindowsCarryTheBrowserIconInItsTwoSizes) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -162,9 +163,9 @@ protected:
     }
 
     void chooseMenuItem(XWindowId window, std::size_t menu) {
-        const auto [titleX, titleY] = centre(menus_.menus[menu].titleArea);
+        const auto [titleX, titleY] = centre(menus_.menus[menu].title.area);
         xtools::click(window, titleX, titleY);
-        const auto [itemX, itemY] = centre(menus_.menus[menu].itemArea);
+        const auto [itemX, itemY] = centre(menus_.menus[menu].item.area);
         xtools::click(window, itemX, itemY);
     }
 
@@ -369,6 +370,155 @@ TEST_F(WindowedFrontEnd, AboutWindowDrawsTheIconBesideItsText) {
     quitWithQ(window);
 }
 
+// The menus from the keyboard alone. Each case presses its keys in the main window and
+// ends in one of three ways.
+enum class After { Exits, AboutOpens, RunsOn };
+
+struct MenuKeysCase {
+    const char* name;
+    std::vector<std::string> keys;
+    After after;
+};
+
+void PrintTo(const MenuKeysCase& keys, std::ostream* out) { *out << keys.name; }
+
+class MenuKeys : public WindowedFrontEnd, public testing::WithParamInterface<MenuKeysCase> {};
+
+TEST_P(MenuKeys, ReachTheMenuItems) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    for (const std::string& key : GetParam().keys) {
+        xtools::pressKey(window, key);
+    }
+    switch (GetParam().after) {
+        case After::Exits:
+            EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(0));
+            EXPECT_EQ(frontEnd_->log.entries(), kWholeRun);
+            return;
+        case After::AboutOpens: {
+            const XWindowId about = xtools::waitForWindow(kAboutTitle);
+            ASSERT_NE(about, 0u);
+            xtools::pressKey(about, "Escape");
+            break;
+        }
+        case After::RunsOn: {
+            // Escape closes a menu that is still open; the accelerator then shows that the
+            // loop goes on and that the keys ran nothing.
+            xtools::pressKey(window, "Escape");
+            xtools::pressKey(window, "alt+question");
+            const XWindowId about = xtools::waitForWindow(kAboutTitle);
+            ASSERT_NE(about, 0u) << "the loop ended";
+            EXPECT_FALSE(frontEnd_->finished());
+            xtools::pressKey(about, "Escape");
+            break;
+        }
+    }
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+    quitWithQ(window);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windowed, MenuKeys,
+    testing::Values(
+        // Alt and a title's letter open its menu; the item's letter runs the item.
+        MenuKeysCase{"AltDThenB", {"alt+d", "b"}, After::Exits},
+        MenuKeysCase{"AltHThenI", {"alt+h", "i"}, After::AboutOpens},
+        MenuKeysCase{"UpperCaseLetters", {"alt+shift+d", "shift+b"}, After::Exits},
+        // The menu opens with its item chosen; Return runs it.
+        MenuKeysCase{"AltDThenReturn", {"alt+d", "Return"}, After::Exits},
+        MenuKeysCase{"AltHThenReturn", {"alt+h", "Return"}, After::AboutOpens},
+        MenuKeysCase{"AltDDownReturn", {"alt+d", "Down", "Return"}, After::Exits},
+        MenuKeysCase{"AltHUpReturn", {"alt+h", "Up", "Return"}, After::AboutOpens},
+        // Left and Right go from menu to menu, round the bar.
+        MenuKeysCase{"AltDRightReturn", {"alt+d", "Right", "Return"}, After::AboutOpens},
+        MenuKeysCase{"AltHLeftReturn", {"alt+h", "Left", "Return"}, After::Exits},
+        MenuKeysCase{"AltHRightReturn", {"alt+h", "Right", "Return"}, After::Exits},
+        MenuKeysCase{"AltDLeftThenI", {"alt+d", "Left", "i"}, After::AboutOpens},
+        MenuKeysCase{"AltDThenAltHThenI", {"alt+d", "alt+h", "i"}, After::AboutOpens},
+        // Escape closes the menu: its letter is then an ordinary key again.
+        MenuKeysCase{"AltDEscapeThenB", {"alt+d", "Escape", "b"}, After::RunsOn},
+        MenuKeysCase{"AltDEscapeThenQ", {"alt+d", "Escape", "q"}, After::Exits},
+        // The open menu takes every key: another menu's letter and "q" do nothing.
+        MenuKeysCase{"AltDThenI", {"alt+d", "i"}, After::RunsOn},
+        MenuKeysCase{"AltDThenQ", {"alt+d", "q"}, After::RunsOn},
+        // Without an open menu the item letters are ordinary keys; Alt with a letter that
+        // marks no title opens nothing.
+        MenuKeysCase{"BAlone", {"b"}, After::RunsOn},
+        MenuKeysCase{"IAlone", {"i", "Return"}, After::RunsOn},
+        MenuKeysCase{"AltXThenB", {"alt+x", "b"}, After::RunsOn}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A menu opened with the mouse takes the item's letter as well; it opens with nothing chosen,
+// so Return alone runs nothing until an arrow key chooses the item.
+TEST_F(WindowedFrontEnd, AMenuOpenedWithTheMouseTakesKeysToo) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    const auto [fileX, fileY] = centre(menus_.menus[0].title.area);
+    const auto [helpX, helpY] = centre(menus_.menus[1].title.area);
+    xtools::click(window, helpX, helpY);
+    xtools::pressKey(window, "Return");
+    xtools::pressKey(window, "Escape");
+    xtools::pressKey(window, "alt+question");
+    XWindowId about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+
+    xtools::click(window, helpX, helpY);
+    xtools::pressKey(window, "Down");
+    xtools::pressKey(window, "Return");
+    about = xtools::waitForWindow(kAboutTitle);
+    ASSERT_NE(about, 0u);
+    xtools::pressKey(about, "Escape");
+    ASSERT_TRUE(xtools::waitUntilNoWindow(kAboutTitle));
+
+    xtools::click(window, fileX, fileY);
+    xtools::pressKey(window, "b");
+    EXPECT_EQ(frontEnd_->waitForExit(), std::optional<int>(0));
+}
+
+// Whether every pixel of the area is black (true) or white (false) on screen.
+bool allOf(const platform::XArgbImage& shown, std::uint32_t colour) {
+    return !shown.pixels.empty() &&
+           std::all_of(shown.pixels.begin(), shown.pixels.end(),
+                       [colour](std::uint32_t pixel) { return pixel == colour; });
+}
+
+constexpr std::uint32_t kBlack = 0xff000000;
+constexpr std::uint32_t kWhite = 0xffffffff;
+
+// The marked letters are underlined: the titles' on the bar, the item's in the open menu.
+// The rest of the row under each text stays white.
+TEST_F(WindowedFrontEnd, TheMarkedLettersAreUnderlined) {
+    const XWindowId window = start();
+    ASSERT_NE(window, 0u);
+    const auto shows = [&](const KrXMenuLayout::Label& label, bool underlined) {
+        const platform::XRect& line = label.underline;
+        const platform::XRect rest{line.x + line.width, line.y,
+                                   label.area.x + label.area.width - 8 - (line.x + line.width), 1};
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        do {
+            if (allOf(display_->capture(window, line), underlined ? kBlack : kWhite) &&
+                allOf(display_->capture(window, rest), kWhite)) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
+    };
+    for (const KrXMenuLayout::Menu& menu : menus_.menus) {
+        ASSERT_EQ(menu.title.underline.height, 1);
+        ASSERT_GT(menu.title.underline.width, 0);
+        EXPECT_TRUE(shows(menu.title, true)) << menu.title.text.shown;
+    }
+    // Opened with the mouse, the item is not highlighted: black on white as on the bar.
+    const auto [x, y] = centre(menus_.menus[0].title.area);
+    xtools::click(window, x, y);
+    EXPECT_TRUE(shows(menus_.menus[0].item, true)) << "the open menu's item";
+    xtools::pressKey(window, "Escape");
+    quitWithQ(window);
+}
+
 // While the About window is open the main window takes no input, as under a modal dialog:
 // neither "q" nor its close request ends the loop.
 TEST_F(WindowedFrontEnd, MainWindowIgnoresInputWhileAboutIsOpen) {
@@ -394,11 +544,11 @@ TEST_F(WindowedFrontEnd, MainWindowIgnoresInputWhileAboutIsOpen) {
 TEST_F(WindowedFrontEnd, ClickBesideAnOpenMenuOnlyClosesIt) {
     const XWindowId window = start();
     ASSERT_NE(window, 0u);
-    const auto [titleX, titleY] = centre(menus_.menus[0].titleArea);
+    const auto [titleX, titleY] = centre(menus_.menus[0].title.area);
     xtools::click(window, titleX, titleY);
     xtools::click(window, 150, 300);
     // The place where "Beenden" was is plain window now.
-    const auto [itemX, itemY] = centre(menus_.menus[0].itemArea);
+    const auto [itemX, itemY] = centre(menus_.menus[0].item.area);
     xtools::click(window, itemX, itemY);
     xtools::pressKey(window, "alt+question");
     const XWindowId about = xtools::waitForWindow(kAboutTitle);
