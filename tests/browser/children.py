@@ -38,8 +38,9 @@ def become_subreaper():
         raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER) failed")
 
 
-# Processes started through start(), each the leader of a process group of its own. Only
-# these are waited for through their Popen object; every other child is an adopted orphan.
+# Processes started through start() or taken on by track(), each the leader of a process
+# group of its own. Only these are waited for through their Popen object; every other child
+# is an adopted orphan.
 _started = set()
 
 
@@ -48,6 +49,12 @@ def start(arguments, **options):
     process = subprocess.Popen(arguments, start_new_session=True, **options)
     _started.add(process.pid)
     return process
+
+
+def track(process):
+    """Takes on a process that a library started in a session of its own (Selenium's
+    chromedriver), so that end_group can end it like one from start()."""
+    _started.add(process.pid)
 
 
 def running():

@@ -10,7 +10,7 @@ import pathlib
 import unittest
 
 import testmain
-import webdriver
+from browser import Browser, By
 from gridlo_program import GridloProgram
 
 CELLS = ["11", "12", "13", "21", "22", "23", "31", "32", "33"]
@@ -104,9 +104,10 @@ class GameInBrowser(unittest.TestCase):
         self.gridlo = GridloProgram(testmain.Options.gridlo, out / "gridlo")
         self.addCleanup(self.gridlo.close)
         self.gridlo.start()
-        self.browser = webdriver.Browser(out / "browser")
+        self.browser = Browser(out / "browser")
         self.addCleanup(self.browser.close)
         self.browser.start()
+        self.driver = self.browser.driver
         self.page_number = 0
 
     # ---- steps -------------------------------------------------------------------------
@@ -115,11 +116,11 @@ class GameInBrowser(unittest.TestCase):
         """Clicks the element. When the click loads a page, waits until the next page has
         loaded and returns what it shows."""
         if not loads_page:
-            self.browser.find(css).click()
+            self.driver.find_element(By.CSS_SELECTOR, css).click()
             return None
         self.page_number += 1
-        self.browser.run(MARK_PAGE, self.page_number)
-        self.browser.find(css).click()
+        self.driver.execute_script(MARK_PAGE, self.page_number)
+        self.driver.find_element(By.CSS_SELECTOR, css).click()
         return self.browser.wait_for(
             lambda: self.page_if(lambda page: page["mark"] is None and page["loaded"]),
             f"the page that the click on {css} loads",
@@ -127,14 +128,14 @@ class GameInBrowser(unittest.TestCase):
 
     def page_if(self, condition):
         """What the page shows when it meets the condition, else None."""
-        page = self.browser.run(READ_PAGE)
+        page = self.driver.execute_script(READ_PAGE)
         return page if condition(page) else None
 
     def expect(self, page, board, text, scheme, what):
         """The page shows the board and the text: at once after a page load, and as soon as
         the background answer has arrived in the Widget scheme. Returns what it shows."""
         if scheme.reloads:
-            page = page or self.browser.run(READ_PAGE)
+            page = page or self.driver.execute_script(READ_PAGE)
             self.assertEqual(page["board"], board, what)
             self.assertEqual(page["text"], text, what)
             return page
@@ -149,21 +150,21 @@ class GameInBrowser(unittest.TestCase):
         return page
 
     def check_page(self, scheme):
-        self.assertEqual(self.browser.title(), scheme.title)
+        self.assertEqual(self.driver.title, scheme.title)
         self.assertEqual(
-            self.browser.run("return getComputedStyle(document.body).backgroundColor;"),
+            self.driver.execute_script("return getComputedStyle(document.body).backgroundColor;"),
             "rgb(240, 240, 240)",
             "the style sheet is applied",
         )
-        self.browser.wait_for(lambda: self.browser.run(IMAGES_LOADED), "the cell images")
+        self.browser.wait_for(lambda: self.driver.execute_script(IMAGES_LOADED), "the cell images")
 
     def check_log(self, scheme):
-        errors = [entry for entry in self.browser.log() if entry["level"] == "SEVERE"]
+        errors = [entry for entry in self.driver.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [], f"errors in the browser log in the {scheme.name} scheme")
 
     def play(self, scheme, game):
         moves, result = GAMES[game]
-        answers_before = self.browser.run(READ_PAGE)["answers"]
+        answers_before = self.driver.execute_script(READ_PAGE)["answers"]
         for number, (cross, ring) in enumerate(moves, 1):
             page = self.click(f"#i{cross}", scheme.reloads)
             last = number == len(moves)
@@ -178,20 +179,22 @@ class GameInBrowser(unittest.TestCase):
                 self.check_request(scheme, page, f"f{cross}")
         if not scheme.reloads:
             self.check_answers(moves, answers_before)
-        self.browser.wait_for(lambda: self.browser.run(IMAGES_LOADED), "the cell images")
+        self.browser.wait_for(lambda: self.driver.execute_script(IMAGES_LOADED), "the cell images")
         self.click_after_the_end(scheme, game, board_after(moves), result)
 
     def click_after_the_end(self, scheme, game, board, result):
         """Once the game is over, a click on a free cell changes nothing."""
         free = next(cell for cell in CELLS if board[cell] == EMPTY)
-        answers = self.browser.run(READ_PAGE)["answers"]
+        answers = self.driver.execute_script(READ_PAGE)["answers"]
         page = self.click(f"#i{free}", scheme.reloads)
         what = f"{scheme.name} scheme, game '{game}', a click on {free} after the end"
         if not scheme.reloads:
             self.browser.wait_for(
                 lambda: self.page_if(lambda page: page["answers"] > answers), f"the answer to {what}"
             )
-            last = self.browser.run("return window.gridloAnswers[window.gridloAnswers.length - 1];")
+            last = self.driver.execute_script(
+                "return window.gridloAnswers[window.gridloAnswers.length - 1];"
+            )
             self.assertEqual(last, "// NuxelWidget handler\n", what)
         self.expect(page, board, result, scheme, what)
 
@@ -207,7 +210,7 @@ class GameInBrowser(unittest.TestCase):
             lambda: self.page_if(lambda page: page["answers"] >= before + len(moves)),
             "one background answer per click",
         )
-        answers = self.browser.run("return window.gridloAnswers;")[before:]
+        answers = self.driver.execute_script("return window.gridloAnswers;")[before:]
         self.assertEqual(len(answers), len(moves), "one background answer per click")
         for answer, (cross, ring) in zip(answers, moves):
             self.assertTrue(answer.startswith("// NuxelWidget handler\n"), answer)
@@ -226,25 +229,27 @@ class GameInBrowser(unittest.TestCase):
     def test_play_every_scheme_then_quit(self):
         address = self.gridlo.start_address()
         self.assertRegex(address, r"^http://127\.0\.0\.1:\d+/$")
-        self.browser.open(address)
-        self.session = self.browser.run("return nuxelid;")
+        self.driver.get(address)
+        self.session = self.driver.execute_script("return nuxelid;")
         self.assertRegex(self.session, r"^nuxelid\d{18}$")
 
         for scheme in SCHEMES:
             if scheme.switch_link:
                 self.click(scheme.switch_link, loads_page=True)
             self.check_page(scheme)
-            self.assertEqual(self.browser.run("return nuxelid;"), self.session, "one session")
+            session = self.driver.execute_script("return nuxelid;")
+            self.assertEqual(session, self.session, "one session")
             if not scheme.reloads:
-                self.browser.run(MARK_PAGE, scheme.name)
-                self.browser.run(RECORD_ANSWERS)
+                self.driver.execute_script(MARK_PAGE, scheme.name)
+                self.driver.execute_script(RECORD_ANSWERS)
             self.expect(
                 None, board_after([]), RESTART, scheme, f"a new game in the {scheme.name} scheme"
             )
             for number, game in enumerate(scheme.games):
                 self.play(scheme, game)
                 if number == 0:
-                    self.browser.screenshot(self.out / f"{scheme.name}.png")
+                    shot = self.out / f"{scheme.name}.png"
+                    self.assertTrue(self.driver.save_screenshot(str(shot)), shot)
                 self.restart(scheme)
             self.check_log(scheme)
 

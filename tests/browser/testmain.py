@@ -2,8 +2,9 @@
 
     python3 some_test.py --out DIR [--gridlo PROGRAM] [unittest arguments]
 
-Exits with SKIP_CODE, which ctest reports as a skip, only when Chromium or chromedriver is
-not installed; every process the tests started is ended and reaped before the exit.
+Exits with SKIP_CODE, which ctest reports as a skip, only when Chromium, chromedriver or
+Selenium (for this interpreter) is not installed; every process the tests started is ended
+and reaped before the exit.
 """
 
 import argparse
@@ -11,8 +12,8 @@ import pathlib
 import sys
 import unittest
 
+import browser
 import children
-import webdriver
 
 SKIP_CODE = 77
 
@@ -33,9 +34,12 @@ def main():
     Options.out = known.out
     Options.gridlo = known.gridlo
 
-    missing = webdriver.missing_browser()
+    missing = browser.missing_browser()
     if missing:
-        print(f"SKIPPED: {missing}; the browser tests need Debian's chromium and chromium-driver")
+        print(
+            f"SKIPPED: {missing}; the browser tests need Debian's chromium, chromium-driver"
+            " and python3-selenium"
+        )
         sys.exit(SKIP_CODE)
 
     children.become_subreaper()
