@@ -1,8 +1,10 @@
 #include "net/KrURLHookService.h"
 
+#include <exception>
 #include <utility>
 #include <vector>
 
+#include "foundation/KrLogStreams.h"
 #include "jobs/KrCombinedTask.h"
 #include "jobs/KrIdGenerator.h"
 #include "net/KrServerDescription.h"
@@ -41,6 +43,12 @@ private:
 KrURLHookService::KrURLHookService(const KrServerSetup& setup, KrServerLayerFactory workerFactory)
     : KrTransceiverServer(setup, "urlhook_"), factory_(std::move(workerFactory)) {}
 
+KrURLHookService::~KrURLHookService() {
+    for (const Worker& worker : endPoolJob()) {
+        worker->shutdown();
+    }
+}
+
 std::shared_ptr<KrTransceiverMessage> KrURLHookService::dispatch(
     std::shared_ptr<KrTransceiverMessage> message, bool& failed) {
     failed = !message || hub() == nullptr;
@@ -51,11 +59,7 @@ std::shared_ptr<KrTransceiverMessage> KrURLHookService::dispatch(
     if (Worker worker = takeIdleWorkerLocked()) {
         handOverLocked(worker, message);
     } else if (workers_.size() < kWorkerLimit) {
-        worker = makeWorkerLocked(*message);
-        failed = worker == nullptr;
-        if (worker) {
-            handOverLocked(worker, message);
-        }
+        failed = !addWorkerLocked(message);
     } else {
         waiting_.push_back(message);
     }
@@ -98,23 +102,11 @@ bool KrURLHookService::onMessage(const KrJobMessage& message) {
     }
     const std::string workerId = found->second;
     tasks_.erase(found);
-
-    // The request handler that sent the message leaves the reply name it made for it.
-    KrJobMessage done;
-    done.type = KrJobMessage::kPartnerLeft;
-    done.text = id();
-    done.parameters[std::string(KrJobMessage::kTaskParameter)] = task;
-    KrCombinedTask::instance().enqueue(name(), done);
-
+    tellTaskOverLocked(task);
     if (workers_.contains(workerId)) {
         idle_.insert(workerId);
     }
-    if (!waiting_.empty()) {
-        auto next = std::move(waiting_.front());
-        waiting_.pop_front();
-        bool failed = false;
-        (void)dispatch(std::move(next), failed);
-    }
+    dispatchNextWaitingLocked();
     return true;
 }
 
@@ -126,6 +118,11 @@ void KrURLHookService::shutdown() {
         idle_.clear();
         tasks_.clear();
         waiting_.clear();
+        starting_.clear();  // built, never started: they are among workers
+        poolEnded_ = true;
+    }
+    for (const Worker& worker : endPoolJob()) {
+        worker->shutdown();
     }
     for (const auto& [id, worker] : workers) {
         worker->shutdown();
@@ -150,6 +147,21 @@ KrURLHookService::Worker KrURLHookService::takeIdleWorkerLocked() {
     return nullptr;
 }
 
+bool KrURLHookService::addWorkerLocked(const Message& message) {
+    if (poolEnded_) {
+        return false;
+    }
+    Worker worker = makeWorkerLocked(*message);
+    if (!worker) {
+        return false;
+    }
+    workers_[worker->id()] = worker;
+    starting_.push_back(Start{std::move(worker), message});
+    startPoolJobLocked();
+    poolWake_.notify_all();
+    return true;
+}
+
 KrURLHookService::Worker KrURLHookService::makeWorkerLocked(const KrTransceiverMessage& message) {
     if (!factory_) {
         return nullptr;
@@ -166,23 +178,13 @@ KrURLHookService::Worker KrURLHookService::makeWorkerLocked(const KrTransceiverM
     setup.description = description;
     setup.timeoutMicroseconds = timeoutMicroseconds();
     Worker worker = factory_(setup);
-    if (!worker) {
-        return nullptr;
+    if (worker) {
+        description->setServer(worker);
     }
-    description->setServer(worker);
-    // FIXME: a client connects on this thread, under the hub's send lock; a slow target
-    // holds up every other send meanwhile. No built-in path sends to another host.
-    if (!worker->start()) {
-        worker->shutdown();
-        return nullptr;
-    }
-    hub()->addServer(worker);
-    workers_[worker->id()] = worker;
     return worker;
 }
 
-void KrURLHookService::handOverLocked(const Worker& worker,
-                                      const std::shared_ptr<KrTransceiverMessage>& message) {
+void KrURLHookService::handOverLocked(const Worker& worker, const Message& message) {
     const std::string task = message->connectionName();
     tasks_[task] = worker->id();
     worker->subscribe(task);
@@ -198,5 +200,126 @@ void KrURLHookService::dropWorkerLocked(const std::string& workerId) {
     workers_.erase(found);
     idle_.erase(workerId);
     std::erase_if(tasks_, [&](const auto& task) { return task.second == workerId; });
-    worker->shutdown();
+    retiring_.push_back(std::move(worker));
+    startPoolJobLocked();
+    poolWake_.notify_all();
+}
+
+void KrURLHookService::tellTaskOverLocked(const std::string& task) {
+    // The request handler that sent the message leaves the reply name it made for it.
+    KrJobMessage done;
+    done.type = KrJobMessage::kPartnerLeft;
+    done.text = id();
+    done.parameters[std::string(KrJobMessage::kTaskParameter)] = task;
+    KrCombinedTask::instance().enqueue(name(), done);
+}
+
+void KrURLHookService::dispatchNextWaitingLocked() {
+    if (waiting_.empty()) {
+        return;
+    }
+    auto next = std::move(waiting_.front());
+    waiting_.pop_front();
+    bool failed = false;
+    (void)dispatch(std::move(next), failed);
+}
+
+// ---- the pool job ---------------------------------------------------------------------
+
+void KrURLHookService::startPoolJobLocked() {
+    if (poolJob_ != 0 || poolEnded_) {
+        return;
+    }
+    poolRun_ = true;
+    poolJob_ = kr::submitLoopJob(
+        scheduler(), "KrURLHookService_pool" + id(), [this] { poolLoop(); },
+        [this] {
+            {
+                std::lock_guard lock(deliveryLock());
+                poolRun_ = false;
+            }
+            poolWake_.notify_all();
+        });
+}
+
+void KrURLHookService::poolLoop() {
+    std::unique_lock lock(deliveryLock());
+    for (;;) {
+        poolWake_.wait(lock,
+                       [this] { return !poolRun_ || !retiring_.empty() || !starting_.empty(); });
+        if (!poolRun_) {
+            return;
+        }
+        if (!retiring_.empty()) {
+            const Worker worker = std::move(retiring_.back());
+            retiring_.pop_back();
+            lock.unlock();
+            worker->shutdown();
+            lock.lock();
+            continue;
+        }
+        const Start start = std::move(starting_.front());
+        starting_.pop_front();
+        if (!inPoolLocked(start.worker)) {
+            finishStartLocked(start, false);  // dropped before its start
+            continue;
+        }
+        lock.unlock();
+        const bool started = startWorker(start.worker);
+        lock.lock();
+        finishStartLocked(start, started);
+    }
+}
+
+bool KrURLHookService::startWorker(const Worker& worker) {
+    try {
+        if (!worker->start()) {
+            return false;
+        }
+    } catch (const std::exception& e) {
+        KrLogStreams::stream(1) << "start of " << worker->id() << " threw: " << e.what() << '\n';
+        return false;
+    }
+    if (KrTransceiver* owner = hub()) {
+        owner->addServer(worker);
+    }
+    return true;
+}
+
+bool KrURLHookService::inPoolLocked(const Worker& worker) const {
+    const auto found = workers_.find(worker->id());
+    return found != workers_.end() && found->second == worker;
+}
+
+void KrURLHookService::finishStartLocked(const Start& start, bool started) {
+    if (started && inPoolLocked(start.worker) && poolRun_) {
+        handOverLocked(start.worker, start.message);
+        return;
+    }
+    // Retired once: a worker that left the pool meanwhile was retired when it left.
+    if (inPoolLocked(start.worker)) {
+        workers_.erase(start.worker->id());
+        retiring_.push_back(start.worker);
+    }
+    if (!poolRun_) {
+        return;
+    }
+    // The message cannot go: its sender is told as for a finished task, and the place in the
+    // pool goes to the next waiting message.
+    tellTaskOverLocked(start.message->connectionName());
+    dispatchNextWaitingLocked();
+}
+
+std::vector<KrURLHookService::Worker> KrURLHookService::endPoolJob() {
+    KrRarediScheduler2::JobId job;
+    {
+        std::lock_guard lock(deliveryLock());
+        poolEnded_ = true;
+        poolRun_ = false;
+        job = std::exchange(poolJob_, 0);
+    }
+    poolWake_.notify_all();
+    kr::waitForJob(scheduler(), job);
+    std::lock_guard lock(deliveryLock());
+    return std::exchange(retiring_, {});
 }
