@@ -68,6 +68,11 @@ bool OutputCollector::waitFor(std::string_view part, std::chrono::seconds patien
     }) && text_.find(part) != std::string::npos;
 }
 
+bool OutputCollector::waitForEnd(std::chrono::seconds patience) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, patience, [this] { return ended_; });
+}
+
 // ---- ProgramRun ----
 
 ProgramRun::ProgramRun(Options options) {
@@ -200,6 +205,13 @@ std::optional<platform::ChildExit> ProgramRun::waitForExit(std::chrono::seconds 
         }
         if (ended.value) {
             exit_ = ended.value;
+            // What the program wrote just before it ended may still be on its way through
+            // the pipes: once it has exited, its output and errors are complete.
+            for (const auto* collector : {output_.get(), errors_.get()}) {
+                if (collector != nullptr) {
+                    (void)collector->waitForEnd();
+                }
+            }
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {

@@ -35,6 +35,8 @@ public:
     std::string text() const;
     // Waits until the text holds the part; false after the patience.
     bool waitFor(std::string_view part, std::chrono::seconds patience = kPatience) const;
+    // Waits until the stream has ended; false after the patience.
+    bool waitForEnd(std::chrono::seconds patience = kPatience) const;
 
 private:
     void collect();
