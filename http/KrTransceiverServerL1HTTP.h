@@ -20,8 +20,8 @@ class KrXHeader;
 // line (event 7).
 //
 // A request that breaks a limit of the message (KrXHeader::kMaxHeadBytes, kMaxBodyBytes, a
-// "content-length" that is not plain digits) or whose head the handler refuses closes the
-// connection without an answer. An answer to a request that asked for "Connection: close"
+// "content-length" that is not plain digits), whose head holds a NUL in a field or a CR that
+// ends no line, or whose head the handler refuses closes the connection without an answer. An answer to a request that asked for "Connection: close"
 // is written completely before the connection closes.
 class KrTransceiverServerL1HTTP : public KrTransceiverServerL0Socket {
 public:

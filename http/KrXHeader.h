@@ -216,6 +216,9 @@ public:
 private:
     // Checks every limit a peer could break; true when the message stays within them.
     bool withinLimits() const;
+    // False for a complete head line that holds a CR other than its end, or a header field
+    // that holds a NUL: such a message is refused.
+    bool wellFormedLine() const;
     // Ends the message after the declared body: later bytes become pipelined ones.
     void splitOffPipelinedBytes();
     // Reads the declared body length from "content-length"; false when the value is not

@@ -106,6 +106,18 @@ bool KrXHeader::withinLimits() const {
     return true;
 }
 
+bool KrXHeader::wellFormedLine() const {
+    // A CR that ends no line is a line end to some readers and a byte to others: the
+    // message would mean one thing here and another to a program it is handed to.
+    if (line_.find('\r') != std::string::npos) {
+        return false;
+    }
+    // A NUL in a header field would cut it short, or leave a CGI environment entry without
+    // its "=", wherever the field is handed on as a C string. The request line may hold
+    // one: the file lookup refuses such a path with the 404 page.
+    return lineCounter_ == 0 || line_.find('\0') == std::string::npos;
+}
+
 void KrXHeader::consume(std::uint64_t n) {
     body_->pubseekoff(static_cast<std::streamoff>(n), std::ios_base::cur, std::ios_base::in);
 }
@@ -136,6 +148,10 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
         headBytes_ += lineEnd + 2;
         if (!withinLimits()) {
             break;
+        }
+        if (!wellFormedLine()) {
+            refused_ = true;
+            return kRefused;
         }
         if (!line_.empty()) {
             headerMode_ = parseLine();

@@ -125,7 +125,7 @@ TEST(HeaderFields, NamesAreLowerCasedAndBlanksDropped) {
     }
 }
 
-TEST(LineEnds, CrAtTheEndWaitsAndCrInsideALineStays) {
+TEST(LineEnds, CrAtTheEndWaitsAndLfInsideALineStays) {
     auto message = httptest::newRequest();
     int callbacks = 0;
     auto callback = [&](KrXHeader&) { return ++callbacks > 0; };
@@ -134,13 +134,43 @@ TEST(LineEnds, CrAtTheEndWaitsAndCrInsideALineStays) {
     message->input().write("\n");
     EXPECT_EQ(message->readMessage(callback), KrXHeader::kNeedMore);
     EXPECT_EQ(message->headerValue("x-a"), "1");
-    message->input().write("x-b: 2\r3\nz\r\n\r");
+    message->input().write("x-b: 2\n3\nz\r\n\r");
     EXPECT_EQ(message->readMessage(callback), KrXHeader::kNeedMore);
-    EXPECT_EQ(message->headerValue("x-b"), "2\r3\nz");
+    EXPECT_EQ(message->headerValue("x-b"), "2\n3\nz");
     EXPECT_EQ(callbacks, 0);
     message->input().write("\n");
     EXPECT_EQ(message->readMessage(callback), KrXHeader::kComplete);
     EXPECT_EQ(callbacks, 1);
+}
+
+TEST(LineEnds, ANulInAFieldOrACrThatEndsNoLineRefusesTheMessage) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string wire;
+        int result;
+    };
+    const Case cases[] = {
+        {"GET / HTTP/1.1\r\nX-A: a\0b\r\n\r\n"s, KrXHeader::kRefused},
+        {"GET / HTTP/1.1\r\nX-\0A: b\r\n\r\n"s, KrXHeader::kRefused},
+        {"GET / HTTP/1.1\r\n\0\r\n\r\n"s, KrXHeader::kRefused},
+        {"GET / HTTP/1.1\r\nX-A: a\rb\r\n\r\n", KrXHeader::kRefused},
+        {"GET / HTTP/1.1\r\nX-A: a\r\r\n\r\n", KrXHeader::kRefused},
+        {"GET / HTTP/1.1\r\n\rX-A: a\r\n\r\n", KrXHeader::kRefused},
+        {"GET /a\rb HTTP/1.1\r\n\r\n", KrXHeader::kRefused},
+        {"\r\r\nGET / HTTP/1.1\r\n\r\n", KrXHeader::kRefused},
+        // A NUL in the target is the file lookup's to refuse; the head itself is whole.
+        {"GET /a\0b HTTP/1.1\r\n\r\n"s, KrXHeader::kComplete},
+        // A lone LF is an ordinary byte of the line.
+        {"GET / HTTP/1.1\r\nX-A: a\nb\r\n\r\n", KrXHeader::kComplete},
+        // The body is no head: any byte may be in it.
+        {"POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\n\0\r\r\0"s, KrXHeader::kComplete},
+    };
+    for (const Case& c : cases) {
+        for (const unsigned seed : kSeeds) {
+            EXPECT_EQ(readOne(c.wire, seed).result, c.result)
+                << testing::PrintToString(c.wire) << " seed " << seed;
+        }
+    }
 }
 
 TEST(LineEnds, EmptyLinesBeforeTheRequestLineAreSkipped) {

@@ -154,7 +154,8 @@ TEST_F(HTTPLayer, AccessLogLineWithAndWithoutRefererAndUserAgent) {
                             " \"-\" \"-\"");
 }
 
-TEST_F(HTTPLayer, BrokenLimitsCloseTheConnectionWithoutAnAnswer) {
+TEST_F(HTTPLayer, BrokenLimitsAndMalformedHeadsCloseTheConnectionWithoutAnAnswer) {
+    using namespace std::string_literals;
     const std::string bigHead =
         "GET / HTTP/1.1\r\nX-Fill: " + std::string(KrXHeader::kMaxHeadBytes, 'f') + "\r\n\r\n";
     const std::string cases[] = {
@@ -162,6 +163,8 @@ TEST_F(HTTPLayer, BrokenLimitsCloseTheConnectionWithoutAnAnswer) {
         "POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n",
         "POST / HTTP/1.1\r\nContent-Length: 12x\r\n\r\n12x",
         "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
+        "GET /cgi-bin/env HTTP/1.1\r\nX-A: a\0B=b\r\n\r\n"s,
+        "GET / HTTP/1.1\r\nX-A: a\rX-B: b\r\n\r\n",
     };
     for (const std::string& wire : cases) {
         auto peer = connect(port);
@@ -173,6 +176,10 @@ TEST_F(HTTPLayer, BrokenLimitsCloseTheConnectionWithoutAnAnswer) {
     }
     EXPECT_TRUE(handler->requests.values().empty());
     EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+    // The server serves on.
+    ASSERT_TRUE(client->send("GET /after HTTP/1.1\r\n\r\n"));
+    const std::string after = plainAnswer("/after");
+    EXPECT_EQ(client->receive(after.size()), after);
 }
 
 TEST_F(HTTPLayer, ARefusedHeadClosesTheConnectionWithoutAnAnswer) {
