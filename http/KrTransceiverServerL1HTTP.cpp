@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <ostream>
+#include <string_view>
 
 #include "foundation/KrStringBuf.h"
 #include "http/HTTPTables.h"
@@ -14,10 +15,31 @@
 
 namespace {
 
+// A text from the peer as the access-log line writes it: control bytes, DEL and the double
+// quote as \xHH, so that no request can end the line or its quoted field early, forge a
+// line of its own, or send escape sequences to the terminal that shows the log. Every other
+// byte is written as it came.
+std::string logField(std::string_view text) {
+    constexpr char kHexDigits[] = "0123456789ABCDEF";
+    std::string field;
+    field.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '"') {
+            field += "\\x";
+            field += kHexDigits[byte >> 4];
+            field += kHexDigits[byte & 0x0F];
+        } else {
+            field += c;
+        }
+    }
+    return field;
+}
+
 // The first value of a field of the request an answer is for, or "-".
 std::string requestFieldOrDash(const KrXHeader& answer, std::string_view name) {
     const std::string value = answer.requestHeaderValue(name);
-    return value.empty() ? "-" : value;
+    return value.empty() ? "-" : logField(value);
 }
 
 // The whole file, or none when it cannot be read.
@@ -254,7 +276,7 @@ std::string KrTransceiverServerL1HTTP::accessLogLine(const KrXHeader& answer,
     const auto peer = answer.peerMap().find("remoteaddress");
     std::string line = peer != answer.peerMap().end() ? peer->second : "none";
     line += " - " + KrURLParts::schemeName(answer.protocol());
-    line += " - [" + answer.timeStampText() + "] \"" + answer.requestText() + "\" --> ";
+    line += " - [" + answer.timeStampText() + "] \"" + logField(answer.requestText()) + "\" --> ";
     line += std::to_string(answer.status()) + " " + std::to_string(bytesSent);
     line += " \"" + requestFieldOrDash(answer, "referer") + "\" \"" +
             requestFieldOrDash(answer, "user-agent") + "\"";

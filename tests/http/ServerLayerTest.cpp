@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LayerTestSupport.h"
+#include "MessageReading.h"
 #include "http/KrTransceiverServerL1DirectSocket.h"
 #include "http/KrTransceiverServerL1HTTP.h"
 #include "jobs/KrCombinedTask.h"
@@ -273,6 +274,37 @@ TEST(AccessLogLine, AnAnswerWithoutPeerOrRequestFieldsStillGetsItsLine) {
     answer->setStatus(404);
     EXPECT_EQ(KrTransceiverServerL1HTTP::accessLogLine(*answer, 0),
               "none - none - [" + answer->timeStampText() + "] \"-\" --> 404 0 \"-\" \"-\"");
+}
+
+TEST(AccessLogLine, ControlBytesAndQuotesFromThePeerAreWrittenAsHexEscapes) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string head;  // request line and fields
+        std::string request, referer, agent;
+    };
+    const Case cases[] = {
+        // What browsers send is written as it came; blanks are gone from field values.
+        {"GET /f11?nuxelid=1&a=%22+\\ HTTP/1.1\r\nReferer: http://127.0.0.1/?q=\xC3\xA4\r\n"
+         "User-Agent: Mozilla/5.0 (X11; Linux)\r\n",
+         "GET /f11?nuxelid=1&a=%22+\\", "http://127.0.0.1/?q=\xC3\xA4", "Mozilla/5.0(X11;Linux)"},
+        // A lone LF would begin a line of the peer's making.
+        {"GET /a\n127.0.0.1 HTTP/1.1\r\n", "GET /a\\x0A127.0.0.1", "-", "-"},
+        {"GET /x\0y HTTP/1.1\r\nReferer: a\nb\r\nUser-Agent: c\n\n\r\n"s,
+         "GET /x\\x00y", "a\\x0Ab", "c\\x0A\\x0A"},
+        // Terminal escapes, DEL and quotes that would end the field early.
+        {"GET /\x1B[2J HTTP/1.1\r\nReferer: \x1B]0;title\x07\r\nUser-Agent: a\"b\x7F\x01\r\n",
+         "GET /\\x1B[2J", "\\x1B]0;title\\x07", "a\\x22b\\x7F\\x01"},
+    };
+    for (const Case& c : cases) {
+        const auto read = httptest::readStream({c.head + "\r\n"});
+        ASSERT_EQ(read.front().result, KrXHeader::kComplete) << testing::PrintToString(c.head);
+        const auto answer = read.front().message->createAnswer();
+        answer->setStatus(200);
+        EXPECT_EQ(KrTransceiverServerL1HTTP::accessLogLine(*answer, 7),
+                  "none - http - [" + answer->timeStampText() + "] \"" + c.request +
+                      "\" --> 200 7 \"" + c.referer + "\" \"" + c.agent + "\"")
+            << testing::PrintToString(c.head);
+    }
 }
 
 class IdleHTTPLayer : public testing::Test, public LayerFixture {
