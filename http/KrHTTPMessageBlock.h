@@ -4,9 +4,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
-
-#include "foundation/KrStringBuf.h"
 
 // One query parameter or one body part of a message: its data, the part's own header
 // fields, and its disposition ("name", and "mimetype" preset to application/octet-stream).
@@ -18,10 +17,10 @@ public:
     KrHTTPMessageBlock& operator=(const KrHTTPMessageBlock&) = delete;
 
     // The data as text; empty when the block has none.
-    std::string text() const;
-    // Replaces the data; an empty text leaves the block without a data stream.
-    void setData(std::string_view bytes);
-    bool hasData() const { return data_ != nullptr; }
+    std::string text() const { return data_; }
+    // Replaces the data; an empty text leaves the block without data.
+    void setData(std::string bytes) { data_ = std::move(bytes); }
+    bool hasData() const { return !data_.empty(); }
 
     std::string name() const;
     void setName(std::string name) { disposition_["name"] = std::move(name); }
@@ -32,7 +31,8 @@ public:
     const std::map<std::string, std::string>& disposition() const { return disposition_; }
 
 private:
-    std::unique_ptr<KrStringBuf> data_;  // absent for an empty part
+    // Held as text: the block is made once and only read as a whole afterwards.
+    std::string data_;
     std::map<std::string, std::vector<std::string>> fields_;
     std::map<std::string, std::string> disposition_;
 };

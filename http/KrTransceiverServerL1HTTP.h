@@ -19,10 +19,11 @@ class KrXHeader;
 // answers go out in the order of the requests. Every answer is reported as an access-log
 // line (event 7).
 //
-// A request that breaks a limit of the message (KrXHeader::kMaxHeadBytes, kMaxBodyBytes, a
-// "content-length" that is not plain digits), whose head holds a NUL in a field or a CR that
-// ends no line, or whose head the handler refuses closes the connection without an answer. An answer to a request that asked for "Connection: close"
-// is written completely before the connection closes.
+// A request that breaks a limit of the message (KrXHeader::kMaxHeadBytes, kMaxBodyBytes,
+// kMaxParameters, kMaxPartHeadFields, a "content-length" that is not plain digits), whose head
+// holds a NUL in a field or a CR that ends no line, or whose head the handler refuses closes the
+// connection without an answer. An answer to a request that asked for "Connection: close" is
+// written completely before the connection closes.
 class KrTransceiverServerL1HTTP : public KrTransceiverServerL0Socket {
 public:
     explicit KrTransceiverServerL1HTTP(const KrServerSetup& setup);

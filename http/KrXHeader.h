@@ -63,6 +63,13 @@ public:
     static constexpr std::uint64_t kMaxStrandedBytes = kMaxHeadBytes;
     // A multipart boundary is at most 70 characters long; a longer one is not parsed.
     static constexpr std::size_t kMaxBoundaryLength = 70;
+    // Parameters one message may hold: the name=value items of its query, the fields of a
+    // form body and the parts of a multipart body, together. Each costs a block of a few
+    // hundred bytes, however few bytes it took on the wire, so more refuse the message.
+    static constexpr std::size_t kMaxParameters = 1000;
+    // Header fields the head of one multipart part may hold (a browser writes one or two),
+    // for the same reason.
+    static constexpr std::size_t kMaxPartHeadFields = 8;
 
     static constexpr std::int64_t kInitialStatus = 500;
 
@@ -141,7 +148,8 @@ public:
 
     // Parses a form-encoded or multipart/form-data body into parameters, once; then enters
     // every named block in the parameter maps. kRefused or kNeedMore when the body stream
-    // holds more or fewer bytes than declared.
+    // holds more or fewer bytes than declared; kRefused, with nothing parsed, for a message
+    // the reader refused or a body over kMaxParameters or kMaxPartHeadFields.
     int parseBody();
 
     // Where newly received bytes go: the body stream while the message is being read; once
@@ -228,7 +236,21 @@ private:
     void consume(std::uint64_t n);
     bool parseFirstLine();
     void parseHeaderLine();
-    void addBlock(std::string name, std::string_view data);
+    // How a body is parsed, from its "content-type": text is the boundary of a multipart
+    // body, the type itself of another one.
+    enum class BodyKind { kNone, kForm, kMultipart, kOther };
+    struct BodyType {
+        BodyKind kind;
+        std::string text;
+    };
+    BodyType bodyType() const;
+    std::string_view unreadBody();
+    // The parameters a message may still gain.
+    std::size_t parametersLeft() const;
+    // True when parsing the body would stay within kMaxParameters and kMaxPartHeadFields.
+    // Counts without building anything.
+    bool bodyWithinLimits();
+    void addBlock(std::unique_ptr<KrHTTPMessageBlock> block);
     void addFormBlocks(std::string_view text, std::string (*decode)(std::string_view));
     void parseMultipart(const std::string& boundary);
     void parsePart(std::size_t begin, std::size_t end, bool& reportedBrokenLine);
@@ -280,7 +302,8 @@ private:
     std::uint64_t declaredLength_ = 0;
     bool close_ = false;
     bool refused_ = false;
-    bool completed_ = false;  // readMessage has reported the message complete
+    bool overParameterLimit_ = false;  // the query alone holds too many parameters
+    bool completed_ = false;           // readMessage has reported the message complete
     bool bodyParsed_ = false;
     std::unique_ptr<KrStringBuf> pipelined_;  // bytes after the end of the message
 

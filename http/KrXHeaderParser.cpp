@@ -2,6 +2,7 @@
 // parameters and body parameters.
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "foundation/Diagnostics.h"
@@ -71,6 +72,93 @@ std::string dispositionName(std::string_view value) {
     return name;
 }
 
+// Calls item(name, value) for each "&"-separated item of text that holds a "=", split at
+// its first "=", until item returns false. Items without "=" are no parameters.
+template <class Item>
+void forEachFormItem(std::string_view text, Item item) {
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('&', start), text.size());
+        const std::string_view candidate = text.substr(start, end - start);
+        const std::size_t equals = candidate.find('=');
+        if (equals != kNone && !item(candidate.substr(0, equals), candidate.substr(equals + 1))) {
+            return;
+        }
+        start = end + 1;
+    }
+}
+
+// The parameters a form text makes, counted up to one more than limit.
+std::size_t countFormItems(std::string_view text, std::size_t limit) {
+    std::size_t count = 0;
+    forEachFormItem(
+        text, [&count, limit](std::string_view, std::string_view) { return ++count <= limit; });
+    return count;
+}
+
+// Calls part(begin, end) for each part of a multipart body in the unread bytes of in: from a
+// complete delimiter to the next one. What follows the last delimiter (the closing
+// "--" boundary "--") is no part. Stops when part returns false.
+template <class Part>
+void forEachPart(KrStringBuf& in, std::string_view delimiter, Part part) {
+    const std::size_t size = static_cast<std::size_t>(in.unreadSize());
+    std::size_t begin = findComplete(in, delimiter, 0, size);
+    while (begin != kNone) {
+        const std::size_t next = findComplete(in, delimiter, begin + delimiter.size(), size);
+        if (next == kNone || !part(begin, next)) {
+            return;
+        }
+        begin = next;
+    }
+}
+
+// Calls line(text) for each line of the head of the part [begin, end) after its delimiter
+// line, each ending at CR LF, up to the empty line that ends the head. Returns where the
+// part's data begins; kNone when no empty line ends the head (the part has no data) or when
+// line returned false.
+template <class Line>
+std::size_t forEachPartHeadLine(KrStringBuf& in, std::size_t begin, std::size_t end, Line line) {
+    const std::string_view bytes(in.readPointer(), end);
+    std::size_t lineStart = begin;
+    bool delimiterLine = true;
+    for (;;) {
+        const std::size_t lineEnd = findComplete(in, "\r\n", lineStart, end);
+        if (lineEnd == kNone) {
+            return kNone;
+        }
+        const std::string_view text = bytes.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 2;
+        if (delimiterLine) {
+            delimiterLine = false;
+            continue;
+        }
+        if (text.empty()) {
+            return lineStart;
+        }
+        if (!line(text)) {
+            return kNone;
+        }
+    }
+}
+
+// A line of a part's head read as a field: the name before the first ':', trimmed and
+// lower-cased, and the value after it, trimmed. Nothing for a line without ':'.
+struct PartField {
+    std::string name;
+    std::string value;
+};
+
+std::optional<PartField> readPartField(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == kNone) {
+        return std::nullopt;
+    }
+    return PartField{kr::asciiLower(kr::trim(line.substr(0, colon), " ")),
+                     kr::trim(line.substr(colon + 1), " ")};
+}
+
+// A field the part keeps: one with a name and a value.
+bool isKept(const PartField& field) { return !field.name.empty() && !field.value.empty(); }
+
 }  // namespace
 
 // ---- reading ----
@@ -93,7 +181,7 @@ std::unique_ptr<KrStringBuf> KrXHeader::takePipelinedBytes() {
 }
 
 bool KrXHeader::withinLimits() const {
-    if (headBytes_ > kMaxHeadBytes) {
+    if (headBytes_ > kMaxHeadBytes || overParameterLimit_) {
         return false;
     }
     if (declaredLength_ > kMaxBodyBytes) {
@@ -156,6 +244,9 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
         if (!line_.empty()) {
             headerMode_ = parseLine();
             line_.clear();
+            if (!withinLimits()) {
+                break;
+            }
             continue;
         }
         if (lineCounter_ == 0) {
@@ -190,6 +281,12 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
         return kNeedMore;
     }
     splitOffPipelinedBytes();
+    // Whether the body holds too many parameters is known now, while the connection can
+    // still be closed without an answer; the body itself is parsed on demand.
+    if (!bodyWithinLimits()) {
+        refused_ = true;
+        return kRefused;
+    }
     completed_ = true;
     return bodyComplete();
 }
@@ -312,6 +409,10 @@ void KrXHeader::splitTarget(std::string_view target) {
     if (query_.empty()) {
         return;
     }
+    if (countFormItems(query_, parametersLeft()) > parametersLeft()) {
+        overParameterLimit_ = true;
+        return;
+    }
     addFormBlocks(query_, kr::percentDecode);
     enterNamedBlocks(queryParameters_);
 }
@@ -325,6 +426,9 @@ int KrXHeader::bodyComplete() {
 }
 
 int KrXHeader::parseBody() {
+    if (refused_) {
+        return kRefused;
+    }
     const std::uint64_t unread = static_cast<std::uint64_t>(body().unreadSize());
     if (declaredLength_ < unread) {
         return kRefused;
@@ -333,44 +437,91 @@ int KrXHeader::parseBody() {
         return kNeedMore;
     }
     if (!bodyParsed_) {
+        if (!bodyWithinLimits()) {
+            return kRefused;
+        }
         bodyParsed_ = true;
-        const auto contentType = headers_.find("content-type");
-        if (contentType != headers_.end() && !contentType->second.empty()) {
-            constexpr std::string_view kMultipart = "multipart/form-data;boundary=";
-            constexpr std::string_view kForm = "application/x-www-form-urlencoded";
-            const std::string& type = contentType->second.front();
-            if (type.starts_with(kMultipart)) {
-                parseMultipart(type.substr(kMultipart.size()));
-            } else if (type.starts_with(kForm)) {
-                std::string text;
-                body_->copyUnread(text);
-                addFormBlocks(text, kr::formDecode);
-            } else {
-                kr::errLine("content type not defined (", type, ")");
-            }
+        const BodyType type = bodyType();
+        switch (type.kind) {
+            case BodyKind::kMultipart: parseMultipart(type.text); break;
+            case BodyKind::kForm: addFormBlocks(unreadBody(), kr::formDecode); break;
+            case BodyKind::kOther: kr::errLine("content type not defined (", type.text, ")"); break;
+            case BodyKind::kNone: break;
         }
     }
     enterNamedBlocks(bodyParameters_);
     return kComplete;
 }
 
-void KrXHeader::addBlock(std::string name, std::string_view data) {
-    auto block = std::make_unique<KrHTTPMessageBlock>();
-    block->setName(std::move(name));
-    block->setData(data);
+KrXHeader::BodyType KrXHeader::bodyType() const {
+    constexpr std::string_view kMultipart = "multipart/form-data;boundary=";
+    constexpr std::string_view kForm = "application/x-www-form-urlencoded";
+    const auto contentType = headers_.find("content-type");
+    if (contentType == headers_.end() || contentType->second.empty()) {
+        return {BodyKind::kNone, {}};
+    }
+    const std::string& type = contentType->second.front();
+    if (type.starts_with(kMultipart)) {
+        std::string boundary = type.substr(kMultipart.size());
+        // A boundary is at most 70 characters long; a body with another is not parsed.
+        if (boundary.empty() || boundary.size() > kMaxBoundaryLength) {
+            return {BodyKind::kNone, {}};
+        }
+        return {BodyKind::kMultipart, std::move(boundary)};
+    }
+    if (type.starts_with(kForm)) {
+        return {BodyKind::kForm, {}};
+    }
+    return {BodyKind::kOther, type};
+}
+
+std::string_view KrXHeader::unreadBody() {
+    KrStringBuf& in = body();
+    return {in.readPointer(), static_cast<std::size_t>(in.unreadSize())};
+}
+
+std::size_t KrXHeader::parametersLeft() const { return kMaxParameters - blocks_.size(); }
+
+bool KrXHeader::bodyWithinLimits() {
+    const std::size_t left = parametersLeft();
+    const BodyType type = bodyType();
+    if (type.kind == BodyKind::kForm) {
+        return countFormItems(unreadBody(), left) <= left;
+    }
+    if (type.kind != BodyKind::kMultipart) {
+        return true;
+    }
+    std::size_t parts = 0;
+    bool partHeadsFit = true;
+    forEachPart(body(), "--" + type.text, [&](std::size_t begin, std::size_t end) {
+        if (++parts > left) {
+            return false;
+        }
+        std::size_t fields = 0;
+        forEachPartHeadLine(*body_, begin, end, [&fields](std::string_view line) {
+            const auto field = readPartField(line);
+            fields += field && isKept(*field) ? 1 : 0;
+            return fields <= kMaxPartHeadFields;
+        });
+        partHeadsFit = fields <= kMaxPartHeadFields;
+        return partHeadsFit;
+    });
+    return partHeadsFit && parts <= left;
+}
+
+void KrXHeader::addBlock(std::unique_ptr<KrHTTPMessageBlock> block) {
     blocksByPosition_.set(std::to_string(blocks_.size()), block.get());
     blocks_.push_back(std::move(block));
 }
 
 void KrXHeader::addFormBlocks(std::string_view text, std::string (*decode)(std::string_view)) {
-    for (const std::string& piece : kr::splitString(text, "&")) {
-        const std::size_t equals = piece.find('=');
-        if (equals == std::string::npos) {
-            continue;
-        }
-        const std::string_view view(piece);
-        addBlock(decode(view.substr(0, equals)), decode(view.substr(equals + 1)));
-    }
+    forEachFormItem(text, [this, decode](std::string_view name, std::string_view value) {
+        auto block = std::make_unique<KrHTTPMessageBlock>();
+        block->setName(decode(name));
+        block->setData(decode(value));
+        addBlock(std::move(block));
+        return true;
+    });
 }
 
 void KrXHeader::enterNamedBlocks(KrHTTPMessageBlockDisposition& map) {
@@ -384,72 +535,43 @@ void KrXHeader::enterNamedBlocks(KrHTTPMessageBlockDisposition& map) {
 }
 
 void KrXHeader::parseMultipart(const std::string& boundary) {
-    if (boundary.empty() || boundary.size() > kMaxBoundaryLength) {
-        return;
-    }
-    const std::string delimiter = "--" + boundary;
-    const std::size_t size = static_cast<std::size_t>(body_->unreadSize());
     bool reportedBrokenLine = false;
-    std::size_t part = findComplete(*body_, delimiter, 0, size);
-    while (part != kNone) {
-        const std::size_t next = findComplete(*body_, delimiter, part + delimiter.size(), size);
-        if (next == kNone) {
-            break;  // what follows the closing delimiter is no part
-        }
-        parsePart(part, next, reportedBrokenLine);
-        part = next;
-    }
+    forEachPart(*body_, "--" + boundary, [&](std::size_t begin, std::size_t end) {
+        parsePart(begin, end, reportedBrokenLine);
+        return true;
+    });
 }
 
 void KrXHeader::parsePart(std::size_t begin, std::size_t end, bool& reportedBrokenLine) {
-    const std::string_view bytes(body_->readPointer(), end);
     auto block = std::make_unique<KrHTTPMessageBlock>();
-    // The head: line by line from the delimiter line up to an empty line.
-    std::size_t lineStart = begin;
-    std::size_t dataStart = kNone;
-    bool delimiterLine = true;
-    for (;;) {
-        const std::size_t lineEnd = findComplete(*body_, "\r\n", lineStart, end);
-        if (lineEnd == kNone) {
-            break;
-        }
-        const std::string_view line = bytes.substr(lineStart, lineEnd - lineStart);
-        lineStart = lineEnd + 2;
-        if (delimiterLine) {
-            delimiterLine = false;
-            continue;
-        }
-        if (line.empty()) {
-            dataStart = lineStart;
-            break;
-        }
-        const std::size_t colon = line.find(':');
-        if (colon == kNone) {
-            if (!reportedBrokenLine) {
-                kr::errLine("oh oh ... problem...");
-                reportedBrokenLine = true;
+    const std::size_t dataStart =
+        forEachPartHeadLine(*body_, begin, end, [&](std::string_view line) {
+            auto field = readPartField(line);
+            if (!field) {
+                if (!reportedBrokenLine) {
+                    kr::errLine("oh oh ... problem...");
+                    reportedBrokenLine = true;
+                }
+                return true;
             }
-            continue;
-        }
-        const std::string name = kr::asciiLower(kr::trim(line.substr(0, colon), " "));
-        std::string value = kr::trim(line.substr(colon + 1), " ");
-        if (name == "content-disposition") {
-            block->setName(dispositionName(value));
-        } else if (name == "content-type") {
-            block->disposition()["mimetype"] = value;
-        }
-        if (!name.empty() && !value.empty()) {
-            block->fields()[name].push_back(std::move(value));
-        }
-    }
+            if (field->name == "content-disposition") {
+                block->setName(dispositionName(field->value));
+            } else if (field->name == "content-type") {
+                block->disposition()["mimetype"] = field->value;
+            }
+            if (isKept(*field)) {
+                block->fields()[field->name].push_back(std::move(field->value));
+            }
+            return true;
+        });
     if (dataStart != kNone) {
         // The data ends at the CR LF that precedes the next delimiter.
+        const std::string_view bytes(body_->readPointer(), end);
         std::size_t dataEnd = end;
         if (dataEnd >= dataStart + 2 && bytes.substr(dataEnd - 2, 2) == "\r\n") {
             dataEnd -= 2;
         }
-        block->setData(bytes.substr(dataStart, dataEnd - dataStart));
+        block->setData(std::string(bytes.substr(dataStart, dataEnd - dataStart)));
     }
-    blocksByPosition_.set(std::to_string(blocks_.size()), block.get());
-    blocks_.push_back(std::move(block));
+    addBlock(std::move(block));
 }

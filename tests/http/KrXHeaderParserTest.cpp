@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "MessageReading.h"
@@ -304,6 +305,103 @@ TEST(Limits, BytesAfterAMessageNobodyTookAreBounded) {
     }
     EXPECT_EQ(result, KrXHeader::kRefused);
     EXPECT_LE(sent, KrXHeader::kMaxStrandedBytes + 1000);
+}
+
+std::string repeated(std::string_view unit, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) {
+        text += unit;
+    }
+    return text;
+}
+
+// A request with a body of the type; GET keeps its query, POST none.
+std::string withBody(const std::string& requestLine, const std::string& type,
+                     const std::string& body) {
+    return requestLine + "\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+const std::string kForm = "application/x-www-form-urlencoded";
+const std::string kMultipartB = "multipart/form-data; boundary=b";
+
+TEST(Limits, AMessageHoldsAtMostTheParameterLimitQueryAndBodyTogether) {
+    constexpr std::size_t kLimit = KrXHeader::kMaxParameters;
+    constexpr std::size_t kHalf = kLimit / 2;
+    const std::string emptyParts = repeated("--b\r\n\r\n\r\n", kLimit);
+    struct Case {
+        std::string label;
+        std::string wire;
+        int result;
+        std::size_t blocks;  // after parseBody, for a complete message
+    };
+    const Case cases[] = {
+        {"query at the limit", "GET /?" + repeated("a=&", kLimit) + " HTTP/1.1\r\n\r\n",
+         KrXHeader::kComplete, kLimit},
+        {"query over it", "GET /?" + repeated("=&", kLimit + 1) + " HTTP/1.1\r\n\r\n",
+         KrXHeader::kRefused, 0},
+        {"items without '=' are no parameters",
+         "GET /?" + repeated("a&", 5 * kLimit) + "b=1 HTTP/1.1\r\n\r\n", KrXHeader::kComplete, 1},
+        {"form at the limit", withBody("POST / HTTP/1.1", kForm, repeated("=&", kLimit)),
+         KrXHeader::kComplete, kLimit},
+        {"form over it", withBody("POST / HTTP/1.1", kForm, repeated("=&", kLimit + 1)),
+         KrXHeader::kRefused, 0},
+        {"parts at the limit", withBody("POST / HTTP/1.1", kMultipartB, emptyParts + "--b--"),
+         KrXHeader::kComplete, kLimit},
+        {"parts over it",
+         withBody("POST / HTTP/1.1", kMultipartB, emptyParts + "--b\r\n\r\n\r\n--b--"),
+         KrXHeader::kRefused, 0},
+        {"query and body at the limit",
+         withBody("GET /?" + repeated("q=&", kHalf) + " HTTP/1.1", kForm,
+                  repeated("f=&", kLimit - kHalf)),
+         KrXHeader::kComplete, kLimit},
+        {"query and body over it",
+         withBody("GET /?" + repeated("q=&", kHalf) + " HTTP/1.1", kForm,
+                  repeated("f=&", kLimit - kHalf + 1)),
+         KrXHeader::kRefused, 0},
+        {"a body of another type is not counted",
+         withBody("POST / HTTP/1.1", "text/plain", repeated("=&", 5 * kLimit)),
+         KrXHeader::kComplete, 0},
+        {"part head fields at their limit",
+         withBody("POST / HTTP/1.1", kMultipartB,
+                  "--b\r\n" + repeated("X: y\r\n", KrXHeader::kMaxPartHeadFields) +
+                      "junk without colon\r\nno-value:\r\n\r\ndata\r\n--b--"),
+         KrXHeader::kComplete, 1},
+        {"part head fields over it",
+         withBody("POST / HTTP/1.1", kMultipartB,
+                  "--b\r\n\r\n\r\n--b\r\n" +
+                      repeated("X: y\r\n", KrXHeader::kMaxPartHeadFields + 1) +
+                      "\r\ndata\r\n--b--"),
+         KrXHeader::kRefused, 0},
+    };
+    for (const Case& c : cases) {
+        for (const unsigned seed : {0u, 1u}) {
+            const Outcome read = readOne(c.wire, seed);
+            ASSERT_EQ(read.result, c.result) << c.label << ", seed " << seed;
+            if (c.result != KrXHeader::kComplete) {
+                // What the head made stays, and never beyond the limit.
+                EXPECT_LE(read.message->blocks().size(), kLimit) << c.label;
+                EXPECT_EQ(read.message->parseBody(), KrXHeader::kRefused) << c.label;
+                continue;
+            }
+            CaptureStderr();
+            EXPECT_EQ(read.message->parseBody(), KrXHeader::kComplete) << c.label;
+            (void)GetCapturedStderr();
+            EXPECT_EQ(read.message->blocks().size(), c.blocks) << c.label;
+        }
+    }
+}
+
+TEST(Limits, ParseBodyRefusesABodyOverTheLimitThatWasNotReadThroughTheParser) {
+    auto message = httptest::newRequest();
+    auto accept = [](KrXHeader&) { return true; };
+    const std::string body = repeated("=&", KrXHeader::kMaxParameters + 1);
+    message->input().write("POST / HTTP/1.1\r\ncontent-type: " + kForm +
+                           "\r\ncontent-length: " + std::to_string(body.size()) + "\r\n\r\n");
+    ASSERT_EQ(message->readMessage(accept), KrXHeader::kNeedMore);
+    message->body().write(body);
+    EXPECT_EQ(message->parseBody(), KrXHeader::kRefused);
+    EXPECT_TRUE(message->blocks().empty());
 }
 
 TEST(Query, PiecesWithoutEqualsOrNameAreNotNamedParameters) {

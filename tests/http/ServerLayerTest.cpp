@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "LayerTestSupport.h"
@@ -17,6 +18,14 @@ namespace {
 using namespace layertest;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
+
+std::string repeated(std::string_view unit, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) {
+        text += unit;
+    }
+    return text;
+}
 
 class HTTPLayer : public testing::Test, public LayerFixture {
 protected:
@@ -166,6 +175,11 @@ TEST_F(HTTPLayer, BrokenLimitsAndMalformedHeadsCloseTheConnectionWithoutAnAnswer
         "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
         "GET /cgi-bin/env HTTP/1.1\r\nX-A: a\0B=b\r\n\r\n"s,
         "GET / HTTP/1.1\r\nX-A: a\rX-B: b\r\n\r\n",
+        postRequest("/", "application/x-www-form-urlencoded",
+                    repeated("=&", KrXHeader::kMaxParameters + 1)),
+        postRequest("/", "application/x-www-form-urlencoded", repeated("=&", 4 << 20)),
+        postRequest("/", "multipart/form-data; boundary=b",
+                    repeated("--b\r\n\r\n\r\n", KrXHeader::kMaxParameters + 1) + "--b--"),
     };
     for (const std::string& wire : cases) {
         auto peer = connect(port);
@@ -289,8 +303,8 @@ TEST(AccessLogLine, ControlBytesAndQuotesFromThePeerAreWrittenAsHexEscapes) {
          "GET /f11?nuxelid=1&a=%22+\\", "http://127.0.0.1/?q=\xC3\xA4", "Mozilla/5.0(X11;Linux)"},
         // A lone LF would begin a line of the peer's making.
         {"GET /a\n127.0.0.1 HTTP/1.1\r\n", "GET /a\\x0A127.0.0.1", "-", "-"},
-        {"GET /x\0y HTTP/1.1\r\nReferer: a\nb\r\nUser-Agent: c\n\n\r\n"s,
-         "GET /x\\x00y", "a\\x0Ab", "c\\x0A\\x0A"},
+        {"GET /x\0y HTTP/1.1\r\nReferer: a\nb\r\nUser-Agent: c\n\n\r\n"s, "GET /x\\x00y", "a\\x0Ab",
+         "c\\x0A\\x0A"},
         // Terminal escapes, DEL and quotes that would end the field early.
         {"GET /\x1B[2J HTTP/1.1\r\nReferer: \x1B]0;title\x07\r\nUser-Agent: a\"b\x7F\x01\r\n",
          "GET /\\x1B[2J", "\\x1B]0;title\\x07", "a\\x22b\\x7F\\x01"},
