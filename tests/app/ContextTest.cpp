@@ -224,6 +224,18 @@ TEST_F(Context, StampingAPageWithoutFormsAddsOnlyTheHeadScript) {
               "</html>");
 }
 
+// The identifier stands in a string literal of the head script: escaped, a quote in it
+// cannot end the literal.
+TEST_F(Context, StampingEscapesTheIdentifierInTheHeadScript) {
+    addBuiltInFile("plain.html",
+                   "<!DOCTYPE html>\n<html><head></head><body><p>x</p></body></html>");
+    auto context = newContext();
+    ASSERT_TRUE(context->loadPage("plain.html", storage_.builtInFiles()));
+    context->stampSessionId("id\";alert(1);\"");
+    EXPECT_NE(context->render().find("nuxelid=\"id\\\";alert(1);\\\"\";\n"), std::string::npos)
+        << context->render();
+}
+
 TEST_F(Context, StampingGivesEveryFormOneIdentifierAndOneGeometryField) {
     addBuiltInFile(
         "forms.html",

@@ -198,6 +198,22 @@ TEST_F(WidgetManager, TextsAreEscapedInsideTheStatementsStringLiterals) {
         "document.getElementById(\"NeuStartenTxt\").innerHTML=\"<b class=\\\"w\\\">won</b>\";\n");
 }
 
+// Identifiers and event names are escaped as well: an id that holds a quote cannot end the
+// statement's string literal and run the rest as code.
+TEST_F(WidgetManager, IdentifiersAndEventNamesAreEscapedToo) {
+    auto page = contextWithPage(
+        "<!DOCTYPE html>\n<html><head></head><body><p id='a\"b'>x</p></body></html>");
+    page->stampSessionId(kSession);
+    KrWidgetManager& manager = page->widgetManager();
+    EXPECT_EQ(manager.addEventHandler("a\"b", *page, "on\"x", marking("cell"), {}),
+              "document.getElementById(\"a\\\"b\").setAttribute(\"on\\\"x\","
+              "\"nuxelwidgethandler(this, 'on\\\"x');\");\n");
+    EXPECT_EQ(manager.dropEventHandler("a\"b", "on\"x"),
+              "document.getElementById(\"a\\\"b\").setAttribute(\"on\\\"x\",\"\");\n");
+    EXPECT_EQ(manager.setTextScript("a\"b", "y"),
+              "document.getElementById(\"a\\\"b\").innerHTML=\"y\";\n");
+}
+
 TEST_F(WidgetManager, ModalLocksStackAboveEachOther) {
     EXPECT_EQ(widgets().addModalLock("", std::make_unique<KrHTML_span2>(), *context_), "");
     EXPECT_EQ(widgets().addModalLock("m0", nullptr, *context_), "");

@@ -41,6 +41,10 @@ TEST(AnswerHead, PageAnswerCarriesStatusServerAndLength) {
               "\r\n");
     EXPECT_EQ(answer->bodyLength(), 9u);
     EXPECT_EQ(bodyOf(*answer), "<p>hi</p>") << "the body stays for the layer to queue";
+    const std::unique_ptr<KrStringBuf> taken = answer->takeBody();
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(taken->unreadSize(), 9);
+    EXPECT_FALSE(answer->hasBody());
 }
 
 TEST(AnswerHead, EmptyNotFoundAnswer) {
@@ -53,6 +57,9 @@ TEST(AnswerHead, EmptyNotFoundAnswer) {
               "Content-Length: 0\r\n"
               "\r\n")
         << "a NUXEL answer's status line begins HTTP/ too";
+    // Nothing to queue behind the head: no body is made up for the taking.
+    EXPECT_EQ(answer->takeBody(), nullptr);
+    EXPECT_FALSE(answer->hasBody());
 }
 
 TEST(AnswerHead, UnknownCodeGetsAnEmptyReasonAndJoinsTheTable) {

@@ -143,6 +143,21 @@ TEST(KrTransceiverConnection, QueueingAnEmptyStreamQueuesNothingButRestartsTheTi
     EXPECT_TRUE(idle->checkTimeout());
 }
 
+// Zero bytes queue no empty message: one at the front of the queue would keep the pending
+// flag set with nothing to write, and the send job would come back for it again and again.
+TEST(KrTransceiverConnection, QueueingZeroBytesQueuesNothing) {
+    auto connection = connectionFor("nobody");
+    std::size_t queued = 99;
+    connection->queueOutput("", 0, queued);
+    EXPECT_EQ(queued, 0u);
+    EXPECT_FALSE(connection->pendingOutput());
+    EXPECT_EQ(connection->outputSize(), 0u);
+    connection->queueOutput("next", 4, queued);
+    std::string front;
+    connection->peekOutput(front);
+    EXPECT_EQ(front, "next");
+}
+
 TEST(KrTransceiverConnection, ExpiringDisarmsAndCallsTheCallback) {
     KrTransceiverConnection* expired = nullptr;
     auto connection = connectionFor(

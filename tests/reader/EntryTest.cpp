@@ -34,6 +34,9 @@ TEST(ReadXMLStream, HandsBackTheFirstTopLevelElementOrTheError) {
         {"<a>\n</b>", "", "wrong closing tag '/b' instead '/a' around line 2"},
         {"<a>\n<b>\n</a>", "", "wrong closing tag '/a' instead '/b' around line 3"},
         {"<a>\n<", "", "reading error  around line 2"},
+        // Cut off right after a tag name: the tag is unfinished, not malformed.
+        {"<a>\n<b", "", "reading error  around line 2"},
+        {"<a>\n</a", "", "reading error  around line 2"},
         {"<!DOCTYPE html>\n<a/>", "", "reading error  around line 1"},
         {"<a:b/>", "", "incomplete tag 'a' around line 1"},
         {"</a>", "", "wrong closing tag '/a' instead '/KrXMLContentSplitter::TOP' around line 1"},

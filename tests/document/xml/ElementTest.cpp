@@ -439,8 +439,7 @@ TEST(Destruction, ATreeOfAnyDepthGoesWithoutExhaustingTheStack) {
     };
     const Case cases[] = {
         {"deleteChildren", [](KrXMLGenericElement& root) { root.deleteChildren(); }, "<level />"},
-        {"replaceChildren",
-         [](KrXMLGenericElement& root) { root.replaceChildren(element("new")); },
+        {"replaceChildren", [](KrXMLGenericElement& root) { root.replaceChildren(element("new")); },
          "<level><new /></level>"},
         {"replaceChild",
          [](KrXMLGenericElement& root) {
@@ -526,9 +525,12 @@ TEST_F(Query, BackslashInsideQuotesKeepsTheNextCharacter) {
     KrXMLGenericElement root("r", false);
     addWith(root, "d", "v", "a\\b");
     addWith(root, "d", "v", "a=b");
+    addWith(root, "d", "v", "a]b");
     EXPECT_EQ(root.query("d[v=\"a\\\\b\"]").size(), 1u);
     EXPECT_EQ(root.query("d[v=\"a\\=b\"]").size(), 1u);
     EXPECT_EQ(root.query("d[v=\"a=b\"]").size(), 0u);  // "=" never stays unescaped
+    EXPECT_EQ(root.query("d[v=\"a\\]b\"]").size(), 1u);
+    EXPECT_EQ(root.query("d[v=\"a]b\"]").size(), 0u);  // nor does "]"
 }
 
 }  // namespace
