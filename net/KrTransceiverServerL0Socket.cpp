@@ -10,6 +10,7 @@
 #include "net/KrServerDescription.h"
 #include "net/KrSocketIPvx.h"
 #include "net/KrTransceiver.h"
+#include "platform/Socket.h"
 
 namespace {
 
@@ -104,7 +105,8 @@ void KrTransceiverServerL0Socket::listenerLoop() {
 
     auto listener = std::make_unique<KrSocketIPvx>();
     std::uint16_t boundPort = port;
-    while (run_ && listener->listen(address, boundPort, kBacklog) != KrSocketIPvx::kSuccess) {
+    const int backlog = platform::maxListenBacklog();
+    while (run_ && listener->listen(address, boundPort, backlog) != KrSocketIPvx::kSuccess) {
         KrServerCallback_t failed = listening;
         failed.state = KrServerCallback_t::kListenFailed;
         report(failed);

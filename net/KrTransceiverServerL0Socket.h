@@ -19,10 +19,10 @@ class KrSocketIPvx;
 // out. The protocol layers derive from it and fill in receive, handle and bufferIn.
 //
 // The listener waits for peers without a time limit; stop() ends the wait at once through a
-// wake event.
+// wake event. It listens with the system's largest backlog, so that a burst of connects
+// waits for the accept instead of having its SYNs dropped.
 class KrTransceiverServerL0Socket : public KrTransceiverServerL0 {
 public:
-    static constexpr int kBacklog = 16;
     static constexpr const char* kDefaultPort = "2098";
     static constexpr const char* kDefaultAddress = "127.0.0.1";
 

@@ -180,6 +180,8 @@ SysStatus listenSocket(const Fd& socket, int backlog) {
     return {};
 }
 
+int maxListenBacklog() { return SOMAXCONN; }
+
 SysResult<SocketAddress> localAddress(const Fd& socket) {
     SocketAddress address;
     socklen_t size = SocketAddress::kCapacity;

@@ -81,6 +81,10 @@ SysStatus setNonBlocking(const Fd& socket);              // O_NONBLOCK on
 SysStatus bindSocket(const Fd& socket, const SocketAddress& address);
 SysStatus listenSocket(const Fd& socket, int backlog);
 
+// The largest listen backlog the system names (SOMAXCONN). A burst of connects beyond the
+// backlog has its SYNs dropped, and each dropped one is sent again only after 1 s, 3 s, 7 s.
+int maxListenBacklog();
+
 // getsockname(2).
 SysResult<SocketAddress> localAddress(const Fd& socket);
 

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -185,6 +189,46 @@ TEST_F(Hub, AResetPeerPrintsTheErrnoLineAndIsRemoved) {
     EXPECT_TRUE(removed);
     EXPECT_EQ(printed,
               "KrSocketIPvx::Receive(): error in read (errno=104) Connection reset by peer\n");
+}
+
+// A burst of connects that the listener cannot accept as fast as they come waits in the
+// listen backlog. When the backlog is full the system drops the SYN, and the client sends it
+// again only after 1 s (then 3 s, 7 s): a retransmitted SYN is what a too short backlog
+// leaves behind on the client's socket.
+TEST_F(Hub, ABurstOfAThousandConnectsIsTakenWithoutARetransmittedSyn) {
+    const std::uint16_t port = listen();
+    const auto target =
+        platform::resolveTcp("127.0.0.1", std::to_string(port), platform::ResolvePurpose::Connect);
+    ASSERT_TRUE(target.ok());
+    constexpr std::size_t kConnects = 1000;
+    std::vector<platform::Fd> peers;
+    std::vector<platform::PollEntry> pending;
+    for (std::size_t i = 0; i < kConnects; ++i) {
+        auto peer = platform::openTcpSocket(platform::AddressFamily::IPv4);
+        ASSERT_TRUE(peer.ok()) << i;
+        ASSERT_TRUE(platform::setNonBlocking(peer.value).ok());
+        const auto started = platform::connectSocket(peer.value, target.value[0]);
+        ASSERT_TRUE(started.ok() || started.error == EINPROGRESS) << i << ": " << started.error;
+        pending.push_back({.fd = peer.value.get(), .wanted = platform::kPollWritable});
+        peers.push_back(std::move(peer.value));
+    }
+    // Every handshake completes (a generous wait: a dropped SYN comes again within 7 s).
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!pending.empty() && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(platform::pollDescriptors(pending, 100ms).ok());
+        std::erase_if(pending, [](const platform::PollEntry& e) { return e.ready != 0; });
+    }
+    ASSERT_TRUE(pending.empty()) << pending.size() << " connects never completed";
+    std::size_t retransmitted = 0;
+    for (const platform::Fd& peer : peers) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        ASSERT_EQ(::getsockopt(peer.get(), IPPROTO_TCP, TCP_INFO, &info, &size), 0);
+        ASSERT_EQ(info.tcpi_state, TCP_ESTABLISHED);
+        retransmitted += info.tcpi_total_retrans > 0 ? 1 : 0;
+    }
+    EXPECT_EQ(retransmitted, 0u) << "connects whose SYN was dropped and sent again";
+    EXPECT_TRUE(eventually([&] { return hub->connectionCount() == kConnects; }));
 }
 
 class IdleHub : public testing::Test, public HubFixture {
