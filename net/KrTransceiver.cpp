@@ -49,6 +49,14 @@ bool sendsRequests(std::uint32_t protocol) {
            protocol == kr::kProtocolSocket;
 }
 
+// Whether the connection is to close once drained and has nothing left to write. The mark is
+// read first: whatever was queued before it was set is then seen as pending output. Read the
+// other way round, a last answer queued between the two reads would go with the connection.
+bool closingAndDrained(const KrTransceiverConnection& connection) {
+    const bool closing = connection.closingWhenDrained();
+    return closing && !connection.pendingOutput();
+}
+
 // The values of a registry, to work on after its lock is released.
 template <class Map>
 std::vector<typename Map::mapped_type> valuesOf(const Map& map) {
@@ -547,7 +555,9 @@ void KrTransceiver::sendLoop() {
         done.clear();
         for (SocketEntry& entry : entries) {
             KrTransceiverConnection& connection = *entry.connection;
-            if (connection.pendingOutput()) {
+            if (closingAndDrained(connection)) {
+                done.push_back(connection.id());
+            } else if (connection.pendingOutput()) {
                 const int fd = entry.socket->handle();
                 if (fd < 0) {
                     done.push_back(connection.id());
@@ -555,8 +565,6 @@ void KrTransceiver::sendLoop() {
                 }
                 polled.push_back({.fd = fd, .wanted = platform::kPollWritable});
                 writing.push_back(std::move(entry));
-            } else if (connection.closingWhenDrained()) {
-                done.push_back(connection.id());
             }
         }
         if (done.empty()) {
@@ -574,8 +582,7 @@ void KrTransceiver::sendLoop() {
                 }
                 KrTransceiverConnection& connection = *writing[i].connection;
                 const int code = connection.writeToSocket(*writing[i].socket);
-                if (code == KrSocketIPvx::kSendFailed ||
-                    (!connection.pendingOutput() && connection.closingWhenDrained())) {
+                if (code == KrSocketIPvx::kSendFailed || closingAndDrained(connection)) {
                     done.push_back(connection.id());
                 }
             }

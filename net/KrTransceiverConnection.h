@@ -91,7 +91,9 @@ public:
     const PeerMap& peerMap() const { return peers_; }
     KrTransceiver* hub() const { return hub_; }
     bool dataAvailable() const { return dataAvailable_.load(); }
-    bool pendingOutput() const { return pendingOutput_.load(); }
+    // Whether queued bytes wait for the send job. Virtual only so that a test can act in the
+    // send job's window between this read and the next.
+    virtual bool pendingOutput() const { return pendingOutput_.load(); }
     std::size_t inputSize() const { return inputBytes_.load(); }
     std::size_t outputSize() const { return outputBytes_.load(); }
 

@@ -260,6 +260,54 @@ TEST_F(Hub, AConnectionClosedWhenDrainedGetsItsWholeAnswerFirst) {
     EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
 }
 
+// The server end of a loopback connection, made by the test, so that the hub can serve it
+// with a connection of the test's choice; peer is the client end.
+struct ServedPair {
+    ServedPair() {
+        std::uint16_t port = 0;
+        EXPECT_EQ(listener.listen("127.0.0.1", port, 16), KrSocketIPvx::kSuccess);
+        EXPECT_TRUE(peer.connect(port));
+        EXPECT_GE(listener.accept(*server, 30'000, [](const KrHostInfo_t&) { return true; }), 0);
+    }
+    KrSocketIPvx listener;
+    Client peer;
+    std::shared_ptr<KrSocketIPvx> server = std::make_shared<KrSocketIPvx>();
+};
+
+// A connection that acts in the send job's window: the first time the job finds it without
+// pending output, the connection's last answer is queued and the connection marked to close
+// right after that read, as a buffer job does that sends a "Connection: close" answer then.
+class LastAnswerInTheWindow : public KrTransceiverConnection {
+public:
+    LastAnswerInTheWindow(KrTransceiver* hub, std::string lastAnswer)
+        : KrTransceiverConnection(hub, "nobody", "nobody", {}, {}),
+          lastAnswer_(std::move(lastAnswer)) {}
+
+    bool pendingOutput() const override {
+        const bool pending = KrTransceiverConnection::pendingOutput();
+        if (!pending && !sent_.exchange(true)) {
+            auto& self = const_cast<LastAnswerInTheWindow&>(*this);
+            std::size_t queued = 0;
+            self.queueOutput(lastAnswer_.data(), lastAnswer_.size(), queued);
+            self.closeWhenDrained();
+        }
+        return pending;
+    }
+
+private:
+    const std::string lastAnswer_;
+    mutable std::atomic<bool> sent_{false};
+};
+
+TEST_F(Hub, ALastAnswerQueuedWhileTheSendJobLooksIsWrittenBeforeTheClose) {
+    ServedPair pair;
+    hub->addConnection(std::move(pair.server),
+                       kr::makeJob<LastAnswerInTheWindow>(hub.get(), "the last answer"));
+    EXPECT_EQ(pair.peer.receive(15), "the last answer");
+    EXPECT_TRUE(pair.peer.waitForClose());
+    EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
+}
+
 TEST_F(Hub, ASlowReaderDoesNotHoldUpOtherConnections) {
     const std::uint16_t port = listen();
     Client slow;
