@@ -104,6 +104,7 @@ void KrTransceiverConnection::consumeOutputLocked(std::size_t count) {
 
 int KrTransceiverConnection::writeToSocket(KrSocketIPvx& socket) {
     int code;
+    std::size_t sent = 0;
     {
         std::lock_guard lock(outputMutex_);
         // The answer's head and body are queued apart; written as two small sends they
@@ -121,9 +122,13 @@ int KrTransceiverConnection::writeToSocket(KrSocketIPvx& socket) {
             pendingOutput_ = false;
             return 0;
         }
-        std::size_t sent = 0;
         code = socket.sendBuffers(buffers, sent);
         consumeOutputLocked(sent);
+    }
+    // Idle time counts from the last progress: a slow reader of a large answer is served for
+    // as long as bytes flow, and only a peer that takes nothing is cut.
+    if (sent > 0) {
+        restartTimeout();
     }
     resumeIfPaused();
     return code;

@@ -56,8 +56,9 @@ public:
     // Drops up to count bytes from the front of the queue, buffer by buffer.
     virtual void consumeOutput(std::size_t count);
 
-    // Sends everything queued in one gathering write and drops what went out. Returns the
-    // socket's send code: KrSocketIPvx::kSendFailed means the connection is broken.
+    // Sends everything queued in one gathering write and drops what went out; a write that
+    // moved bytes restarts the timeout. Returns the socket's send code:
+    // KrSocketIPvx::kSendFailed means the connection is broken.
     virtual int writeToSocket(KrSocketIPvx& socket);
 
     // Restarts the timeout, buffers the bytes and tells the target server that data has

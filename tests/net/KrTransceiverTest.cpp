@@ -249,6 +249,83 @@ TEST_F(IdleHub, AnIdleConnectionExpires) {
         [](const KrJobMessage& m) { return m.type == KrJobMessage::kConnectionRemoved; }));
 }
 
+// Small socket buffers on both ends, so that a large answer reaches a slow reader in many
+// small writes, each as the reader makes room.
+constexpr int kSmallSocketBuffer = 8 * 1024;
+
+void setSocketBuffer(int fd, int option) {
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, option, &kSmallSocketBuffer, sizeof kSmallSocketBuffer),
+              0);
+}
+
+class SlowReaderHub : public testing::Test, public HubFixture {
+protected:
+    SlowReaderHub() : HubFixture(KrTransceiver::Timing{.connectionTimeout = kTimeout}) {}
+
+    static constexpr std::uint64_t kTimeout = 500'000;  // µs
+
+    // A peer with a small receive window that asked for a flood, served by the hub over a
+    // server socket with a small send buffer.
+    platform::Fd floodedPeer() {
+        KrSocketIPvx listener;
+        std::uint16_t port = 0;
+        EXPECT_EQ(listener.listen("127.0.0.1", port, 16), KrSocketIPvx::kSuccess);
+        auto peer = platform::openTcpSocket(platform::AddressFamily::IPv4);
+        EXPECT_TRUE(peer.ok());
+        setSocketBuffer(peer.value.get(), SO_RCVBUF);
+        const auto target = platform::resolveTcp("127.0.0.1", std::to_string(port),
+                                                 platform::ResolvePurpose::Connect);
+        EXPECT_TRUE(target.ok() && platform::connectSocket(peer.value, target.value[0]).ok());
+        auto server = std::make_shared<KrSocketIPvx>();
+        EXPECT_GE(listener.accept(*server, 30'000, [](const KrHostInfo_t&) { return true; }), 0);
+        setSocketBuffer(server->handle(), SO_SNDBUF);
+        hub->addConnection(server, layer()->makeConnection(hub.get(), layer()->id(), {}));
+        EXPECT_TRUE(platform::sendBytes(peer.value, "flood").ok());
+        return std::move(peer.value);
+    }
+};
+
+// Reads what is there, waiting up to wait for it; -1 at the end of the stream.
+std::int64_t readSome(const platform::Fd& peer, std::chrono::milliseconds wait) {
+    char buffer[16 * 1024];
+    if (platform::pollOne(peer.get(), platform::kPollReadable, wait).value == 0) {
+        return 0;
+    }
+    const auto read = platform::receiveBytes(peer, buffer);
+    return !read.ok() || (!read.wouldBlock && read.bytes == 0)
+               ? -1
+               : static_cast<std::int64_t>(read.bytes);
+}
+
+// Idle time counts from the last progress: every write that moves bytes restarts it, so a
+// slow reader is served for as long as bytes flow; a reader that takes nothing is still cut.
+TEST_F(SlowReaderHub, AReaderThatKeepsTakingIsServedOneThatStopsIsCut) {
+    listen();
+    const platform::Fd slow = floodedPeer();
+    const platform::Fd stopped = floodedPeer();
+    std::size_t received = 0;
+    // A few bytes every 20 ms for several idle times; the answer is far from through then.
+    const auto slowUntil =
+        std::chrono::steady_clock::now() + 5 * std::chrono::microseconds(kTimeout);
+    while (std::chrono::steady_clock::now() < slowUntil) {
+        const std::int64_t read = readSome(slow, 0ms);
+        ASSERT_GE(read, 0) << "cut after " << received << " bytes";
+        received += static_cast<std::size_t>(read);
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_LT(received, EchoHandler::kFloodSize);
+    for (std::int64_t read = 0; received < EchoHandler::kFloodSize && read >= 0;) {
+        read = readSome(slow, kPatience);
+        received += read > 0 ? static_cast<std::size_t>(read) : 0;
+    }
+    EXPECT_EQ(received, EchoHandler::kFloodSize);
+
+    std::int64_t read = 0;
+    while ((read = readSome(stopped, kPatience)) > 0) {
+    }
+    EXPECT_EQ(read, -1) << "the reader that took nothing was cut";
+}
+
 TEST_F(Hub, AConnectionClosedWhenDrainedGetsItsWholeAnswerFirst) {
     const std::uint16_t port = listen();
     Client client;
