@@ -92,7 +92,7 @@ void KrTransceiverServerL1HTTP::forgetConnection(const std::string& connectionNa
     {
         std::lock_guard lock(partialMutex_);
         if (const auto found = partial_.find(connectionName); found != partial_.end()) {
-            partial = std::move(found->second);
+            partial = std::move(found->second.request);
             partial_.erase(found);
         }
         if (const auto found = linkNames_.find(connectionName); found != linkNames_.end()) {
@@ -109,11 +109,18 @@ void KrTransceiverServerL1HTTP::forgetConnection(const std::string& connectionNa
     }
 }
 
-std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::partialRequest(
+KrTransceiverServerL1HTTP::PartialRequest KrTransceiverServerL1HTTP::partialRequest(
     const std::string& connectionName) const {
     std::lock_guard lock(partialMutex_);
     const auto found = partial_.find(connectionName);
-    return found != partial_.end() ? found->second : nullptr;
+    return found != partial_.end() ? found->second : PartialRequest{};
+}
+
+void KrTransceiverServerL1HTTP::waitForOutput(const std::string& connectionName) {
+    std::lock_guard lock(partialMutex_);
+    if (const auto found = partial_.find(connectionName); found != partial_.end()) {
+        found->second.waitingForOutput = true;
+    }
 }
 
 void KrTransceiverServerL1HTTP::dropPartialRequest(const std::string& connectionName) {
@@ -135,7 +142,7 @@ std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::startRequest(
             }
             linkName = registered;
         }
-        partial_[connectionName] = request;
+        partial_[connectionName] = PartialRequest{.request = request};
     }
     request->setMessageKind(KrXHeader::kRequest);
     request->appendRoute(connectionName);
@@ -163,19 +170,21 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
 void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
                                              KrTransceiverConnection& connection,
                                              KrRequestHandler& handler, KrTransceiver& owner) {
-    const auto acceptHead = [&handler](KrXHeader& message) {
+    const KrXHeader::HeadCallback acceptHead = [&handler](KrXHeader& message) {
         try {
             return handler.acceptHead(message);
         } catch (...) {
             return false;
         }
     };
-    std::shared_ptr<KrXHeader> request = partialRequest(connectionName);
+    auto [request, waiting] = partialRequest(connectionName);
+    int result = KrXHeader::kComplete;
     if (!request) {
-        request = startRequest(connectionName, connection, handler);
-    }
-    int result;
-    {
+        request = nextRequest(connectionName, connection, handler, nullptr, acceptHead, result);
+        if (!request) {
+            return;
+        }
+    } else if (!waiting) {
         std::lock_guard parsing(request->messageMutex());
         connection.takeInput(request->input());
         result = request->readMessage(acceptHead);
@@ -191,8 +200,10 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             return;
         }
         if (connection.outputSize() >= KrTransceiverConnection::kOutputLimit) {
-            // The peer is not reading its answers: the rest of the pipeline waits until the
-            // output has drained and the connection gives notice again.
+            // The peer is not reading its answers: this request waits until the output has
+            // drained and the connection gives notice again. The bytes behind it stay in the
+            // connection, whose input limit bounds them; it is not a request nobody takes.
+            waitForOutput(connectionName);
             connection.noticeWhenDrained();
             return;
         }
@@ -211,15 +222,30 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             connection.closeWhenDrained();
             return;
         }
-        auto rest = request->takePipelinedBytes();
-        if (rest == nullptr) {
+        request = nextRequest(connectionName, connection, handler, request->takePipelinedBytes(),
+                              acceptHead, result);
+        if (!request) {
             return;
         }
-        request = startRequest(connectionName, connection, handler);
-        std::lock_guard parsing(request->messageMutex());
-        request->setBody(std::move(rest));
-        result = request->readMessage(acceptHead);
     }
+}
+
+std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::nextRequest(
+    const std::string& connectionName, KrTransceiverConnection& connection,
+    KrRequestHandler& handler, std::unique_ptr<KrStringBuf> bytes,
+    const KrXHeader::HeadCallback& acceptHead, int& result) {
+    if (bytes == nullptr) {
+        bytes = std::make_unique<KrStringBuf>();
+    }
+    connection.takeInput(*bytes);
+    if (bytes->unreadSize() == 0) {
+        return nullptr;  // new bytes come with a notice of their own
+    }
+    auto request = startRequest(connectionName, connection, handler);
+    std::lock_guard parsing(request->messageMutex());
+    request->setBody(std::move(bytes));
+    result = request->readMessage(acceptHead);
+    return request;
 }
 
 bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,

@@ -6,12 +6,12 @@
 #include <mutex>
 #include <string>
 
+#include "http/KrXHeader.h"
 #include "net/KrTransceiverServerL0Socket.h"
 
 class KrRequestHandler;
 class KrTransceiver;
 class KrTransceiverConnection;
-class KrXHeader;
 
 // The HTTP server layer: turns the bytes a connection received into requests for the
 // request handler, and writes the answers it gets back as a head and a body. Requests may
@@ -57,11 +57,28 @@ protected:
     KrTransceiverServerL1HTTP(const KrServerSetup& setup, std::uint32_t protocol);
 
 private:
+    // A request of a connection that is not handed over yet.
+    struct PartialRequest {
+        std::shared_ptr<KrXHeader> request;
+        // Complete, but the connection's output is over its limit: it is handed over when
+        // the output has room, and the bytes behind it wait in the connection.
+        bool waitingForOutput = false;
+    };
+
     // Reads the connection's new bytes into requests and hands each complete one over.
     void readRequests(const std::string& connectionName, KrTransceiverConnection& connection,
                       KrRequestHandler& handler, KrTransceiver& owner);
-    // The request still being read for the connection, or null.
-    std::shared_ptr<KrXHeader> partialRequest(const std::string& connectionName) const;
+    // The request still being read for the connection (null when there is none).
+    PartialRequest partialRequest(const std::string& connectionName) const;
+    void waitForOutput(const std::string& connectionName);
+    // The next request of the connection: the bytes given (those after the last request)
+    // and then those the connection holds, read into a new request (result: readMessage's).
+    // Null when there are no bytes.
+    std::shared_ptr<KrXHeader> nextRequest(const std::string& connectionName,
+                                           KrTransceiverConnection& connection,
+                                           KrRequestHandler& handler,
+                                           std::unique_ptr<KrStringBuf> bytes,
+                                           const KrXHeader::HeadCallback& acceptHead, int& result);
     // A new request for the connection, linked and routed as the handler expects, and filed
     // as its partial request. Only the buffer job files requests, so the one it later drops
     // is the one it filed.
@@ -77,7 +94,7 @@ private:
     // request is parsed or handled; nothing is locked under it but the job registry's locks
     // (a new link name is registered under it), which never call back.
     mutable std::mutex partialMutex_;
-    std::map<std::string, std::shared_ptr<KrXHeader>> partial_;
+    std::map<std::string, PartialRequest> partial_;
     // The names registered for connections that had no subscription of their own; dissolved
     // when the connection goes.
     std::map<std::string, std::string> linkNames_;

@@ -153,18 +153,24 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
     }
 }
 
-void KrTransceiverConnection::postDataNotice() {
+bool KrTransceiverConnection::postDataNotice() {
     KrJobMessage message;
     message.type = KrJobMessage::kDataArrived;
     message.text = id();
-    if (!KrCombinedTask::instance().enqueue(target_, message)) {
-        // The registry is full; the next read tries again.
-        dataAvailable_ = false;
+    if (KrCombinedTask::instance().enqueue(target_, message)) {
+        return true;
     }
+    // The registry is full; the next read tries again.
+    std::lock_guard lock(inputMutex_);
+    dataAvailable_ = false;
+    return false;
 }
 
 void KrTransceiverConnection::noticeWhenDrained() {
-    drainNotice_ = true;
+    {
+        std::lock_guard lock(inputMutex_);
+        drainNotice_ = true;
+    }
     resumeIfPaused();
 }
 
@@ -176,7 +182,38 @@ std::int64_t KrTransceiverConnection::readFromSocket(KrSocketIPvx& socket) {
         appendInput(buffer, received);
         return static_cast<std::int64_t>(received);
     }
-    return socket.closed() || socket.lastError() != 0 ? -1 : 0;
+    if (socket.lastError() != 0) {
+        return -1;
+    }
+    if (socket.closed()) {
+        endInput();
+    }
+    return 0;
+}
+
+void KrTransceiverConnection::endInput() {
+    bool notify;
+    {
+        std::lock_guard lock(inputMutex_);
+        if (inputEnded_) {
+            return;
+        }
+        inputEnded_ = true;
+        notify = !dataAvailable_.exchange(true);
+    }
+    if (notify) {
+        postDataNotice();
+    }
+}
+
+void KrTransceiverConnection::closeIfInputFinished() {
+    {
+        std::lock_guard lock(inputMutex_);
+        if (!inputEnded_ || dataAvailable_ || !input_.empty() || drainNotice_) {
+            return;
+        }
+    }
+    closeWhenDrained();
 }
 
 void KrTransceiverConnection::takeInput(KrStringBuf& stream) {
@@ -202,6 +239,9 @@ bool KrTransceiverConnection::overLimit() const {
 }
 
 bool KrTransceiverConnection::wantsInput() {
+    if (inputEnded_) {
+        return false;
+    }
     if (!overLimit()) {
         return true;
     }
@@ -216,14 +256,17 @@ bool KrTransceiverConnection::wantsInput() {
 }
 
 void KrTransceiverConnection::resumeIfPaused() {
-    if (outputBytes_.load() < kOutputLimit && drainNotice_.exchange(false)) {
+    if (drainNotice_ && outputBytes_.load() < kOutputLimit) {
+        // Posted even when input is buffered: the layer that asked left it there.
         bool notify;
         {
             std::lock_guard lock(inputMutex_);
-            notify = !dataAvailable_.exchange(true);
+            notify = drainNotice_.exchange(false);
+            dataAvailable_ = dataAvailable_ || notify;
         }
-        if (notify) {
-            postDataNotice();
+        if (notify && !postDataNotice()) {
+            std::lock_guard lock(inputMutex_);
+            drainNotice_ = true;  // the next write tries again
         }
     }
     if (!overLimit() && readingPaused_.exchange(false) && hub_ != nullptr) {

@@ -67,8 +67,19 @@ public:
     virtual void appendInput(const char* bytes, std::size_t length);
 
     // One receive of up to kReadSize bytes into the input. The byte count; 0 when nothing
-    // was there; -1 when the peer has closed or the receive failed.
+    // was there, or when the peer has ended its stream (endInput); -1 when the receive
+    // failed.
     virtual std::int64_t readFromSocket(KrSocketIPvx& socket);
+
+    // The peer has ended its stream: nothing more is read, and the target is told (a
+    // data-arrived notice, unless one is outstanding) so that it answers what came before.
+    void endInput();
+    bool inputEnded() const { return inputEnded_.load(); }
+
+    // Called after the target has handled a notice: when the peer has ended its stream and
+    // the target has taken every byte and waits for nothing (noticeWhenDrained), no request
+    // can come any more, and the connection closes once its output has drained.
+    void closeIfInputFinished();
 
     // Appends every buffered input byte to stream and empties the input.
     virtual void takeInput(KrStringBuf& stream);
@@ -79,12 +90,14 @@ public:
     bool closingWhenDrained() const { return closeWhenDrained_.load(); }
 
     // Asks for a data-arrived notice to the target once the queued output has fallen below
-    // kOutputLimit (at once when it is below already). A layer that stops answering the
-    // pipelined requests of a peer that does not read its answers resumes on it.
+    // kOutputLimit (at once when it is below already), whether or not input is buffered. A
+    // layer that stops answering the pipelined requests of a peer that does not read its
+    // answers resumes on it; the bytes behind the waiting request stay in the input.
     void noticeWhenDrained();
 
-    // Whether the hub's receive job should read from the socket now (see kInputLimit). When
-    // it answers false, the connection wakes the receive job once it falls below the limits.
+    // Whether the hub's receive job should read from the socket now (see kInputLimit); never
+    // after the end of the peer's stream. When it answers false below that end, the
+    // connection wakes the receive job once it falls below the limits.
     bool wantsInput();
 
     const std::string& target() const { return target_; }
@@ -110,8 +123,8 @@ private:
     // Wakes the receive job when reading had stopped and the connection is below the limits;
     // gives the notice noticeWhenDrained asked for once the output is below its limit.
     void resumeIfPaused();
-    // Posts a data-arrived notice to the target unless one is outstanding.
-    void postDataNotice();
+    // Posts a data-arrived notice to the target; false when the registry refused it.
+    bool postDataNotice();
     void consumeOutputLocked(std::size_t count);
 
     KrTransceiver* const hub_;
@@ -120,11 +133,15 @@ private:
     const PeerMap peers_;
     const ExpiryCallback expiry_;
 
-    // Guards input_; no other lock is taken under it.
+    // Guards input_ and the writes of the flags below; no other lock is taken under it.
+    // The flags change together under it, so that closeIfInputFinished sees them at one
+    // point in time.
     std::mutex inputMutex_;
     std::string input_;
-    std::atomic<bool> dataAvailable_{false};  // written under inputMutex_
+    std::atomic<bool> dataAvailable_{false};  // a notice is outstanding, or input not taken
     std::atomic<std::size_t> inputBytes_{0};
+    std::atomic<bool> inputEnded_{false};   // the peer ended its stream
+    std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 
     // Guards output_. Held across the non-blocking send of writeToSocket; no other lock is
     // taken under it.
@@ -135,5 +152,4 @@ private:
 
     std::atomic<bool> closeWhenDrained_{false};
     std::atomic<bool> readingPaused_{false};
-    std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 };

@@ -5,6 +5,8 @@
 #include "foundation/Diagnostics.h"
 #include "foundation/KrLogStreams.h"
 #include "net/KrServerDescription.h"
+#include "net/KrTransceiver.h"
+#include "net/KrTransceiverConnection.h"
 #include "net/KrTransceiverMessage.h"
 
 KrTransceiverServer::KrTransceiverServer(const KrServerSetup& setup,
@@ -116,7 +118,18 @@ void KrTransceiverServer::bufferLoop() {
         } catch (...) {
             KrLogStreams::stream(1) << "receive of " << id() << " threw\n";
         }
+        closeIfPeerFinished(connectionName);
         lock.lock();
+    }
+}
+
+void KrTransceiverServer::closeIfPeerFinished(const std::string& connectionName) const {
+    KrTransceiver* owner = hub();
+    if (owner == nullptr) {
+        return;
+    }
+    if (const auto connection = owner->findConnection(connectionName)) {
+        connection->closeIfInputFinished();
     }
 }
 

@@ -92,6 +92,9 @@ protected:
 
 private:
     void bufferLoop();
+    // After a notice: a connection whose peer has ended its stream, and whose every byte the
+    // layer has taken and handled, closes once its answers are out.
+    void closeIfPeerFinished(const std::string& connectionName) const;
     void endBufferJob();
 
     const std::string name_;

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "HttpClient.h"
@@ -209,6 +210,47 @@ TEST_F(ConsoleProgram, ServesFilesOfItsWorkingDirectoryAndTheNotFoundPage) {
         const HttpAnswer missing = browser_.exchange(e2e::getRequest(target));
         EXPECT_EQ(missing.status, 404) << target;
         EXPECT_NE(missing.body.find("<h1>Error 404 - not found</h1>"), std::string::npos) << target;
+    }
+}
+
+// A large file, a small one and a POST with a large body, sent in one go: every answer
+// comes whole and in order. A client that then ends its sending side (as "nc -N" does) gets
+// them all before the connection closes.
+TEST_F(ConsoleProgram, PipelinedRequestsBehindALargeFileAreAllAnswered) {
+    std::string big(std::size_t{8} << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i % 251);
+    }
+    std::ofstream(run_->workingDirectory() / "big.bin", std::ios::binary) << big;
+    std::ofstream(run_->workingDirectory() / "hello.txt") << "hello, world\n";
+    const std::string requests =
+        e2e::getRequest("/big.bin") + e2e::getRequest("/hello.txt") +
+        "POST /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 200000\r\n\r\n" +
+        std::string(200'000, 'b');
+    for (const bool endSending : {false, true}) {
+        SCOPED_TRACE(endSending ? "then the end of the stream" : "on a kept connection");
+        HttpConnection connection(port_);
+        // Sent while the answers are read, as a client does whose requests outgrow the
+        // socket buffers.
+        std::jthread sender([&] {
+            EXPECT_TRUE(connection.send(requests));
+            if (endSending) {
+                EXPECT_TRUE(connection.endSending());
+            }
+        });
+        const HttpAnswer file = connection.readAnswer();
+        EXPECT_EQ(file.status, 200);
+        EXPECT_EQ(file.body.size(), big.size());
+        EXPECT_TRUE(file.body == big);
+        for (int i = 0; i < 2; ++i) {
+            const HttpAnswer hello = connection.readAnswer();
+            EXPECT_EQ(hello.status, 200) << i;
+            EXPECT_EQ(hello.body, "hello, world\n") << i;
+        }
+        sender.join();
+        if (endSending) {
+            EXPECT_TRUE(connection.waitForClose());
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <span>
 
@@ -147,6 +149,8 @@ HttpAnswer HttpConnection::exchange(std::string_view request) {
     }
     return readAnswer();
 }
+
+bool HttpConnection::endSending() { return ::shutdown(socket_.get(), SHUT_WR) == 0; }
 
 bool HttpConnection::waitForClose() {
     while (receiveMore()) {

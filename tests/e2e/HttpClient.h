@@ -39,6 +39,9 @@ public:
     // Reads one answer: the head to its empty line, then "Content-Length" bytes of body.
     HttpAnswer readAnswer();
     HttpAnswer exchange(std::string_view request);
+    // Ends the client's sending side (shutdown(SHUT_WR)), as "nc -N" does after its input;
+    // answers can still be read.
+    bool endSending();
     // True when the server closes the connection within the patience.
     bool waitForClose();
 

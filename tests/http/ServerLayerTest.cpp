@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "LayerTestSupport.h"
@@ -16,6 +19,7 @@
 namespace {
 
 using namespace layertest;
+using namespace std::chrono_literals;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
@@ -280,6 +284,162 @@ TEST_F(HTTPLayer, APeerThatDoesNotReadHoldsUpItsPipelineNotTheServer) {
     const auto seen = handler->requests.values();
     ASSERT_EQ(seen.size(), 200u);
     EXPECT_EQ(seen[199]->path(), "/199");
+}
+
+// A served directory's large file, a small one and request bodies, pipelined in any mix.
+class PipelinedHTTPLayer : public HTTPLayer {
+protected:
+    // Beyond the connection's output limit, so that what follows it waits for the peer.
+    static constexpr std::size_t kBigFileSize = std::size_t{8} << 20;
+
+    void SetUp() override {
+        HTTPLayer::SetUp();
+        bigFile_ = testing::TempDir() + "pipelined-big-" + std::to_string(::getpid()) + ".bin";
+        bigContent_.resize(kBigFileSize);
+        for (std::size_t i = 0; i < bigContent_.size(); ++i) {
+            bigContent_[i] = static_cast<char>('a' + i % 23);
+        }
+        std::ofstream(bigFile_, std::ios::binary) << bigContent_;
+        handler->respond = [this](KrXHeader& request, KrXResponseHeader& answer) {
+            if (request.path() == "/big.bin") {
+                answer.setStatus(200);
+                answer.setFile(bigFile_, kBigFileSize);
+                answer.setState(KrXHeader::kStateAnswerReady);
+            } else if (request.path() == "/hello.txt") {
+                answer.writeAnswer("hello\n");
+            } else {
+                answer.writeAnswer(describe(request));
+            }
+        };
+    }
+
+    void TearDown() override { std::remove(bigFile_.c_str()); }
+
+    // A request and the answer it must get.
+    struct Exchange {
+        std::string request;
+        std::string answer;
+    };
+
+    Exchange big() const { return {"GET /big.bin HTTP/1.1\r\n\r\n", answerTo(bigContent_)}; }
+    static Exchange hello() { return {"GET /hello.txt HTTP/1.1\r\n\r\n", answerTo("hello\n")}; }
+    static Exchange post(std::size_t size) {
+        return {
+            "POST /post HTTP/1.1\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" +
+                std::string(size, 'b'),
+            answerTo("method 2 path /post\nfield content-length=" + std::to_string(size) + "\n")};
+    }
+
+    std::string bigFile_;
+    std::string bigContent_;
+};
+
+// Sends bytes from a thread of its own, so that the test reads answers while it writes, as a
+// pipelining client does; afterwards ends the client's sending side when asked to.
+std::jthread sendAll(Client& client, std::string bytes, bool endStream) {
+    return std::jthread([&client, bytes = std::move(bytes), endStream] {
+        EXPECT_TRUE(client.send(bytes));
+        if (endStream) {
+            ::shutdown(client.socket.handle(), SHUT_WR);
+        }
+    });
+}
+
+// Every answer reaches the peer whole and in order, whatever waits behind a large answer;
+// a peer that ends its sending side after its requests (shutdown(SHUT_WR)) gets every
+// answer, and then the connection closes.
+TEST_F(PipelinedHTTPLayer, EveryAnswerArrivesWholeAndInOrder) {
+    const struct {
+        const char* name;
+        std::vector<Exchange> exchanges;
+        bool endStream;
+    } cases[] = {
+        {"a large file, a small one and a 200 KB body", {big(), hello(), post(200'000)}, false},
+        {"small requests behind two large answers",
+         {big(), big(), hello(), hello(), hello(), post(10), hello()},
+         false},
+        {"large bodies behind a large answer",
+         {big(), post(900'000), post(900'000), hello()},
+         false},
+        {"a large answer after many small ones",
+         {hello(), hello(), hello(), hello(), hello(), hello(), big(), hello()},
+         false},
+        {"one request, then the end of the stream", {hello()}, true},
+        {"pipelined requests, then the end of the stream", {hello(), post(10), hello()}, true},
+        {"a large answer and more, then the end of the stream",
+         {big(), hello(), post(200'000)},
+         true},
+        {"half a request, then the end of the stream",
+         {{"GET /hello.txt HTTP/1.1\r\nHo", ""}},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto peer = connect(port);
+        ASSERT_TRUE(peer);
+        std::string requests;
+        std::string answers;
+        for (const Exchange& exchange : c.exchanges) {
+            requests += exchange.request;
+            answers += exchange.answer;
+        }
+        {
+            const auto sender = sendAll(*peer, requests, c.endStream);
+            const std::string received = peer->receive(answers.size());
+            EXPECT_EQ(received.size(), answers.size());
+            EXPECT_TRUE(received == answers);
+        }
+        if (c.endStream) {
+            EXPECT_TRUE(peer->waitForClose());
+        } else {
+            const Exchange again = hello();
+            ASSERT_TRUE(peer->send(again.request));
+            EXPECT_EQ(peer->receive(again.answer.size()), again.answer)
+                << "the connection serves on";
+        }
+    }
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+}
+
+// While the answers wait for a peer that does not read, the requests behind them wait in
+// the connection, and the server stops reading more: what one connection makes the server
+// hold stays bounded. Once the peer reads, every request it sent is answered in order.
+TEST_F(PipelinedHTTPLayer, WhileAnswersWaitTheServerHoldsBoundedRequests) {
+    ASSERT_TRUE(client->send(big().request));
+    // Requests with bodies, so that megabytes of them are a few thousand requests.
+    const Exchange filler = post(8000);
+    std::string chunk;
+    while (chunk.size() < 64 * 1024) {
+        chunk += filler.request;
+    }
+    constexpr std::size_t kBound = std::size_t{64} << 20;
+    std::size_t sent = 0;
+    for (std::size_t offset = 0; sent < 4 * kBound;) {
+        std::size_t n = 0;
+        ASSERT_NE(client->socket.send(chunk.data() + offset, chunk.size() - offset, n),
+                  KrSocketIPvx::kSendFailed)
+            << "the server gave up on the connection after " << sent << " bytes";
+        sent += n;
+        offset = (offset + n) % chunk.size();
+        if (n == 0 &&
+            platform::pollOne(client->socket.handle(), platform::kPollWritable, 500ms).value == 0) {
+            break;  // the server takes no more
+        }
+    }
+    EXPECT_LT(sent, kBound);
+    const auto connection = hub->findConnection(handler->requests.values().at(0)->route(0));
+    ASSERT_TRUE(connection);
+    EXPECT_LE(connection->inputSize(),
+              KrTransceiverConnection::kInputLimit + KrTransceiverConnection::kReadSize);
+
+    const std::size_t requests = sent / filler.request.size();
+    std::string answers = big().answer;
+    for (std::size_t i = 0; i < requests; ++i) {
+        answers += filler.answer;
+    }
+    const std::string received = client->receive(answers.size());
+    EXPECT_EQ(received.size(), answers.size());
+    EXPECT_TRUE(received == answers);
 }
 
 TEST(AccessLogLine, AnAnswerWithoutPeerOrRequestFieldsStillGetsItsLine) {
