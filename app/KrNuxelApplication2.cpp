@@ -56,6 +56,13 @@ KrNuxelApplication2::~KrNuxelApplication2() {
 }
 
 void KrNuxelApplication2::shutdown() {
+    // A buffer job that waits for a CGI or PHP child would hold the hub's end up until the
+    // child's time limit: the children go first.
+    for (const KrListenerEndpoint& endpoint : endpoints_) {
+        if (endpoint.client) {
+            endpoint.client->stopChildren();
+        }
+    }
     // The hub's jobs report through onServerEvent until its destructor has stopped them;
     // they reach it through transceiver_, which stays set meanwhile.
     transceiverOwner_.reset();

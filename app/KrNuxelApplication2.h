@@ -88,9 +88,10 @@ public:
     // listener is recorded in the settings, and a bound http listener opens the start page.
     bool onServerEvent(KrServerCallback_t& event);
 
-    // Stops the network: listeners, connections and every job of the hub, and waits for
-    // them. The host calls it before deleting the application, so that no request thread
-    // calls into an application being destroyed; the destructor calls it too.
+    // Stops the network: the CGI and PHP children that run, then listeners, connections and
+    // every job of the hub, and waits for them. The host calls it before deleting the
+    // application, so that no request thread calls into an application being destroyed;
+    // the destructor calls it too.
     void shutdown();
 
     // Takes over the context that the answer names as the session's next one (a scheme

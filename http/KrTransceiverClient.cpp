@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "foundation/Diagnostics.h"
 #include "foundation/Strings.h"
 #include "http/KrCommandTarget.h"
 #include "http/KrHTML_ErrorMsg404.h"
@@ -301,20 +302,37 @@ bool KrTransceiverClient::runChild(const std::string& command, const std::string
     }
     const auto answer = request.createAnswer();
     KrWinPipeExec child(command);
-    if (child.launch(variables, request.body(), answer->body())) {
+    const auto ending = child.launch(variables, request.body(), answer->body(),
+                                     {.time = childTimeLimit(), .stop = childrenStop_.get_token()});
+    if (ending == KrWinPipeExec::Ending::kFinished) {
         // The child's own header block goes out behind the server's head; a status it
         // names is not read.
         answer->setStatus(200);
         answer->setCgi(true);
     } else {
-        // A program that could not be started answered nothing: the server failed, and an
-        // empty page must not pass for the program's answer.
+        // A program that could not be started, or was stopped, answered nothing whole: the
+        // server failed, and what output there is must not pass for the program's answer.
+        (void)answer->takeBody();
         answer->setStatus(500);
+    }
+    if (ending == KrWinPipeExec::Ending::kTimedOut) {
+        kr::errLine("stopped ", command, command == path ? "" : " running " + path,
+                    ": still running after its time limit of ", childTimeLimit().count(), " ms");
     }
     answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);
     return true;
 }
+
+void KrTransceiverClient::setChildTimeLimit(std::chrono::milliseconds limit) {
+    childTimeLimit_.store(limit.count());
+}
+
+std::chrono::milliseconds KrTransceiverClient::childTimeLimit() const {
+    return std::chrono::milliseconds(childTimeLimit_.load());
+}
+
+void KrTransceiverClient::stopChildren() { childrenStop_.request_stop(); }
 
 bool KrTransceiverClient::cgiEnvironment(Variables& variables, const KrXHeader& request) {
     for (const auto& [name, values] : request.headerMap()) {

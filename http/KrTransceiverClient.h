@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -26,7 +29,8 @@ class KrXServerHeader;
 // A path from a request reaches the file system only when it holds no ".." segment and no
 // NUL byte, and only a regular file whose resolved path lies under the base directory is
 // served or run. CGI programs and PHP scripts run as child processes, each with an
-// environment of its own, never through a shell.
+// environment of its own, never through a shell, and each within a time limit: one that
+// runs past it is killed with everything it started and answered with status 500.
 //
 // handleMessage runs on the buffer job of the server that read the request; several
 // servers may call it at once.
@@ -99,6 +103,13 @@ public:
     // header field, and the method's variables. False for a method other than GET and POST.
     static bool cgiEnvironment(Variables& variables, const KrXHeader& request);
 
+    // How long a CGI or PHP child may run (KrWinPipeExec::kDefaultTimeLimit unless set).
+    void setChildTimeLimit(std::chrono::milliseconds limit);
+    std::chrono::milliseconds childTimeLimit() const;
+    // Stops every child that runs now and every one that would start later: the server is
+    // going away. Their requests are answered with status 500.
+    void stopChildren();
+
     const std::string& baseDirectory() const { return baseDirectory_; }
     const std::string& commandUrl() const { return commandUrl_; }
     const std::string& phpProgram() const { return phpProgram_; }
@@ -128,6 +139,10 @@ private:
     // the status callback runs under it and may reach this client again.
     std::recursive_mutex sendMutex_;
     KrTransceiver* sender_ = nullptr;
+
+    std::atomic<std::chrono::milliseconds::rep> childTimeLimit_{
+        KrWinPipeExec::kDefaultTimeLimit.count()};
+    std::stop_source childrenStop_;
 
     // Guards names_; nothing is locked under it.
     mutable std::mutex namesMutex_;

@@ -172,7 +172,12 @@ struct SpawnSetup {
         }
         short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
         if (options.session == Session::New) {
-            flags |= POSIX_SPAWN_SETSID;
+            flags |= POSIX_SPAWN_SETSID;  // a session leader leads its group already
+        } else if (options.group == ProcessGroup::New) {
+            flags |= POSIX_SPAWN_SETPGROUP;
+            if (const int rc = posix_spawnattr_setpgroup(&attributes, 0); rc != 0) {
+                return rc;
+            }
         }
         if (const int rc = posix_spawnattr_setflags(&attributes, flags); rc != 0) {
             return rc;
@@ -307,6 +312,30 @@ SysStatus ChildProcess::kill() {
         return {.error = ESRCH};
     }
     return {.error = ::kill(pid_, SIGKILL) == 0 ? 0 : errno};
+}
+
+SysStatus ChildProcess::killGroup() {
+    if (pid_ <= 0) {
+        return {.error = ESRCH};
+    }
+    return {.error = ::kill(-pid_, SIGKILL) == 0 ? 0 : errno};
+}
+
+Fd ChildProcess::exitEvent() const { return pid_ > 0 ? openPidfd(pid_) : Fd(); }
+
+bool ChildProcess::hasEnded() const {
+    if (pid_ <= 0) {
+        return false;
+    }
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+            return info.si_pid == pid_;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
 }
 
 SysResult<std::optional<ChildExit>> ChildProcess::waitWith(int options) {

@@ -34,6 +34,7 @@ private:
 };
 
 enum class Session { Inherit, New };
+enum class ProcessGroup { Inherit, New };
 
 struct SpawnOptions {
     // A path (it holds a "/"), or a name looked up on PATH (findProgram). It is also the
@@ -47,8 +48,12 @@ struct SpawnOptions {
     ChildStream input = ChildStream::inherit();
     ChildStream output = ChildStream::inherit();
     ChildStream error = ChildStream::inherit();
-    // New: the child leads a session of its own (setsid), away from our terminal.
+    // New: the child leads a session of its own (setsid), away from our terminal. A new
+    // session is a new process group as well.
     Session session = Session::Inherit;
+    // New: the child leads a process group of its own (setpgid), so that killGroup reaches
+    // it and every process it starts that stays in the group.
+    ProcessGroup group = ProcessGroup::Inherit;
     // The child's working directory; empty: the parent's.
     std::string workingDirectory;
 };
@@ -96,6 +101,22 @@ public:
     // kill(2) with SIGKILL, for a child that will not end by itself; it is still reaped
     // as usual. ESRCH when there is no child.
     SysStatus kill();
+
+    // kill(2) with SIGKILL to the process group the child leads (ProcessGroup::New or
+    // Session::New): the child and what it started and left in the group. The child is
+    // still reaped as usual; until then its group cannot go to another process. ESRCH when
+    // there is no child.
+    SysStatus killGroup();
+
+    // A descriptor that becomes readable once the child has ended (pidfd_open(2)), for a
+    // wait that must also watch other descriptors; the child is still reaped by wait() or
+    // tryWait(). Not valid without a child, or when the kernel cannot give one.
+    Fd exitEvent() const;
+
+    // True once the child has ended, without reaping it (waitid(2) with WNOWAIT): its
+    // process id, and the group it leads, stay its own until it is reaped. False without a
+    // child.
+    bool hasEnded() const;
 
 private:
     explicit ChildProcess(int pid) : pid_(pid) {}

@@ -1,5 +1,7 @@
 #include "platform/Fd.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -11,6 +13,14 @@ void Fd::reset(int fd) noexcept {
         // could close one that another thread has just been given.
         ::close(old);
     }
+}
+
+SysStatus setNonBlocking(const Fd& fd) {
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        return {errno};
+    }
+    return {};
 }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/SysResult.h"
+
 namespace platform {
 
 // Sole owner of one file descriptor: closes it when destroyed or replaced. Moving hands the
@@ -35,5 +37,9 @@ public:
 private:
     int fd_ = -1;
 };
+
+// O_NONBLOCK on the descriptor's open file: a transfer that cannot proceed reports
+// wouldBlock instead of waiting.
+SysStatus setNonBlocking(const Fd& fd);
 
 }  // namespace platform

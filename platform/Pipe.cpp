@@ -23,6 +23,9 @@ IoResult readSome(const Fd& fd, std::span<char> buffer) {
         if (n >= 0) {
             return {.bytes = static_cast<std::size_t>(n)};
         }
+        if (errno == EAGAIN) {
+            return {.wouldBlock = true};
+        }
         if (errno != EINTR) {
             return {.error = errno};
         }
@@ -48,6 +51,10 @@ IoResult writeSome(const Fd& fd, std::string_view bytes) {
         const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
         if (n >= 0) {
             result.bytes = static_cast<std::size_t>(n);
+            break;
+        }
+        if (errno == EAGAIN) {
+            result.wouldBlock = true;
             break;
         }
         if (errno != EINTR) {

@@ -158,14 +158,6 @@ SysStatus setIPv6Only(const Fd& socket, bool ipv6Only) {
 
 SysStatus setNoDelay(const Fd& socket) { return setIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
 
-SysStatus setNonBlocking(const Fd& socket) {
-    const int flags = ::fcntl(socket.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(socket.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-        return {errno};
-    }
-    return {};
-}
-
 SysStatus bindSocket(const Fd& socket, const SocketAddress& address) {
     if (::bind(socket.get(), asSockaddr(address), address.size()) != 0) {
         return {errno};

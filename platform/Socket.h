@@ -77,7 +77,6 @@ SysResult<Fd> openTcpSocket(AddressFamily family);
 SysStatus setReuseAddress(const Fd& socket);             // SO_REUSEADDR on
 SysStatus setIPv6Only(const Fd& socket, bool ipv6Only);  // IPV6_V6ONLY, set explicitly
 SysStatus setNoDelay(const Fd& socket);                  // TCP_NODELAY on
-SysStatus setNonBlocking(const Fd& socket);              // O_NONBLOCK on
 SysStatus bindSocket(const Fd& socket, const SocketAddress& address);
 SysStatus listenSocket(const Fd& socket, int backlog);
 

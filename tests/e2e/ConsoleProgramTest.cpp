@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../platform/ProcessProbe.h"
 #include "HttpClient.h"
 #include "ProgramRun.h"
 #include "game/BuiltInFiles.h"
@@ -267,6 +269,24 @@ TEST_F(ConsoleProgram, QuitEndsItWithConnectionsStillOpen) {
     EXPECT_TRUE(endedWithZero(run_->waitForExit()));
     EXPECT_TRUE(browser_.waitForClose());
     EXPECT_TRUE(halfway.waitForClose());
+}
+
+TEST_F(ConsoleProgram, QuitWhileAProgramRunsEndsItAndStopsTheProgram) {
+    const std::filesystem::path programs = run_->workingDirectory() / "cgi-bin";
+    std::filesystem::create_directories(programs);
+    const std::filesystem::path hang = programs / "hang";
+    std::ofstream(hang) << "#!/bin/sh\n"
+                           "echo $$ > \"$0.pids\"; sleep 1000 & echo $! >> \"$0.pids\"; wait\n";
+    std::filesystem::permissions(hang, std::filesystem::perms::owner_all);
+    HttpConnection waiting(port_);
+    ASSERT_TRUE(waiting.send("GET /cgi-bin/hang HTTP/1.1\r\n\r\n"));
+    const std::vector<int> pids = processprobe::awaitPids(hang.string() + ".pids", 2);
+    ASSERT_EQ(pids.size(), 2u) << run_->errors();
+    ASSERT_TRUE(run_->sendLine("quit"));
+    EXPECT_TRUE(endedWithZero(run_->waitForExit()));
+    for (const int pid : pids) {
+        EXPECT_TRUE(processprobe::waitUntilEnded(pid)) << pid;
+    }
 }
 
 TEST_F(ConsoleProgram, TheEndOfItsInputEndsItLikeQuit) {

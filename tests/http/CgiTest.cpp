@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../platform/ProcessProbe.h"
 #include "DispatchTestSupport.h"
 
 namespace {
 
 using namespace dispatchtest;
+using namespace std::chrono_literals;
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -151,6 +154,51 @@ TEST_F(CgiTest, AProgramThatCannotStartIsAnsweredWithStatus500) {
                   failed.size() + 1),
               failed);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error on CreateProcess\n");
+}
+
+TEST_F(CgiTest, AProgramPastItsTimeLimitIsStoppedAndAnsweredWithStatus500) {
+    client->setChildTimeLimit(2s);  // long enough for the script to write its process ids
+    const std::string hang = program("hang",
+                                     "echo $$ > \"$0.pids\"; sleep 1000 & echo $! >> \"$0.pids\"\n"
+                                     "printf 'Content-Type: text/plain\\r\\n\\r\\npartial'; wait");
+    program("ok", "printf 'Content-Type: text/plain\\r\\n\\r\\nran'");
+    const std::string failed = answerHead(0, "500 Internal Error");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(
+        ask(port, "GET /cgi-bin/hang HTTP/1.1\r\nConnection: close\r\n\r\n", failed.size() + 1),
+        failed);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "stopped " + hang + ": still running after its time limit of 2000 ms\n");
+    const std::vector<int> pids = processprobe::readPids(hang + ".pids");
+    ASSERT_EQ(pids.size(), 2u);
+    for (const int pid : pids) {
+        EXPECT_TRUE(processprobe::waitUntilEnded(pid)) << pid;
+    }
+    // The server serves on, and a program that ends in time is answered as ever.
+    const std::string ran = cgiHead(3, "Content-Type: text/plain\r\n\r\n") + "ran";
+    EXPECT_EQ(ask(port, "GET /cgi-bin/ok HTTP/1.1\r\n\r\n", ran.size()), ran);
+}
+
+TEST_F(CgiTest, StoppedChildrenEndTheirRequestsAndNoneStartsAfterwards) {
+    const std::string hang = program("hang", "echo $$ > \"$0.pids\"; sleep 1000");
+    const std::string marker = (directory / "ran").string();
+    program("marks", "touch '" + marker + "'");
+    const std::string failed = answerHead(0, "500 Internal Error");
+    std::string answer;
+    std::thread asker([&answer, &failed, this] {
+        answer =
+            ask(port, "GET /cgi-bin/hang HTTP/1.1\r\nConnection: close\r\n\r\n", failed.size() + 1);
+    });
+    const std::vector<int> pids = processprobe::awaitPids(hang + ".pids", 1);
+    client->stopChildren();
+    asker.join();
+    ASSERT_EQ(pids.size(), 1u);
+    EXPECT_EQ(answer, failed);
+    EXPECT_TRUE(processprobe::waitUntilEnded(pids[0]));
+    EXPECT_EQ(
+        ask(port, "GET /cgi-bin/marks HTTP/1.1\r\nConnection: close\r\n\r\n", failed.size() + 1),
+        failed);
+    EXPECT_FALSE(fs::exists(marker));
 }
 
 TEST_F(CgiTest, WhatCannotRunAsCgiGetsTheNotFoundPage) {

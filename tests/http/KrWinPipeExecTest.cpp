@@ -2,15 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../platform/ProcessProbe.h"
 #include "foundation/KrStringBuf.h"
 #include "platform/Environment.h"
 
@@ -35,6 +39,8 @@ protected:
     }
 
     void TearDown() override { fs::remove_all(directory_); }
+
+    std::string path(const std::string& name) const { return (directory_ / name).string(); }
 
     std::string script(const std::string& name, const std::string& body) {
         const fs::path path = directory_ / name;
@@ -105,10 +111,10 @@ TEST_F(KrWinPipeExecTest, AProgramThatCannotStartPrintsTheLineAndGivesNoOutput) 
     // The launch itself tells the caller that nothing ran.
     KrWinPipeExec exec("/no/such/cgi-bin/program");
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(exec.launch({}, input, output));
+    EXPECT_EQ(exec.launch({}, input, output), KrWinPipeExec::Ending::kNotStarted);
     (void)testing::internal::GetCapturedStdout();
     KrWinPipeExec started("/bin/true");
-    EXPECT_TRUE(started.launch({}, input, output));
+    EXPECT_EQ(started.launch({}, input, output), KrWinPipeExec::Ending::kFinished);
 }
 
 TEST_F(KrWinPipeExecTest, TheChildSeesItsVariablesAndNoCgiNamesOfTheServer) {
@@ -184,6 +190,83 @@ TEST_F(KrWinPipeExecTest, ConcurrentRunsEachSeeOnlyTheirOwnVariables) {
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         EXPECT_EQ(outputs[i], "ok") << "run " << i;
     }
+}
+
+TEST_F(KrWinPipeExecTest, AChildPastItsTimeLimitIsKilledWithEverythingInItsGroup) {
+    using namespace std::chrono_literals;
+    struct Case {
+        std::string name;
+        std::string body;         // writes its process ids, one a line, into the file "<name>.pids"
+        std::size_t pids;         // how many it writes
+        bool lastLeavesTheGroup;  // the last one leads a session of its own
+    };
+    const std::vector<Case> cases{
+        {"sleeps", "echo $$ > \"$0.pids\"; sleep 1000", 1, false},
+        {"waits-for-a-grandchild",
+         "echo $$ > \"$0.pids\"; sleep 1000 & echo $! >> \"$0.pids\"; wait", 2, false},
+        {"closed-its-output", "echo $$ > \"$0.pids\"; exec >&- 2>&-; sleep 1000", 1, false},
+        {"left-a-grandchild-on-its-output",
+         "sleep 1000 & echo $! > \"$0.pids\"; echo \"Content-Type: text/plain\"; exit 0", 1, false},
+        {"reads-none-of-its-input", "echo $$ > \"$0.pids\"; exec sleep 1000", 1, false},
+        {"left-an-escaped-grandchild-on-its-output",
+         "setsid sleep 1000 & echo $! > \"$0.pids\"; exit 0", 1, true},
+    };
+    // Long enough for any script to have written its process ids; the runs go at once.
+    const KrWinPipeExec::Limits limits{.time = 2s, .stop = {}};
+    std::vector<KrWinPipeExec::Ending> endings(cases.size());
+    {
+        std::vector<std::jthread> runs;
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const std::string program = script(cases[i].name, cases[i].body);
+            runs.emplace_back([&endings, &limits, program, i] {
+                KrStringBuf input;
+                input.write(std::string(1 << 20, 'i'));  // more than a pipe holds
+                KrStringBuf output;
+                endings[i] = KrWinPipeExec(program).launch({}, input, output, limits);
+            });
+        }
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        EXPECT_EQ(endings[i], KrWinPipeExec::Ending::kTimedOut) << c.name;
+        const std::vector<int> pids = processprobe::readPids(path(c.name + ".pids"));
+        ASSERT_EQ(pids.size(), c.pids) << c.name << ": the script never got so far";
+        for (std::size_t k = 0; k < pids.size(); ++k) {
+            if (c.lastLeavesTheGroup && k + 1 == pids.size()) {
+                // Out of reach of the group's end, but it no longer holds the run up.
+                EXPECT_TRUE(processprobe::processRuns(pids[k])) << c.name;
+                ::kill(pids[k], SIGKILL);
+                continue;
+            }
+            EXPECT_TRUE(processprobe::waitUntilEnded(pids[k])) << c.name << " " << pids[k];
+        }
+    }
+}
+
+TEST_F(KrWinPipeExecTest, AStopRequestEndsTheRunAndTheChild) {
+    const std::string program = script("sleeps", "echo $$ > \"$0.pids\"; sleep 1000");
+    std::stop_source stop;
+    KrWinPipeExec::Ending ending = KrWinPipeExec::Ending::kFinished;
+    std::jthread run([&] {
+        KrStringBuf input;
+        KrStringBuf output;
+        ending = KrWinPipeExec(program).launch({}, input, output, {.stop = stop.get_token()});
+    });
+    const std::vector<int> pids = processprobe::awaitPids(path("sleeps.pids"), 1);
+    ASSERT_EQ(pids.size(), 1u);
+    stop.request_stop();
+    run.join();
+    EXPECT_EQ(ending, KrWinPipeExec::Ending::kStopped);
+    EXPECT_TRUE(processprobe::waitUntilEnded(pids[0]));
+
+    // Once stopped, nothing starts.
+    const std::string marker = path("ran");
+    KrStringBuf input;
+    KrStringBuf output;
+    EXPECT_EQ(KrWinPipeExec(script("marks", "touch '" + marker + "'"))
+                  .launch({}, input, output, {.stop = stop.get_token()}),
+              KrWinPipeExec::Ending::kStopped);
+    EXPECT_FALSE(fs::exists(marker));
 }
 
 TEST_F(KrWinPipeExecTest, TheChildIsReapedWhenRunReturns) {

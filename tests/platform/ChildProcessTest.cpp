@@ -11,8 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessProbe.h"
 #include "platform/Environment.h"
 #include "platform/Pipe.h"
+#include "platform/Poll.h"
 
 namespace {
 
@@ -167,10 +169,23 @@ TEST(ChildProcess, OnlyTheStandardStreamsReachTheChild) {
     EXPECT_EQ(finished.output, "0\n1\n2\n");
 }
 
-TEST(ChildProcess, ANewSessionIsLedByTheChild) {
-    for (const auto session : {platform::Session::New, platform::Session::Inherit}) {
+TEST(ChildProcess, ANewSessionOrGroupIsLedByTheChild) {
+    struct Case {
+        platform::Session session;
+        platform::ProcessGroup group;
+        bool leadsSession;
+        bool leadsGroup;
+    };
+    const Case cases[] = {
+        {platform::Session::New, platform::ProcessGroup::Inherit, true, true},
+        {platform::Session::New, platform::ProcessGroup::New, true, true},
+        {platform::Session::Inherit, platform::ProcessGroup::New, false, true},
+        {platform::Session::Inherit, platform::ProcessGroup::Inherit, false, false},
+    };
+    for (const Case& c : cases) {
         auto options = shell("cat /proc/$$/stat; exit 0");
-        options.session = session;
+        options.session = c.session;
+        options.group = c.group;
         const Finished finished = runToEnd(options);
         // "pid (comm) state ppid pgrp session ..."
         std::istringstream fields(finished.output);
@@ -181,7 +196,8 @@ TEST(ChildProcess, ANewSessionIsLedByTheChild) {
         int parent = 0, group = 0, sessionId = 0;
         rest >> state >> parent >> group >> sessionId;
         ASSERT_GT(pid, 0) << finished.output;
-        EXPECT_EQ(sessionId == pid, session == platform::Session::New) << finished.output;
+        EXPECT_EQ(sessionId == pid, c.leadsSession) << finished.output;
+        EXPECT_EQ(group == pid, c.leadsGroup) << finished.output;
     }
 }
 
@@ -251,6 +267,49 @@ TEST(ChildProcess, KillEndsAChildThatWouldNotEndByItself) {
     EXPECT_EQ(child.value.kill().error, ESRCH);
 }
 
+TEST(ChildProcess, KillGroupEndsTheChildAndWhatItStartedInItsGroup) {
+    platform::Pipe output = openPipe();
+    auto options = shell("sleep 1000 & echo $!; wait");
+    options.group = platform::ProcessGroup::New;
+    options.output = platform::ChildStream::to(output.writeEnd);
+    auto child = platform::ChildProcess::spawn(options);
+    ASSERT_TRUE(child.ok());
+    output.writeEnd.reset();
+    std::string line;
+    char c = 0;
+    while (platform::readSome(output.readEnd, std::span(&c, 1)).bytes == 1 && c != '\n') {
+        line += c;
+    }
+    const int grandchild = std::stoi(line);
+    ASSERT_TRUE(processprobe::processRuns(grandchild));
+
+    ASSERT_TRUE(child.value.killGroup().ok());
+    const auto exit = child.value.wait();
+    ASSERT_TRUE(exit.ok());
+    EXPECT_EQ(exit.value.signal, SIGKILL);
+    EXPECT_TRUE(processprobe::waitUntilEnded(grandchild));
+    EXPECT_EQ(child.value.killGroup().error, ESRCH);
+}
+
+TEST(ChildProcess, TheExitEventIsReadableOnceTheChildHasEnded) {
+    platform::Pipe input = openPipe();
+    auto child =
+        platform::ChildProcess::spawn(catReading(platform::ChildStream::to(input.readEnd)));
+    ASSERT_TRUE(child.ok());
+    input.readEnd.reset();
+    const platform::Fd ended = child.value.exitEvent();
+    ASSERT_TRUE(ended.valid());
+    EXPECT_EQ(platform::pollOne(ended.get(), platform::kPollReadable, 0ms).value, 0);
+    input.writeEnd.reset();
+    const auto ready = platform::pollOne(ended.get(), platform::kPollReadable, 60s);
+    ASSERT_TRUE(ready.ok());
+    EXPECT_NE(ready.value & platform::kPollReadable, 0);
+    const auto exit = child.value.tryWait();
+    ASSERT_TRUE(exit.ok());
+    EXPECT_TRUE(exit.value.has_value()) << "readable means ended";
+    EXPECT_FALSE(child.value.exitEvent().valid()) << "reaped: no child";
+}
+
 TEST(ChildProcess, AChildLeftByItsOwnerIsReapedWithoutBlocking) {
     int endedAtOnce;
     {
@@ -285,6 +344,27 @@ TEST(Pipe, WritingWithoutAReaderFailsWithoutASignal) {
     std::size_t count = 99;
     EXPECT_EQ(platform::writeAll(pipe.writeEnd, "abc", count).error, EPIPE);
     EXPECT_EQ(count, 0u);
+}
+
+TEST(Pipe, NonBlockingEndsReportWouldBlockInsteadOfWaiting) {
+    platform::Pipe pipe = openPipe();
+    ASSERT_TRUE(platform::setNonBlocking(pipe.readEnd).ok());
+    ASSERT_TRUE(platform::setNonBlocking(pipe.writeEnd).ok());
+    char byte;
+    EXPECT_TRUE(platform::readSome(pipe.readEnd, std::span(&byte, 1)).wouldBlock);
+    const std::string block(64 * 1024, 'w');
+    std::size_t written = 0;
+    platform::IoResult result;
+    do {
+        result = platform::writeSome(pipe.writeEnd, block);
+        ASSERT_TRUE(result.ok()) << platform::errorText(result.error);
+        written += result.bytes;
+    } while (!result.wouldBlock && written < (64u << 20));
+    EXPECT_TRUE(result.wouldBlock) << "the pipe never filled";
+    EXPECT_EQ(result.bytes, 0u);
+    const auto read = platform::readSome(pipe.readEnd, std::span(&byte, 1));
+    EXPECT_EQ(read.bytes, 1u);
+    EXPECT_EQ(byte, 'w');
 }
 
 TEST(Pipe, AReaderThatLeavesDuringAWriteRaisesNoSignal) {
