@@ -12,4 +12,7 @@ public:
     // one hidden input "nuxelid" with the session identifier. elementName is not kept.
     KrHTML_CommandFormN1(std::string_view formId, std::string_view action,
                          std::string_view sessionId, std::string_view elementName);
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_CommandFormN1)
 };

@@ -10,4 +10,5 @@
 #include "foundation/KrResourceRecord.h"
 #include "foundation/KrStringBuf.h"
 #include "foundation/Paths.h"
+#include "foundation/SharedText.h"
 #include "foundation/Strings.h"

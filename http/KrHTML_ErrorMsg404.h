@@ -11,4 +11,7 @@ class KrHTML_ErrorMsg404 : public KrHTML_Document2 {
 public:
     KrHTML_ErrorMsg404(std::string_view title, std::string_view bodyMarkup,
                        std::string_view linkTarget, std::string_view linkText);
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_ErrorMsg404)
 };

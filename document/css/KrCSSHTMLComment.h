@@ -11,6 +11,8 @@ public:
     void write(std::ostream& out) const override;
 
 protected:
+    GRIDLO_NODE_COPY(KrCSSHTMLComment)
+
     // Text and whitespace only; anything else throws KrException 881 and stays linked.
     void checkChild(KrXMLComplexElement* child) override;
 };

@@ -14,6 +14,8 @@ public:
     void write(std::ostream& out) const override;
 
 protected:
+    GRIDLO_NODE_COPY(KrCSSMediaQuery)
+
     // Rules, comments (text), "<!--" wrappers and whitespace; anything else throws
     // KrException 902 and stays linked.
     void checkChild(KrXMLComplexElement* child) override;

@@ -21,6 +21,8 @@ public:
     virtual void setValue(std::string_view value) { value_ = value; }
 
 protected:
+    GRIDLO_NODE_COPY(KrCSSProperty)
+
     void checkChild(KrXMLComplexElement* child) override;
 
 private:

@@ -17,6 +17,8 @@ public:
     std::string contentDTD(std::string_view name) override;
 
 protected:
+    GRIDLO_NODE_COPY(KrCSSRule)
+
     // Declarations, comments (text), "<!--" wrappers and whitespace; anything else throws
     // KrException 934 and stays linked.
     void checkChild(KrXMLComplexElement* child) override;

@@ -10,74 +10,52 @@
 #include "document/xml/KrXMLLeafNodes.h"
 #include "foundation/KrException.h"
 
-namespace {
-
-void setWhenNonEmpty(KrXMLComplexAttribute2& attribute, std::string_view text) {
-    if (!text.empty()) {
-        attribute.setFromText(text);
-    }
-}
-
-}  // namespace
-
 KrHTML_a2::KrHTML_a2() : KrHTML_BaseElement2("a", false, false) {
-    registerAttribute("href", href_);
-    registerAttribute("name", name_);
+    addOwnText("href");
+    addOwnText("name");
 }
 
 KrHTML_a2::KrHTML_a2(std::string_view href, std::string_view text) : KrHTML_a2() {
-    href_.setFromText(href);
+    setAttribute("href", href);
     addChild(std::make_unique<KrHTML_text2>(text));
 }
 
 KrHTML_div2::KrHTML_div2(std::string_view id, bool draggable)
     : KrHTML_BaseElement2("div", false, false) {
-    registerAttribute("onmousedown", onmousedown_);
-    if (!id.empty()) {
-        setAttribute("id", id);
-    }
-    if (draggable) {
-        onmousedown_.setFromCString("nuxel_start_drag(this);");
-    }
+    addOwnText("onmousedown", draggable ? "nuxel_start_drag(this);" : "");
+    setAttributeWhenNonEmpty("id", id);
 }
 
 KrHTML_form2::KrHTML_form2(std::string_view action, std::string_view method)
     : KrHTML_BaseElement2("form", false, false) {
-    registerAttribute("method", method_);
-    registerAttribute("action", action_);
-    setWhenNonEmpty(action_, action);
-    setWhenNonEmpty(method_, method);
+    addOwnText("method", method);
+    addOwnText("action", action);
 }
 
 KrHTML_iframe2::KrHTML_iframe2(std::string_view src, std::string_view width,
                                std::string_view height, std::string_view text)
     : KrHTML_BaseElement2("iframe", false, false) {
-    registerAttribute("src", src_);
-    registerAttribute("width", width_);
-    registerAttribute("height", height_);
-    setWhenNonEmpty(src_, src);
-    setWhenNonEmpty(width_, width);
-    setWhenNonEmpty(height_, height);
+    addOwnText("src", src);
+    addOwnText("width", width);
+    addOwnText("height", height);
     addChild(std::make_unique<KrHTML_text2>(text));
 }
 
 KrHTML_label2::KrHTML_label2(std::string_view forId, std::string_view text)
     : KrHTML_BaseElement2("label", false, false) {
-    registerAttribute("for", for_);
-    setWhenNonEmpty(for_, forId);
+    addOwnText("for", forId);
     if (!text.empty()) {
         appendText(text);
     }
 }
 
 KrHTML_script2::KrHTML_script2() : KrHTML_BaseElement2("script", false, false) {
-    registerAttribute("src", src_);
-    registerAttribute("type", type_);
-    type_.setFromCString("text/javascript");
+    addOwnText("src");
+    addOwnText("type", "text/javascript");
 }
 
 KrHTML_script2::KrHTML_script2(std::string_view src, std::string_view text) : KrHTML_script2() {
-    setWhenNonEmpty(src_, src);
+    setAttributeWhenNonEmpty("src", src);
     if (!text.empty()) {
         addChild(std::make_unique<KrJavaScriptHandler>(text, false));
     }
@@ -86,15 +64,12 @@ KrHTML_script2::KrHTML_script2(std::string_view src, std::string_view text) : Kr
 KrHTML_select2::KrHTML_select2(std::string_view id, std::string_view name)
     : KrHTML_BaseElement2("select", false, false) {
     setAttribute("name", name);
-    if (!id.empty()) {
-        setAttribute("id", id);
-    }
+    setAttributeWhenNonEmpty("id", id);
 }
 
 KrHTML_style2::KrHTML_style2() : KrHTML_BaseElement2("style", false, false) {
-    registerAttribute("src", src_);
-    registerAttribute("type", type_);
-    type_.setFromCString("text/css");
+    addOwnText("src");
+    addOwnText("type", "text/css");
 }
 
 std::string KrHTML_style2::contentDTD(std::string_view name) {
@@ -115,55 +90,48 @@ KrHTML_title2::KrHTML_title2(std::string_view text) : KrHTML_title2() {
 }
 
 KrHTML_progress2::KrHTML_progress2() : KrHTML_BaseElement2("progress", false, false) {
-    registerAttribute("value", value_);
-    registerAttribute("max", max_);
+    addOwnAttribute<KrXMLDoubleKrAttribute>("value");
+    addOwnAttribute<KrXMLDoubleKrAttribute>("max");
 }
 
 KrHTML_option2::KrHTML_option2(std::string_view value, std::string_view text, bool selected)
     : KrHTML_BaseElement2("option", false, false) {
-    registerAttribute("value", value_);
-    value_.setFromText(value);
+    addOwnText("value");
+    setAttribute("value", value);
     if (selected) {
-        registerAttribute("selected", selected_);
-        selected_.set(true);
+        auto mark = std::make_unique<KrXMLBoolKrAttribute>();
+        mark->set(true);
+        insertAttribute("selected", std::move(mark));
     }
     addChild(std::make_unique<KrHTML_text2>(text));
 }
 
 KrHTML_img2::KrHTML_img2(std::string_view src, std::string_view alt, std::string_view title)
     : KrHTML_BaseElement2("img", false, false) {
-    registerAttribute("src", src_);
-    registerAttribute("alt", alt_);
-    registerAttribute("title", title_);
-    setWhenNonEmpty(src_, src);
-    setWhenNonEmpty(alt_, alt);
-    setWhenNonEmpty(title_, title);
+    addOwnText("src", src);
+    addOwnText("alt", alt);
+    addOwnText("title", title);
 }
 
 KrHTML_input2::KrHTML_input2() : KrHTML_BaseElement2("input", false, false) {
-    registerAttribute("name", name_);
-    registerAttribute("value", value_);
-    registerAttribute("type", type_);
+    addOwnText("name");
+    addOwnText("value");
+    addOwnText("type");
 }
 
 KrHTML_input2_hidden::KrHTML_input2_hidden(std::string_view id, std::string_view value,
                                            std::string_view name)
     : KrHTML_BaseElement2("input", false, false) {
-    if (!id.empty()) {
-        setAttribute("id", id);
-    }
-    value_.setFromText(value);
-    type_.setFromCString("hidden");
-    name_.setFromText(name);
+    setAttributeWhenNonEmpty("id", id);
+    setAttribute("value", value);
+    setAttribute("type", "hidden");
+    setAttribute("name", name);
 }
 
 KrHTML_link2::KrHTML_link2(std::string_view href) : KrHTML_BaseElement2("link", false, false) {
-    registerAttribute("type", type_);
-    registerAttribute("rel", rel_);
-    registerAttribute("href", href_);
-    type_.setFromCString("text/css");
-    rel_.setFromCString("stylesheet");
-    setWhenNonEmpty(href_, href);
+    addOwnText("type", "text/css");
+    addOwnText("rel", "stylesheet");
+    addOwnText("href", href);
 }
 
 KrHTML_meta2::KrHTML_meta2(std::string_view attributeText)

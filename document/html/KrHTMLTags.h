@@ -7,10 +7,11 @@
 #include "document/html/KrHTML_ElementTypes.h"
 #include "document/xml/KrXMLComplexAttribute2.h"
 
-// One class per HTML tag. Own attributes are typed members, created unset and registered
-// in the attribute map, so that the writer, getAttribute and setAttribute reach them; an
-// unset one is not written, a set one is, also with an empty value. Constructor arguments
-// marked "when non-empty" are applied only when they are not empty; the others always.
+// One class per HTML tag. Own attributes are typed attributes that the constructor stores
+// unset in the attribute map, where the writer, getAttribute and setAttribute reach them;
+// an unset one is not written, a set one is, also with an empty value. Constructor
+// arguments marked "when non-empty" are applied only when they are not empty; the others
+// always. Every class copies itself (copyTree).
 
 // The classes of the PLAIN rows of the tag table.
 // clang-format off
@@ -18,6 +19,9 @@
     class KrHTML_##tag##2 : public category {                           \
     public:                                                             \
         KrHTML_##tag##2() : KrHTML_BaseElement2(#tag, false, false) {}  \
+                                                                        \
+    protected:                                                          \
+        GRIDLO_NODE_COPY(KrHTML_##tag##2)                               \
     };
 // clang-format on
 #define GRIDLO_OWN_TAG_IS_BELOW(tag)
@@ -33,9 +37,8 @@ public:
     // Sets "href" and adds the text as a text child, both also when empty.
     KrHTML_a2(std::string_view href, std::string_view text);
 
-private:
-    KrXMLStringKrAttribute href_;
-    KrXMLStringKrAttribute name_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_a2)
 };
 
 class KrHTML_body2 : public KrHTML_ElementType0,
@@ -44,6 +47,9 @@ class KrHTML_body2 : public KrHTML_ElementType0,
                      public KrHTML_ElementType0C {
 public:
     KrHTML_body2() : KrHTML_BaseElement2("body", false, false) {}
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_body2)
 };
 
 class KrHTML_button2 : public KrHTML_ElementType0,
@@ -51,6 +57,9 @@ class KrHTML_button2 : public KrHTML_ElementType0,
                        public KrHTML_ElementType0B {
 public:
     KrHTML_button2() : KrHTML_BaseElement2("button", false, false) {}
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_button2)
 };
 
 class KrHTML_div2 : public KrHTML_ElementType0,
@@ -61,8 +70,8 @@ public:
     // id when non-empty; a draggable div starts a drag on a mouse press.
     KrHTML_div2(std::string_view id, bool draggable);
 
-private:
-    KrXMLStringKrAttribute onmousedown_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_div2)
 };
 
 class KrHTML_form2 : public KrHTML_ElementType0,
@@ -72,14 +81,16 @@ public:
     // Each when non-empty.
     KrHTML_form2(std::string_view action, std::string_view method);
 
-private:
-    KrXMLStringKrAttribute method_;
-    KrXMLStringKrAttribute action_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_form2)
 };
 
 class KrHTML_h22 : public KrHTML_ElementType0, public KrHTML_ElementType0A {
 public:
     KrHTML_h22() : KrHTML_BaseElement2("h2", false, false) {}
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_h22)
 };
 
 class KrHTML_iframe2 : public KrHTML_ElementType0 {
@@ -88,10 +99,8 @@ public:
     KrHTML_iframe2(std::string_view src, std::string_view width, std::string_view height,
                    std::string_view text);
 
-private:
-    KrXMLStringKrAttribute src_;
-    KrXMLStringKrAttribute width_;
-    KrXMLStringKrAttribute height_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_iframe2)
 };
 
 class KrHTML_label2 : public KrHTML_ElementType0, public KrHTML_ElementType0A {
@@ -99,8 +108,8 @@ public:
     // "for" when non-empty; a non-empty text becomes the one text child.
     KrHTML_label2(std::string_view forId, std::string_view text);
 
-private:
-    KrXMLStringKrAttribute for_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_label2)
 };
 
 class KrHTML_script2 : public KrHTML_ElementType0 {
@@ -111,24 +120,28 @@ public:
     KrHTML_script2(std::string_view src, std::string_view text);
 
 protected:
+    GRIDLO_NODE_COPY(KrHTML_script2)
+
     // The body stands inside an HTML comment, also when there is none.
     void beforeChildren(std::ostream& out) const override { out << "\n<!--\n"; }
     void afterChildren(std::ostream& out) const override { out << "\n//-->\n"; }
-
-private:
-    KrXMLStringKrAttribute src_;
-    KrXMLStringKrAttribute type_;
 };
 
 class KrHTML_select2 : public KrHTML_ElementType0 {
 public:
     // "name" always, as a plain attribute; id when non-empty.
     KrHTML_select2(std::string_view id, std::string_view name);
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_select2)
 };
 
 class KrHTML_span2 : public KrHTML_ElementType0, public KrHTML_ElementType0A {
 public:
     KrHTML_span2() : KrHTML_BaseElement2("span", false, false) {}
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_span2)
 };
 
 // A style sheet in the page. Its content is read in the grammar "css" and holds CSS nodes.
@@ -140,13 +153,11 @@ public:
     std::string contentDTD(std::string_view name) override;
 
 protected:
+    GRIDLO_NODE_COPY(KrHTML_style2)
+
     // Rules, media queries, "<!--" wrappers, text and whitespace; anything else throws
     // KrException 1094 and stays linked.
     void checkChild(KrXMLComplexElement* child) override;
-
-private:
-    KrXMLStringKrAttribute src_;
-    KrXMLStringKrAttribute type_;
 };
 
 class KrHTML_title2 : public KrHTML_ElementType0 {
@@ -154,15 +165,17 @@ public:
     KrHTML_title2() : KrHTML_BaseElement2("title", false, false) {}
     // The text as a text child, also when empty.
     explicit KrHTML_title2(std::string_view text);
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_title2)
 };
 
 class KrHTML_progress2 : public KrHTML_ElementType0, public KrHTML_ElementType0A {
 public:
     KrHTML_progress2();
 
-private:
-    KrXMLDoubleKrAttribute value_;
-    KrXMLDoubleKrAttribute max_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_progress2)
 };
 
 class KrHTML_option2 : public KrHTML_ElementType1 {
@@ -171,9 +184,8 @@ public:
     // text as a text child, also when empty.
     KrHTML_option2(std::string_view value, std::string_view text, bool selected);
 
-private:
-    KrXMLStringKrAttribute value_;
-    KrXMLBoolKrAttribute selected_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_option2)
 };
 
 class KrHTML_p2 : public KrHTML_ElementType1,
@@ -182,6 +194,9 @@ class KrHTML_p2 : public KrHTML_ElementType1,
                   public KrHTML_ElementType0C {
 public:
     KrHTML_p2() : KrHTML_BaseElement2("p", false, false) {}
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_p2)
 };
 
 class KrHTML_img2 : public KrHTML_ElementType2 {
@@ -189,10 +204,8 @@ public:
     // Each when non-empty.
     KrHTML_img2(std::string_view src, std::string_view alt, std::string_view title);
 
-private:
-    KrXMLStringKrAttribute src_;
-    KrXMLStringKrAttribute alt_;
-    KrXMLStringKrAttribute title_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_img2)
 };
 
 class KrHTML_input2 : public KrHTML_ElementType2 {
@@ -200,9 +213,7 @@ public:
     KrHTML_input2();
 
 protected:
-    KrXMLStringKrAttribute name_;
-    KrXMLStringKrAttribute value_;
-    KrXMLStringKrAttribute type_;
+    GRIDLO_NODE_COPY(KrHTML_input2)
 };
 
 // A hidden form field.
@@ -210,6 +221,9 @@ class KrHTML_input2_hidden : public KrHTML_input2 {
 public:
     // id when non-empty; "value", "type" = "hidden" and "name" always.
     KrHTML_input2_hidden(std::string_view id, std::string_view value, std::string_view name);
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_input2_hidden)
 };
 
 // A style sheet link: "type" is "text/css" and "rel" "stylesheet".
@@ -218,14 +232,15 @@ public:
     // href when non-empty.
     explicit KrHTML_link2(std::string_view href);
 
-private:
-    KrXMLStringKrAttribute type_;
-    KrXMLStringKrAttribute rel_;
-    KrXMLStringKrAttribute href_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_link2)
 };
 
 class KrHTML_meta2 : public KrHTML_ElementType2 {
 public:
     // A non-empty text such as charset="utf-8" is set through setAttributeText.
     explicit KrHTML_meta2(std::string_view attributeText);
+
+protected:
+    GRIDLO_NODE_COPY(KrHTML_meta2)
 };

@@ -3,8 +3,6 @@
 #include <string>
 #include <string_view>
 
-#include "document/html/KrStyleAttribute.h"
-#include "document/xml/KrXMLComplexAttribute2.h"
 #include "document/xml/KrXMLGenericElement.h"
 
 // The base of every HTML element: a block element with the attributes "id", "class" and
@@ -22,8 +20,16 @@ public:
     // the browser and append it to the page's body.
     virtual std::string toJavaScript() const;
 
-private:
-    KrXMLStringKrAttribute id_;
-    KrXMLStringKrAttribute class_;
-    KrStyleAttribute style_;
+protected:
+    GRIDLO_NODE_COPY(KrHTML_BaseElement2)
+
+    // Stores an unset attribute of the class under the name; it is written once set.
+    template <class Attribute>
+    void addOwnAttribute(std::string_view name) {
+        insertAttribute(name, std::make_unique<Attribute>());
+    }
+    // The same for a text attribute, which is set at once to a text that is not empty.
+    void addOwnText(std::string_view name, std::string_view text = {});
+    // Sets the attribute when the text is not empty.
+    void setAttributeWhenNonEmpty(std::string_view name, std::string_view text);
 };

@@ -2,5 +2,5 @@
 
 void KrHTML_Doctype2::write(std::ostream& out) const {
     beforeWrite(out);
-    out << "<!DOCTYPE " << text_ << ">\n";
+    out << "<!DOCTYPE " << text_.view() << ">\n";
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "document/xml/KrXMLGenericElement.h"
+#include "foundation/SharedText.h"
 
 // The document type line of a page, "<!DOCTYPE html>" and a line feed.
 class KrHTML_Doctype2 : public KrXMLGenericElement {
@@ -13,6 +14,9 @@ public:
 
     void write(std::ostream& out) const override;
 
+protected:
+    GRIDLO_NODE_COPY(KrHTML_Doctype2)
+
 private:
-    std::string text_;
+    kr::SharedText text_;
 };

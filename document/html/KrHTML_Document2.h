@@ -42,6 +42,8 @@ public:
     KrHTML_pre2* addPreToBody();
 
 protected:
+    GRIDLO_NODE_COPY(KrHTML_Document2)
+
     // For derived documents (the 404 page): no children; documentRoot makes the structure
     // on first use.
     struct DerivedDocument {};

@@ -5,12 +5,7 @@
 #include "document/html/KrHTML_text2.h"
 
 void KrHTML_ElementType0A::appendText(std::string_view text) {
-    pendingText_ += text;
-    flushText();
-}
-
-void KrHTML_ElementType0A::flushText() {
-    std::string text;
-    text.swap(pendingText_);
     addChild(std::make_unique<KrHTML_text2>(text));
 }
+
+void KrHTML_ElementType0A::flushText() { addChild(std::make_unique<KrHTML_text2>()); }

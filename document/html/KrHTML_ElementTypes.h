@@ -33,13 +33,11 @@ class KrHTML_ElementType0A : public virtual KrHTML_BaseElement2 {
 public:
     void appendText(std::string_view text);
     // Adds the collected text as one text child, an empty one when nothing was collected.
+    // appendText hands on what it collects at once, so nothing is ever collected here.
     void flushText();
 
 protected:
     KrHTML_ElementType0A() : KrHTML_BaseElement2("htmlbaseelement", false, false) {}
-
-private:
-    std::string pendingText_;
 };
 
 // Markers without data or behaviour of their own.

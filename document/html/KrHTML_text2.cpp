@@ -7,5 +7,5 @@ KrHTML_text2::KrHTML_text2(std::string_view text)
 
 void KrHTML_text2::write(std::ostream& out) const {
     beforeWrite(out);
-    out << text_;
+    out << text_.view();
 }

@@ -3,13 +3,13 @@
 KrJavaScriptHandler::KrJavaScriptHandler(std::string_view text, bool wrap)
     : KrXMLGenericElement("JavaScript", true) {
     if (wrap && text.substr(0, 50).find("<script") == std::string_view::npos) {
-        text_ = "<script>\n<!--\n" + std::string(text) + "\n//-->\n</script>";
+        text_ = kr::SharedText("<script>\n<!--\n" + std::string(text) + "\n//-->\n</script>");
     } else {
-        text_ = text;
+        text_ = kr::SharedText(text);
     }
 }
 
 void KrJavaScriptHandler::write(std::ostream& out) const {
     beforeWrite(out);
-    out << text_;
+    out << text_.view();
 }

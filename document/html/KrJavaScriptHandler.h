@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "document/xml/KrXMLGenericElement.h"
+#include "foundation/SharedText.h"
 
 // The text of a script, written unchanged; the script element holds it as its child.
 class KrJavaScriptHandler : public KrXMLGenericElement {
@@ -13,8 +14,11 @@ public:
     KrJavaScriptHandler(std::string_view text, bool wrap);
 
     void write(std::ostream& out) const override;
-    virtual void setText(std::string_view text) { text_ = text; }
+    virtual void setText(std::string_view text) { text_ = kr::SharedText(text); }
+
+protected:
+    GRIDLO_NODE_COPY(KrJavaScriptHandler)
 
 private:
-    std::string text_;
+    kr::SharedText text_;
 };

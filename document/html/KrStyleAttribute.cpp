@@ -3,6 +3,13 @@
 #include "foundation/KrException.h"
 #include "foundation/Strings.h"
 
+KrStyleAttribute::KrStyleAttribute(const KrStyleAttribute& other) : KrXMLComplexAttribute2(other) {
+    for (const auto& [name, property] : other.properties_) {
+        // A property has no children, and its class copies itself.
+        properties_.emplace(name, static_cast<KrCSSProperty*>(property->copyTree().release()));
+    }
+}
+
 void KrStyleAttribute::writeValue(std::ostream& out) const {
     for (const auto& [name, property] : properties_) {
         if (!property->valueEmpty()) {

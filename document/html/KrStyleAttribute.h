@@ -13,6 +13,13 @@
 // never removes one.
 class KrStyleAttribute : public KrXMLComplexAttribute2 {
 public:
+    KrStyleAttribute() = default;
+    // Copies every declaration.
+    KrStyleAttribute(const KrStyleAttribute& other);
+
+    std::unique_ptr<KrXMLComplexAttribute2> clone() const override {
+        return std::make_unique<KrStyleAttribute>(*this);
+    }
     bool hasValue() const override { return !properties_.empty(); }
     void writeValue(std::ostream& out) const override;
     // A null or empty text changes nothing.

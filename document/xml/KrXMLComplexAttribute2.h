@@ -1,19 +1,22 @@
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 // The attribute kinds of a KrXMLGenericElement. Each knows whether it is written with a
-// value, how to write that value and how to take a value from text. Plain attributes read
-// from markup are KrXMLGenericAttribute; HTML elements keep typed attributes as members
-// and reach them from their attribute map through a KrXMLComplexAttributeProxy2.
+// value, how to write that value and how to take a value from text, and how to copy
+// itself. Plain attributes read from markup are KrXMLGenericAttribute; HTML elements store
+// typed attributes of their own under their names.
 class KrXMLComplexAttribute2 {
 public:
     KrXMLComplexAttribute2() = default;
-    KrXMLComplexAttribute2(const KrXMLComplexAttribute2&) = delete;
     KrXMLComplexAttribute2& operator=(const KrXMLComplexAttribute2&) = delete;
     virtual ~KrXMLComplexAttribute2() = default;
+
+    // A copy of the same class, for an element that gets attributes of its own.
+    virtual std::unique_ptr<KrXMLComplexAttribute2> clone() const = 0;
 
     // Whether the attribute is written with a value; an attribute without one is left out.
     virtual bool hasValue() const { return true; }
@@ -23,12 +26,19 @@ public:
     // Takes a value from a zero-terminated text; null stands for "no value".
     virtual void setFromCString(const char* /*text*/) {}
     virtual void setFromText(std::string_view /*text*/) {}
+
+protected:
+    KrXMLComplexAttribute2(const KrXMLComplexAttribute2&) = default;
 };
 
 // A plain text attribute, always written.
 class KrXMLGenericAttribute : public KrXMLComplexAttribute2 {
 public:
     explicit KrXMLGenericAttribute(std::string_view text = {}) : text_(text) {}
+
+    std::unique_ptr<KrXMLComplexAttribute2> clone() const override {
+        return std::make_unique<KrXMLGenericAttribute>(*this);
+    }
 
     void writeValue(std::ostream& out) const override { out << text_; }
     void setFromCString(const char* text) override;
@@ -41,6 +51,9 @@ private:
 // A text attribute that is written only once it has been set.
 class KrXMLStringKrAttribute : public KrXMLComplexAttribute2 {
 public:
+    std::unique_ptr<KrXMLComplexAttribute2> clone() const override {
+        return std::make_unique<KrXMLStringKrAttribute>(*this);
+    }
     bool hasValue() const override { return set_; }
     void writeValue(std::ostream& out) const override;
     void setFromCString(const char* text) override;
@@ -55,6 +68,9 @@ private:
 // A number attribute, written in the stream's default number format once set.
 class KrXMLDoubleKrAttribute : public KrXMLComplexAttribute2 {
 public:
+    std::unique_ptr<KrXMLComplexAttribute2> clone() const override {
+        return std::make_unique<KrXMLDoubleKrAttribute>(*this);
+    }
     bool hasValue() const override { return set_; }
     void writeValue(std::ostream& out) const override;
     // A text that does not convert leaves the empty text's value 0.
@@ -73,6 +89,9 @@ private:
 // in any case.
 class KrXMLBoolKrAttribute : public KrXMLComplexAttribute2 {
 public:
+    std::unique_ptr<KrXMLComplexAttribute2> clone() const override {
+        return std::make_unique<KrXMLBoolKrAttribute>(*this);
+    }
     bool hasValue() const override { return set_; }
     void writeValue(std::ostream& out) const override;
     // An empty text marks the attribute set and keeps its value.
@@ -86,10 +105,15 @@ private:
 };
 
 // Stands in an attribute map for an attribute object held elsewhere (a member of the same
-// element), forwarding every operation to it. Deleting the proxy leaves the target alone.
+// element), forwarding every operation to it. Deleting the proxy leaves the target alone;
+// a copy forwards to the same target.
 class KrXMLComplexAttributeProxy2 : public KrXMLComplexAttribute2 {
 public:
     explicit KrXMLComplexAttributeProxy2(KrXMLComplexAttribute2& target) : target_(target) {}
+
+    std::unique_ptr<KrXMLComplexAttribute2> clone() const override {
+        return std::make_unique<KrXMLComplexAttributeProxy2>(*this);
+    }
 
     bool hasValue() const override { return target_.hasValue(); }
     void writeValue(std::ostream& out) const override { target_.writeValue(out); }

@@ -1,12 +1,26 @@
 #include "document/xml/KrXMLComplexElement.h"
 
-#include <algorithm>
+#include <typeinfo>
+#include <utility>
 
 #include "document/xml/KrWidgetManager_base.h"
 #include "foundation/KrException.h"
 
 KrXMLComplexElement::KrXMLComplexElement(std::string_view name, bool leaf, bool selfClosing)
     : name_(name), leaf_(leaf), selfClosing_(leaf || selfClosing) {}
+
+KrXMLComplexElement::KrXMLComplexElement(const KrXMLComplexElement& other)
+    : name_(other.name_),
+      contentDTD_(other.contentDTD_),
+      errorText_(other.errorText_),
+      leaf_(other.leaf_),
+      selfClosing_(other.selfClosing_),
+      block_(other.block_),
+      error_(other.error_) {}
+
+std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::cloneNode() const {
+    return std::unique_ptr<KrXMLComplexElement>(new KrXMLComplexElement(*this));
+}
 
 KrXMLComplexElement::~KrXMLComplexElement() {
     if (userObject_) {
@@ -20,10 +34,9 @@ KrXMLComplexElement::~KrXMLComplexElement() {
     // children, children front to back.
     std::vector<std::unique_ptr<KrXMLComplexElement>> pending;
     const auto moveChildrenTo = [&pending](Children& children) {
-        for (auto child = children.rbegin(); child != children.rend(); ++child) {
-            pending.push_back(std::move(*child));
+        while (!children.empty()) {
+            pending.push_back(children.take(children.size() - 1));
         }
-        children.clear();
     };
     moveChildrenTo(children_);
     while (!pending.empty()) {
@@ -34,56 +47,87 @@ KrXMLComplexElement::~KrXMLComplexElement() {
     }
 }
 
+std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
+    // A node whose class does not copy itself would come back as one of its bases.
+    const auto copyOf = [](const KrXMLComplexElement& node) {
+        std::unique_ptr<KrXMLComplexElement> copy = node.cloneNode();
+        const KrXMLComplexElement* made = copy.get();
+        return made != nullptr && typeid(*made) == typeid(node) ? std::move(copy) : nullptr;
+    };
+    std::unique_ptr<KrXMLComplexElement> top = copyOf(*this);
+    // Nodes copied whose children are still to copy: a list, not recursion, so that a tree
+    // of any depth copies.
+    std::vector<std::pair<const KrXMLComplexElement*, KrXMLComplexElement*>> pending;
+    if (top) {
+        pending.emplace_back(this, top.get());
+    }
+    while (!pending.empty()) {
+        const auto [original, copy] = pending.back();
+        pending.pop_back();
+        copy->children_.reserve(original->children_.size());
+        for (const KrXMLComplexElement* child : original->children_) {
+            std::unique_ptr<KrXMLComplexElement> childCopy = copyOf(*child);
+            if (!childCopy) {
+                return nullptr;
+            }
+            childCopy->parent_ = copy;
+            pending.emplace_back(child, childCopy.get());
+            copy->children_.append(std::move(childCopy));
+        }
+    }
+    return top;
+}
+
 std::string KrXMLComplexElement::contentDTD(std::string_view name) {
     if (!name.empty()) {
-        contentDTD_ = name;
+        contentDTD_ = kr::SharedText(name);
     }
-    return contentDTD_;
+    return contentDTD_.str();
 }
 
 std::string KrXMLComplexElement::switchContentDTD(std::string_view name,
                                                   std::string_view contentGrammar) {
     if (name.empty()) {
-        return contentDTD_;
+        return contentDTD_.str();
     }
-    contentDTD_ = name;
+    contentDTD_ = kr::SharedText(name);
     return std::string(contentGrammar);
 }
 
 void KrXMLComplexElement::write(std::ostream& out) const {
     beforeWrite(out);
-    out << '<' << name_;
+    out << '<' << name();
     if (leaf_ || (selfClosing_ && children_.empty())) {
         out << " />";
         return;
     }
     out << '>';
     writeChildren(out);
-    out << "</" << name_ << '>';
+    out << "</" << name() << '>';
 }
 
 void KrXMLComplexElement::innerText(std::ostream& out) const {
-    for (const auto& child : children_) {
+    for (const KrXMLComplexElement* child : children_) {
         child->innerText(out);
     }
 }
 
 void KrXMLComplexElement::refuseChildIfLeaf() const {
     if (leaf_) {
-        throw KrException("child elements not allowed for " + name_, 631, "src");
+        throw KrException("child elements not allowed for " + name(), 631, "src");
     }
 }
 
 KrXMLComplexElement* KrXMLComplexElement::addChild(std::unique_ptr<KrXMLComplexElement> child) {
     refuseChildIfLeaf();
-    return linkChild(children_.end(), std::move(child));
+    return linkChild(children_.size(), std::move(child));
 }
 
 KrXMLComplexElement* KrXMLComplexElement::prependChild(std::unique_ptr<KrXMLComplexElement> child) {
-    return linkChild(children_.begin(), std::move(child));
+    return linkChild(0, std::move(child));
 }
 
-KrXMLComplexElement* KrXMLComplexElement::linkChild(Children::iterator where,
+KrXMLComplexElement* KrXMLComplexElement::linkChild(std::size_t where,
                                                     std::unique_ptr<KrXMLComplexElement> child) {
     if (!child) {
         return nullptr;
@@ -95,20 +139,13 @@ KrXMLComplexElement* KrXMLComplexElement::linkChild(Children::iterator where,
     return added;
 }
 
-KrXMLComplexElement::Children::iterator KrXMLComplexElement::findSlot(
-    const KrXMLComplexElement* child) {
-    return std::find_if(children_.begin(), children_.end(),
-                        [child](const auto& slot) { return slot.get() == child; });
-}
-
 std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::removeChild(KrXMLComplexElement* child) {
-    const auto slot = findSlot(child);
-    if (!child || slot == children_.end()) {
+    const std::size_t slot = children_.find(child);
+    if (slot == Children::npos) {
         return nullptr;
     }
     childRemoved(child);
-    std::unique_ptr<KrXMLComplexElement> removed = std::move(*slot);
-    children_.erase(slot);
+    std::unique_ptr<KrXMLComplexElement> removed = children_.take(slot);
     // The caller owns it now; a parent pointer into this tree would dangle once the tree
     // goes away.
     removed->parent_ = nullptr;
@@ -122,39 +159,37 @@ KrXMLComplexElement* KrXMLComplexElement::replaceChildren(
 }
 
 void KrXMLComplexElement::deleteChildren() {
-    for (const auto& child : children_) {
-        childRemoved(child.get());
+    for (KrXMLComplexElement* child : children_) {
+        childRemoved(child);
     }
-    Children doomed;
-    doomed.swap(children_);
-    for (auto& child : doomed) {
-        child.reset();
-    }
+    // Deleted in order, front to back, once the sequence is empty.
+    const Children doomed = std::move(children_);
 }
 
 bool KrXMLComplexElement::wrapChild(KrXMLComplexElement* child,
                                     std::unique_ptr<KrXMLComplexElement> wrapper) {
-    const auto slot = findSlot(child);
-    if (!child || !wrapper || slot == children_.end()) {
+    const std::size_t slot = children_.find(child);
+    if (!wrapper || slot == Children::npos) {
         return false;
     }
     // A leaf wrapper would delete the child it refuses: refuse it before anything moves.
     wrapper->refuseChildIfLeaf();
     childRemoved(child);
+    KrXMLComplexElement* placed = wrapper.get();
+    // The wrapper holds the child's place while the child moves into it.
+    std::unique_ptr<KrXMLComplexElement> moving = children_.replace(slot, std::move(wrapper));
     try {
-        wrapper->addChild(std::move(*slot));
+        placed->addChild(std::move(moving));
     } catch (...) {
         // The wrapper refused the child after linking it: put it back where it was.
-        if (std::unique_ptr<KrXMLComplexElement> back = wrapper->removeChild(child)) {
+        if (std::unique_ptr<KrXMLComplexElement> back = placed->removeChild(child)) {
             back->parent_ = this;
-            *slot = std::move(back);
+            children_.replace(slot, std::move(back));  // the unused wrapper is deleted
         } else {
-            children_.erase(slot);  // the wrapper gave it away: no empty slot stays behind
+            children_.take(slot);  // the wrapper gave it away: no empty slot stays behind
         }
         throw;
     }
-    KrXMLComplexElement* placed = wrapper.get();
-    *slot = std::move(wrapper);
     placed->parent_ = this;
     checkChild(placed);
     return true;
@@ -162,15 +197,15 @@ bool KrXMLComplexElement::wrapChild(KrXMLComplexElement* child,
 
 bool KrXMLComplexElement::replaceChild(KrXMLComplexElement* oldChild,
                                        std::unique_ptr<KrXMLComplexElement> replacement) {
-    const auto slot = findSlot(oldChild);
-    if (!oldChild || !replacement || slot == children_.end()) {
+    const std::size_t slot = children_.find(oldChild);
+    if (!replacement || slot == Children::npos) {
         return false;
     }
     childRemoved(oldChild);
-    // Held here until the end, so the old child is deleted even when checkChild throws.
-    const std::unique_ptr<KrXMLComplexElement> old = std::move(*slot);
     KrXMLComplexElement* placed = replacement.get();
-    *slot = std::move(replacement);
+    // Held here until the end, so the old child is deleted even when checkChild throws.
+    const std::unique_ptr<KrXMLComplexElement> old =
+        children_.replace(slot, std::move(replacement));
     placed->parent_ = this;
     checkChild(placed);
     return true;
@@ -183,31 +218,29 @@ bool KrXMLComplexElement::replaceChildWithAttribute(std::unique_ptr<KrXMLGeneric
 }
 
 void KrXMLComplexElement::children(ElementList& list) const {
-    for (const auto& child : children_) {
-        list.push_back(child.get());
-    }
+    list.insert(list.end(), children_.begin(), children_.end());
 }
 
 void KrXMLComplexElement::findChildren(std::string_view name, ElementList& list, int depth) {
-    if (name_ == name) {
+    if (name_.view() == name) {
         list.push_back(this);
     }
     if (depth == -1 || depth > 0) {
         const int childDepth = depth == -1 ? -1 : depth - 1;
-        for (const auto& child : children_) {
+        for (KrXMLComplexElement* child : children_) {
             child->findChildren(name, list, childDepth);
         }
     }
 }
 
 KrXMLComplexElement* KrXMLComplexElement::elementChild(int index, bool skipText) const {
-    for (const auto& child : children_) {
+    for (KrXMLComplexElement* child : children_) {
         const std::string& name = child->name();
         if (name == "procinst" || name == "comment" || (skipText && name == "xmltext")) {
             continue;
         }
         if (index-- == 0) {
-            return child.get();
+            return child;
         }
     }
     return nullptr;
@@ -227,11 +260,11 @@ KrXMLComplexElement* KrXMLComplexElement::thirdElementChild(bool skipText) const
 
 void KrXMLComplexElement::setError(std::string_view text) {
     error_ = true;
-    errorText_ = text;
+    errorText_ = kr::SharedText(text);
 }
 
 void KrXMLComplexElement::writeChildren(std::ostream& out) const {
-    for (const auto& child : children_) {
+    for (const KrXMLComplexElement* child : children_) {
         child->write(out);
     }
 }

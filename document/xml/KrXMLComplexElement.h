@@ -1,20 +1,24 @@
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "document/xml/ChildList.h"
+#include "foundation/SharedText.h"
+
 class KrWidgetManager_base;
 class KrXMLGenericElement;
 
 // One node of a document tree: XML, HTML and CSS nodes all are. A node has a name, an
 // ordered sequence of children that it owns, and a pointer to the parent that owns it.
-// Trees hand out raw pointers into themselves, so nodes are never copied or moved; they
-// are created on the heap and handed to a parent as std::unique_ptr. Operations that take
-// a child out without deleting it give it back the same way.
+// Trees hand out raw pointers into themselves, so nodes are never moved; they are created
+// on the heap and handed to a parent as std::unique_ptr. Operations that take a child out
+// without deleting it give it back the same way. A whole tree can be copied (copyTree):
+// the copy shares the texts and, until one side changes them, the attributes of the
+// original, which is what keeps many copies of one parsed page small.
 //
 // Trees are not locked: the owner of a tree serialises every access to it.
 class KrXMLComplexElement {
@@ -24,12 +28,16 @@ public:
     // selfClosing makes an element without children write the short form; a leaf always
     // writes it and refuses children.
     KrXMLComplexElement(std::string_view name, bool leaf, bool selfClosing);
-    KrXMLComplexElement(const KrXMLComplexElement&) = delete;
     KrXMLComplexElement& operator=(const KrXMLComplexElement&) = delete;
     // Tells the user object first, then deletes the children in order.
     virtual ~KrXMLComplexElement();
 
-    const std::string& name() const { return name_; }
+    // A copy of this element and everything below it, without parent and without user
+    // objects; null when a node below cannot be copied (its class does not copy itself).
+    // The original is only read, so several threads may copy one tree at once.
+    std::unique_ptr<KrXMLComplexElement> copyTree() const;
+
+    const std::string& name() const { return name_.str(); }
     KrXMLComplexElement* parent() const { return parent_; }
 
     bool isLeaf() const { return leaf_; }
@@ -43,7 +51,7 @@ public:
 
     // Set by setAttributeText when an attribute refuses its value.
     bool hasError() const { return error_; }
-    const std::string& errorText() const { return errorText_; }
+    const std::string& errorText() const { return errorText_.str(); }
 
     // The user object is not owned; it is told when this element is destroyed.
     void setUserData(KrWidgetManager_base* userObject) { userObject_ = userObject; }
@@ -101,6 +109,13 @@ public:
     virtual void finish() {}
 
 protected:
+    // Copies the node alone: its name, flags, grammar and error, not its children, its
+    // parent or its user object. Node classes copy themselves through it in cloneNode.
+    KrXMLComplexElement(const KrXMLComplexElement& other);
+    // A copy of this node alone, of its own class; every node class that can be copied
+    // overrides it. copyTree refuses a tree with a node whose copy has another class.
+    virtual std::unique_ptr<KrXMLComplexElement> cloneNode() const;
+
     // Called first by every write.
     virtual void beforeWrite(std::ostream& /*out*/) const {}
     // Called after a child has been linked in; throws to refuse it (the child stays).
@@ -120,26 +135,35 @@ protected:
     // Writes every child in order, with nothing between them.
     void writeChildren(std::ostream& out) const;
 
-    using Children = std::deque<std::unique_ptr<KrXMLComplexElement>>;
+    using Children = kr::ChildList;
     const Children& childSequence() const { return children_; }
 
 private:
-    KrXMLComplexElement* linkChild(Children::iterator where,
-                                   std::unique_ptr<KrXMLComplexElement> child);
-    Children::iterator findSlot(const KrXMLComplexElement* child);
+    KrXMLComplexElement* linkChild(std::size_t where, std::unique_ptr<KrXMLComplexElement> child);
     KrXMLComplexElement* elementChild(int index, bool skipText) const;
 
-    std::string name_;
+    // Every node of every page has these, so they are kept small: texts are shared with
+    // copies, and a node without children holds a null list.
+    kr::SharedText name_;
+    KrXMLComplexElement* parent_ = nullptr;
+    Children children_;
+    kr::SharedText contentDTD_;
+    kr::SharedText errorText_;
+    KrWidgetManager_base* userObject_ = nullptr;
     bool leaf_;
     bool selfClosing_;
-    Children children_;
-    KrXMLComplexElement* parent_ = nullptr;
-    bool error_ = false;
-    std::string errorText_;
-    KrWidgetManager_base* userObject_ = nullptr;
-    std::string contentDTD_;
     bool block_ = false;
+    bool error_ = false;
 };
+
+// The copy constructor and cloneNode of a node class whose own members copy as they are,
+// for the protected part of the class: every node class that copies itself needs the same
+// two declarations.
+#define GRIDLO_NODE_COPY(Class)                                        \
+    Class(const Class&) = default;                                     \
+    std::unique_ptr<KrXMLComplexElement> cloneNode() const override {  \
+        return std::unique_ptr<KrXMLComplexElement>(new Class(*this)); \
+    }
 
 namespace kr {
 

@@ -5,6 +5,16 @@ KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block)
     setBlock(block);
 }
 
+KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block,
+                                         const Attributes& attributes)
+    : KrXMLComplexElement(name, false, true), attributes_(attributes) {
+    setBlock(block);
+}
+
+std::unique_ptr<KrXMLComplexElement> KrXMLGenericElement::cloneNode() const {
+    return std::unique_ptr<KrXMLComplexElement>(new KrXMLGenericElement(*this));
+}
+
 void KrXMLGenericElement::write(std::ostream& out) const {
     beforeWrite(out);
     out << '<' << name();
@@ -26,7 +36,7 @@ void KrXMLGenericElement::write(std::ostream& out) const {
     beforeChildren(out);
     // A block child starts a new line when it comes first or follows another block.
     bool previousWasBlock = true;
-    for (const auto& child : children) {
+    for (const KrXMLComplexElement* child : children) {
         const bool block = child->isBlock();
         if (block && previousWasBlock) {
             out << '\n';
@@ -42,12 +52,10 @@ void KrXMLGenericElement::write(std::ostream& out) const {
 }
 
 bool KrXMLGenericElement::setAttribute(std::string_view name, std::string_view value) {
-    const auto found = attributes_.find(name);
-    if (found != attributes_.end() && found->second) {
-        found->second->setFromText(value);
+    if (KrXMLComplexAttribute2* object = attributes_.forChange(name)) {
+        object->setFromText(value);
     } else {
-        attributes_.insert_or_assign(std::string(name),
-                                     std::make_unique<KrXMLGenericAttribute>(value));
+        attributes_.assign(name, std::make_unique<KrXMLGenericAttribute>(value));
     }
     return true;
 }
@@ -68,50 +76,41 @@ void KrXMLGenericElement::setAttributeText(std::string_view text) {
 }
 
 KrXMLComplexAttribute2* KrXMLGenericElement::attribute(std::string_view name) {
-    auto found = attributes_.find(name);
-    if (found == attributes_.end()) {
-        found =
-            attributes_.emplace(std::string(name), std::make_unique<KrXMLGenericAttribute>()).first;
+    if (attributes_.find(name) == nullptr) {
+        attributes_.assign(name, std::make_unique<KrXMLGenericAttribute>());
     }
-    return found->second.get();
+    return attributes_.handedOut(name);
 }
 
 std::string KrXMLGenericElement::getAttribute(std::string_view name,
                                               std::string_view fallback) const {
-    const auto found = attributes_.find(name);
-    if (found == attributes_.end()) {
+    const Attributes::Entry* found = attributes_.find(name);
+    if (found == nullptr) {
         return std::string(fallback);
     }
-    if (!found->second) {
+    if (!found->object) {
         return {};
     }
-    return found->second->valueText();
+    return found->object->valueText();
 }
 
 bool KrXMLGenericElement::attributeEquals(std::string_view name, std::string_view value) const {
-    const auto found = attributes_.find(name);
-    return found != attributes_.end() && found->second && found->second->valueText() == value;
+    const Attributes::Entry* found = attributes_.find(name);
+    return found != nullptr && found->object && found->object->valueText() == value;
 }
 
 bool KrXMLGenericElement::hasAttribute(std::string_view name) const {
-    return attributes_.find(name) != attributes_.end();
+    return attributes_.find(name) != nullptr;
 }
 
-bool KrXMLGenericElement::removeAttribute(std::string_view name) {
-    const auto found = attributes_.find(name);
-    if (found == attributes_.end()) {
-        return false;
-    }
-    attributes_.erase(found);
-    return true;
-}
+bool KrXMLGenericElement::removeAttribute(std::string_view name) { return attributes_.erase(name); }
 
 void KrXMLGenericElement::insertAttribute(std::string_view name,
                                           std::unique_ptr<KrXMLComplexAttribute2> object) {
     if (hasAttribute(name)) {
         throw 2;
     }
-    attributes_.emplace(std::string(name), std::move(object));
+    attributes_.assign(name, std::move(object));
 }
 
 void KrXMLGenericElement::registerAttribute(std::string_view name, KrXMLComplexAttribute2& target) {
@@ -119,8 +118,8 @@ void KrXMLGenericElement::registerAttribute(std::string_view name, KrXMLComplexA
 }
 
 void KrXMLGenericElement::genericChildren(GenericList& list) const {
-    for (const auto& child : childSequence()) {
-        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get())) {
+    for (KrXMLComplexElement* child : childSequence()) {
+        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child)) {
             list.push_back(generic);
         }
     }
@@ -141,8 +140,8 @@ bool KrXMLGenericElement::visitGeneric(const Visitor& visit) {
     if (visit(*this)) {
         return true;
     }
-    for (const auto& child : childSequence()) {
-        auto* generic = dynamic_cast<KrXMLGenericElement*>(child.get());
+    for (KrXMLComplexElement* child : childSequence()) {
+        auto* generic = dynamic_cast<KrXMLGenericElement*>(child);
         if (generic && generic->visitGeneric(visit)) {
             return true;
         }
@@ -188,14 +187,14 @@ bool KrXMLGenericElement::replaceChildWithAttribute(std::unique_ptr<KrXMLGeneric
     if (!child) {
         return false;
     }
-    for (const auto& candidate : childSequence()) {
-        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate.get());
+    for (KrXMLComplexElement* candidate : childSequence()) {
+        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate);
         if (generic && generic->attributeEquals(attributeName, value)) {
             child->setAttribute(attributeName, value);
             return replaceChild(generic, std::move(child));
         }
     }
-    for (const auto& candidate : childSequence()) {
+    for (KrXMLComplexElement* candidate : childSequence()) {
         if (candidate->replaceChildWithAttribute(child, attributeName, value)) {
             return true;
         }
@@ -218,8 +217,8 @@ bool KrXMLGenericElement::putChildWithAttribute(std::unique_ptr<KrXMLGenericElem
 }
 
 void KrXMLGenericElement::deleteChildWithAttribute(std::string_view name, std::string_view value) {
-    for (const auto& candidate : childSequence()) {
-        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate.get());
+    for (KrXMLComplexElement* candidate : childSequence()) {
+        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate);
         if (generic && generic->attributeEquals(name, value)) {
             removeChild(generic);  // the returned owner deletes it here
             return;

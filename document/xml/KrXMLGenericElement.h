@@ -1,18 +1,19 @@
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "document/xml/AttributeSet.h"
 #include "document/xml/KrXMLComplexAttribute2.h"
 #include "document/xml/KrXMLComplexElement.h"
 
 // An element with attributes: the base of every XML element read from a file, of the leaf
 // nodes, of the documents and of every HTML element. The attribute map is ordered by name
 // byte for byte, and that is the order in which the attributes are written. An entry may
-// hold no object; it is written as a bare name.
+// hold no object; it is written as a bare name. A copy of the element shares the map until
+// one of them changes it.
 class KrXMLGenericElement : public KrXMLComplexElement {
 public:
     using GenericList = std::vector<KrXMLGenericElement*>;
@@ -31,7 +32,7 @@ public:
     // error flag and text are set, and no exception escapes.
     void setAttributeText(std::string_view text);
     // The object stored under the name; a new empty plain attribute when the name is
-    // absent; null for an entry without object.
+    // absent; null for an entry without object. The object stays this element's own.
     KrXMLComplexAttribute2* attribute(std::string_view name);
     // The written value; an empty text for an entry without object; the fallback when the
     // name is absent.
@@ -74,7 +75,12 @@ public:
     GenericList query(std::string_view path);
 
 protected:
-    using Attributes = std::map<std::string, std::unique_ptr<KrXMLComplexAttribute2>, std::less<>>;
+    using Attributes = kr::AttributeSet;
+
+    // Starts with the attributes of the set, shared until this element changes them.
+    KrXMLGenericElement(std::string_view name, bool block, const Attributes& attributes);
+    KrXMLGenericElement(const KrXMLGenericElement&) = default;
+    std::unique_ptr<KrXMLComplexElement> cloneNode() const override;
 
     const Attributes& attributeMap() const { return attributes_; }
 

@@ -9,4 +9,7 @@ public:
     KrXML_Document2() : KrXMLGenericElement("xmldocument", false) {}
 
     void write(std::ostream& out) const override;
+
+protected:
+    GRIDLO_NODE_COPY(KrXML_Document2)
 };

@@ -77,9 +77,10 @@ TEST(Nesting, TooDeepAPageIsShownAsItsErrorAndWritesSafely) {
     // recurses once per level.
     KrHTML_Document2 document;
     EXPECT_TRUE(kr::readHTMLString(nested("div", 100'000), document));
-    EXPECT_EQ(markupOf(document),
-              "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\" />\n</head>\n<body>\n<pre>" +
-                  kTooDeep + "</pre>\n</body>\n</html>");
+    EXPECT_EQ(
+        markupOf(document),
+        "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\" />\n</head>\n<body>\n<pre>" +
+            kTooDeep + "</pre>\n</body>\n</html>");
 }
 
 // The innermost element of a tree whose elements hold one child each.

@@ -1,0 +1,78 @@
+#include "document/xml/ChildList.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "document/xml/KrXMLComplexElement.h"
+
+namespace kr {
+
+static_assert(sizeof(ChildList) == sizeof(void*), "a list is one pointer");
+
+ChildList& ChildList::operator=(ChildList&& other) noexcept {
+    ChildList doomed(std::move(*this));
+    std::swap(block_, other.block_);
+    return *this;
+}
+
+ChildList::~ChildList() {
+    if (block_ == nullptr) {
+        return;
+    }
+    for (Node* child : *this) {
+        delete child;
+    }
+    ::operator delete(block_);
+}
+
+std::size_t ChildList::find(const Node* child) const {
+    if (child == nullptr) {
+        return npos;
+    }
+    const auto found = std::find(begin(), end(), child);
+    return found != end() ? static_cast<std::size_t>(found - begin()) : npos;
+}
+
+void ChildList::reserve(std::size_t capacity) {
+    if (capacity <= (block_ != nullptr ? block_->capacity : 0)) {
+        return;
+    }
+    auto* grown = static_cast<Block*>(::operator new(sizeof(Block) + capacity * sizeof(Node*)));
+    grown->size = static_cast<std::uint32_t>(size());
+    grown->capacity = static_cast<std::uint32_t>(capacity);
+    if (block_ != nullptr) {
+        std::copy(begin(), end(), reinterpret_cast<Node**>(grown + 1));
+        ::operator delete(block_);
+    }
+    block_ = grown;
+}
+
+void ChildList::insert(std::size_t index, std::unique_ptr<Node> child) {
+    const std::size_t count = size();
+    if (block_ == nullptr || count == block_->capacity) {
+        // Doubling keeps appending cheap; a copied tree reserves its exact size instead.
+        reserve(count == 0 ? 1 : 2 * count);
+    }
+    Node** slots = items();
+    std::move_backward(slots + index, slots + count, slots + count + 1);
+    slots[index] = child.release();
+    ++block_->size;
+}
+
+std::unique_ptr<ChildList::Node> ChildList::take(std::size_t index) {
+    Node** slots = items();
+    std::unique_ptr<Node> taken(slots[index]);
+    std::move(slots + index + 1, slots + size(), slots + index);
+    --block_->size;
+    return taken;
+}
+
+std::unique_ptr<ChildList::Node> ChildList::replace(std::size_t index,
+                                                    std::unique_ptr<Node> child) {
+    std::unique_ptr<Node> old(items()[index]);
+    items()[index] = child.release();
+    return old;
+}
+
+}  // namespace kr

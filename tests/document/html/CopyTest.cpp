@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <typeinfo>
+#include <vector>
+
+#include "Markup.h"
+#include "document/css/css.h"
+#include "document/html/KrHTML_text2.h"
+#include "document/html/KrJavaScriptHandler.h"
+#include "document/html/KrStyleAttribute.h"
+#include "document/html/html.h"
+#include "document/xml/xml.h"
+#include "foundation/KrException.h"
+
+namespace {
+
+using ElementList = KrXMLComplexElement::ElementList;
+
+// Both trees in pre-order, checking that they have the same shape and that every node of
+// the copy is of its original's class and hangs under the copy of its original's parent.
+void expectSameShape(const KrXMLComplexElement& original, const KrXMLComplexElement& copy) {
+    std::vector<std::pair<const KrXMLComplexElement*, const KrXMLComplexElement*>> pending{
+        {&original, &copy}};
+    while (!pending.empty()) {
+        const auto [from, to] = pending.back();
+        pending.pop_back();
+        ASSERT_NE(from, to);
+        EXPECT_EQ(typeid(*from), typeid(*to)) << from->name();
+        EXPECT_EQ(from->name(), to->name());
+        EXPECT_EQ(from->isLeaf(), to->isLeaf()) << from->name();
+        EXPECT_EQ(from->isSelfClosing(), to->isSelfClosing()) << from->name();
+        EXPECT_EQ(from->isBlock(), to->isBlock()) << from->name();
+        ElementList fromChildren;
+        ElementList toChildren;
+        from->children(fromChildren);
+        to->children(toChildren);
+        ASSERT_EQ(fromChildren.size(), toChildren.size()) << from->name();
+        for (std::size_t i = 0; i < fromChildren.size(); ++i) {
+            EXPECT_EQ(toChildren[i]->parent(), to) << toChildren[i]->name();
+            pending.emplace_back(fromChildren[i], toChildren[i]);
+        }
+    }
+}
+
+template <class Element>
+std::unique_ptr<Element> copyOf(const Element& original) {
+    std::unique_ptr<KrXMLComplexElement> copy = original.copyTree();
+    EXPECT_NE(copy, nullptr);
+    return std::unique_ptr<Element>(dynamic_cast<Element*>(copy.release()));
+}
+
+// A page with a node of every class the reader makes and the system builds, attributes of
+// every kind set, and one element of every tag the tag factory knows.
+std::unique_ptr<KrHTML_Document2> everyKindOfNode() {
+    auto page = std::make_unique<KrHTML_Document2>();
+    KrXMLGenericElement* head = page->documentHead(*page->documentRoot());
+    head->addChild(std::make_unique<KrHTML_title2>("T"));
+    head->addChild(std::make_unique<KrHTML_script2>("", "var x = 1;"));
+    head->addChild(std::make_unique<KrHTML_link2>("s.css"));
+    auto* style = kr::appendChild(*head, std::make_unique<KrHTML_style2>());
+    auto* comment = kr::appendChild(*style, std::make_unique<KrCSSHTMLComment>());
+    comment->addChild(std::make_unique<KrXMLGenericWhitespace>("\n"));
+    auto* media = kr::appendChild(*style, std::make_unique<KrCSSMediaQuery>("@media print"));
+    auto* rule = kr::appendChild(*media, std::make_unique<KrCSSRule>("p"));
+    rule->addChild(std::make_unique<KrCSSProperty>("color: red;", false));
+
+    KrXMLGenericElement* body = page->documentBody(*page->documentRoot());
+    auto* div = page->addDivToBody("d");
+    div->setAttribute("style", "color: blue; margin: 0");
+    div->setAttribute("data-plain", "v");
+    div->appendText("text");
+    div->addChild(std::make_unique<KrXMLGenericText>("generic text"));
+    div->addChild(std::make_unique<KrXML_Comment2>(" c "));
+    div->addChild(std::make_unique<KrXML_ProcInst2>("pi"));
+    div->addChild(std::make_unique<KrXML_Declaration2>("xml version=\"1.0\""));
+    div->addChild(std::make_unique<KrJavaScriptHandler>("alert(1);", true));
+    div->addChild(std::make_unique<KrHTML_option2>("1", "one", true));
+    div->addChild(std::make_unique<KrHTML_input2_hidden>("h", "v", "n"));
+    auto* progress = kr::appendChild(*div, std::make_unique<KrHTML_progress2>());
+    progress->setAttribute("value", "0.5");
+    auto* bare = kr::appendChild(*div, std::make_unique<KrXMLGenericElement>("bare", true));
+    bare->insertAttribute("flag", nullptr);
+    auto* xml = kr::appendChild(*body, std::make_unique<KrXML_Document2>());
+    xml->addChild(std::make_unique<KrXMLGenericElement>("top", true));
+
+    KrHTMLTagTable table;
+    kr::registerElementCreators(table);
+    for (const auto& [tag, creator] : table.tagCreators) {
+        body->addChild(creator(""));
+    }
+    return page;
+}
+
+TEST(CopyTree, EveryNodeClassCopiesItselfAndTheCopyWritesTheSameBytes) {
+    const std::unique_ptr<KrHTML_Document2> original = everyKindOfNode();
+    const std::unique_ptr<KrHTML_Document2> copy = copyOf(*original);
+    ASSERT_NE(copy, nullptr);
+    expectSameShape(*original, *copy);
+    EXPECT_EQ(copy->parent(), nullptr);
+    EXPECT_EQ(markupOf(*copy), markupOf(*original));
+    EXPECT_EQ(copy->toJavaScript(), original->toJavaScript());
+}
+
+TEST(CopyTree, CopiesTheGrammarAndTheErrorButNoUserObject) {
+    struct User : KrWidgetManager_base {
+        void elementDestroyed(const KrXMLComplexElement* element) override {
+            told.push_back(element);
+        }
+        std::vector<const KrXMLComplexElement*> told;
+    } user;
+    KrXMLGenericElement original("o", true);
+    original.contentDTD("css");
+    auto number = std::make_unique<KrXMLDoubleKrAttribute>();
+    original.insertAttribute("n", std::move(number));
+    original.setAttributeText("n=\"x\"");  // refused: records the error
+    original.setUserData(&user);
+    std::unique_ptr<KrXMLComplexElement> copy = original.copyTree();
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->contentDTD(""), "css");
+    EXPECT_TRUE(copy->hasError());
+    EXPECT_EQ(copy->errorText(), "error catched while assigning attritutes");
+    copy.reset();
+    EXPECT_TRUE(user.told.empty());
+}
+
+// Refuses to copy itself: the copy would be a plain generic element.
+class NoCopy : public KrXMLGenericElement {
+public:
+    NoCopy() : KrXMLGenericElement("nocopy", true) {}
+};
+
+TEST(CopyTree, ATreeWithANodeThatDoesNotCopyItselfIsNotCopied) {
+    KrXMLGenericElement root("r", true);
+    KrXMLGenericElement* middle =
+        kr::appendChild(root, std::make_unique<KrXMLGenericElement>("m", true));
+    middle->addChild(std::make_unique<NoCopy>());
+    EXPECT_EQ(root.copyTree(), nullptr);
+    EXPECT_EQ(NoCopy().copyTree(), nullptr);
+}
+
+TEST(CopyTree, ATreeOfAnyDepthCopiesWithoutExhaustingTheStack) {
+    constexpr int kLevels = 1'000'000;
+    auto root = std::make_unique<KrXMLGenericElement>("level", true);
+    KrXMLComplexElement* innermost = root.get();
+    for (int level = 1; level < kLevels; ++level) {
+        innermost = innermost->addChild(std::make_unique<KrXMLGenericElement>("level", true));
+    }
+    innermost->addChild(std::make_unique<KrXMLGenericText>("deepest"));
+    std::unique_ptr<KrXMLComplexElement> copy = root->copyTree();
+    root.reset();
+    ASSERT_NE(copy, nullptr);
+    int levels = 1;
+    KrXMLComplexElement* element = copy.get();
+    while (KrXMLComplexElement* child = element->firstElementChild(true)) {
+        EXPECT_EQ(child->parent(), element);
+        element = child;
+        ++levels;
+    }
+    EXPECT_EQ(levels, kLevels);
+    EXPECT_EQ(markupOf(*element->firstElementChild(false)), "deepest");
+}
+
+// A change made on one side of a copy, as the page code makes it.
+struct Change {
+    const char* what;
+    std::function<void(KrHTML_Document2&)> apply;
+};
+
+KrXMLGenericElement& byId(KrHTML_Document2& page, const char* id) {
+    KrXMLGenericElement* found = page.findFirstChildWithAttribute("id", id);
+    if (found == nullptr) {
+        throw KrException(std::string("no element ") + id, 0, "test");
+    }
+    return *found;
+}
+
+const Change kChanges[] = {
+    {"a typed attribute", [](auto& page) { byId(page, "d").setAttribute("class", "c"); }},
+    {"a plain attribute", [](auto& page) { byId(page, "d").setAttribute("data-plain", "w"); }},
+    {"a new attribute", [](auto& page) { byId(page, "d").setAttribute("onclick", "go()"); }},
+    {"a removed attribute", [](auto& page) { byId(page, "d").removeAttribute("data-plain"); }},
+    {"an attribute object",
+     [](auto& page) { byId(page, "d").attribute("style")->setFromText("color: green"); }},
+    {"a style declaration",
+     [](auto& page) {
+         auto* style = dynamic_cast<KrStyleAttribute*>(byId(page, "d").attribute("style"));
+         ASSERT_NE(style, nullptr);
+         style->property("color")->setValue("black");
+     }},
+    {"a text",
+     [](auto& page) {
+         KrXMLComplexElement::ElementList texts;
+         byId(page, "d").findChildren("xmltext", texts, 1);
+         ASSERT_FALSE(texts.empty());
+         dynamic_cast<KrHTML_text2&>(*texts.front()).setText("changed");
+     }},
+    {"a new child", [](auto& page) { page.addDivToBody("new"); }},
+    {"a removed child",
+     [](auto& page) { byId(page, "h").parent()->removeChild(&byId(page, "h")); }},
+};
+
+TEST(CopyTree, AChangeOnEitherSideLeavesTheOtherAsItWas) {
+    for (const Change& change : kChanges) {
+        for (const bool onCopy : {true, false}) {
+            const std::unique_ptr<KrHTML_Document2> original = everyKindOfNode();
+            const std::string before = markupOf(*original);
+            const std::unique_ptr<KrHTML_Document2> copy = copyOf(*original);
+            KrHTML_Document2& changed = onCopy ? *copy : *original;
+            const KrHTML_Document2& untouched = onCopy ? *original : *copy;
+            change.apply(changed);
+            EXPECT_NE(markupOf(changed), before) << change.what << (onCopy ? " on the copy" : "");
+            EXPECT_EQ(markupOf(untouched), before) << change.what << (onCopy ? " on the copy" : "");
+        }
+    }
+}
+
+TEST(CopyTree, AnAttributeObjectHandedOutBeforeTheCopyChangesOnlyItsOwnElement) {
+    KrXMLGenericElement original("o", true);
+    original.setAttribute("a", "1");
+    KrXMLComplexAttribute2* held = original.attribute("a");
+    const std::unique_ptr<KrXMLComplexElement> copy = original.copyTree();
+    held->setFromText("2");
+    EXPECT_EQ(markupOf(original), "<o a=\"2\" />");
+    EXPECT_EQ(markupOf(*copy), "<o a=\"1\" />");
+}
+
+// Copies of one page are made and changed on several threads at once, as new sessions are.
+TEST(CopyTree, OneTreeCopiesOnSeveralThreadsAtOnce) {
+    const std::unique_ptr<const KrHTML_Document2> original = everyKindOfNode();
+    const std::string markup = markupOf(*original);
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 50;
+    std::vector<int> good(kThreads, 0);
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < kRounds; ++round) {
+                    std::unique_ptr<KrHTML_Document2> copy = copyOf(*original);
+                    const bool same = markupOf(*copy) == markup;
+                    for (const Change& change : kChanges) {
+                        change.apply(*copy);
+                    }
+                    good[t] += same ? 1 : 0;
+                }
+            });
+        }
+    }
+    EXPECT_EQ(good, std::vector<int>(kThreads, kRounds));
+    EXPECT_EQ(markupOf(*original), markup);
+}
+
+}  // namespace
