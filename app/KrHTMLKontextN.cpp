@@ -78,15 +78,15 @@ KrHTML_Document2* KrHTMLKontextN::document() { return document_.get(); }
 
 bool KrHTMLKontextN::loadPage(const std::string& fileName, const BuiltInFiles& builtInFiles) {
     try {
-        document_ = std::make_unique<KrHTML_Document2>();
         const auto builtIn = builtInFiles.find(fileName);
         if (builtIn != builtInFiles.end()) {
             std::string text = builtIn->second.contentString();
             if (KrPersistentAppStorage* storage = application_->storage()) {
                 storage->expandTemplate(text, "");
             }
-            kr::readHTMLString(text, *document_);
+            document_ = application_->pageCache().document(text);
         } else {
+            document_ = std::make_unique<KrHTML_Document2>();
             const std::string startPath = settings_ != nullptr ? settings_->entry("startpath") : "";
             const std::string path = kr::makeDirectoryPath(startPath) + fileName;
             // The reader reads a file it cannot open as an empty page with an error in it;

@@ -11,6 +11,7 @@
 
 #include "app/KrHTMLKontextN.h"
 #include "app/KrListenerEndpoint.h"
+#include "app/KrPageCache.h"
 #include "app/KrSettingsMap.h"
 #include "http/KrBrowserLauncher.h"
 #include "http/KrCommandTarget.h"
@@ -107,6 +108,9 @@ public:
     void setSessionLimit(std::size_t limit);
     std::size_t contextCount();
 
+    // The built-in pages as read once, which the page contexts copy.
+    KrPageCache& pageCache() { return pageCache_; }
+
 protected:
     // The settings themselves, shared with the page contexts (not a copy).
     KrSettingsMap* sharedSettings() { return &settings_; }
@@ -136,6 +140,7 @@ private:
     KrPersistentAppStorage* const storage_;
     std::vector<KrListenerEndpoint> endpoints_;
     KrSettingsMap settings_;
+    KrPageCache pageCache_;
 
     std::recursive_mutex sessionMutex_;
     std::map<std::string, Session> sessions_;               // guarded by sessionMutex_

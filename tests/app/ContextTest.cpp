@@ -124,6 +124,36 @@ TEST_F(Context, ABuiltInPageIsTemplateExpandedBeforeItIsRead) {
               "</html>");
 }
 
+// Each context starts from a copy of the page read once: the pages of other sessions
+// do not see its changes, and a page whose text changed is read anew.
+TEST_F(Context, EveryContextChangesAPageOfItsOwn) {
+    auto first = contextWithPage(kPage);
+    auto second = newContext("nuxelid000000000000000043");
+    ASSERT_TRUE(second->loadPage("page.html", storage_.builtInFiles()));
+    const std::string page = second->render();
+    first->stampSessionId(kSession);
+    first->document()->findFirstChildWithAttribute("id", "i11")->setAttribute("src", "kreuz.png");
+    EXPECT_NE(first->render(), page);
+    EXPECT_EQ(second->render(), page);
+    auto third = newContext();
+    ASSERT_TRUE(third->loadPage("page.html", storage_.builtInFiles()));
+    EXPECT_EQ(third->render(), page);
+}
+
+TEST_F(Context, AChangedTemplateValueOrBuiltInFileIsReadAnew) {
+    auto before = contextWithPage(kPage);
+    storage_.setTemplateVariable("title", "Noughts and Crosses");
+    auto context = newContext();
+    ASSERT_TRUE(context->loadPage("page.html", storage_.builtInFiles()));
+    EXPECT_NE(context->render().find("<title>Noughts and Crosses</title>"), std::string::npos)
+        << context->render();
+    addBuiltInFile("page.html", "<html><body><p>replaced</p></body></html>");
+    ASSERT_TRUE(context->loadPage("page.html", storage_.builtInFiles()));
+    EXPECT_EQ(context->render(),
+              "<!DOCTYPE html>\n<html>\n<body>\n<p>replaced</p>\n</body>\n</html>");
+    EXPECT_NE(before->render().find("<title>Tic Tac Toe</title>"), std::string::npos);
+}
+
 TEST_F(Context, APageThatIsMissingLoadsAsAnEmptyPageAndFails) {
     auto context = contextWithPage(kPage);
     settings_.set("startpath", "/nonexistent-gridlo-directory");
