@@ -55,6 +55,7 @@ public:
 
     // The user object is not owned; it is told when this element is destroyed.
     void setUserData(KrWidgetManager_base* userObject) { userObject_ = userObject; }
+    KrWidgetManager_base* userData() const { return userObject_; }
 
     // The grammar the markup reader reads this element's content in: a non-empty name
     // replaces the stored one; the result is the stored name.

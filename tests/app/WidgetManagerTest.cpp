@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "PageEnvironment.h"
 #include "app/KrWidgetManager.h"
@@ -311,14 +312,25 @@ TEST_F(WidgetManager, AHandlerMayRegisterItselfAgainWhileItRuns) {
 }
 
 TEST_F(WidgetManager, AManagerThatGoesFirstLeavesNoElementPointingAtIt) {
+    KrHTML_Document2* document = context_->document();
+    ASSERT_NE(document, nullptr);
+    const std::vector<KrXMLComplexElement*> watched = {
+        document, document->findFirstChildWithAttribute("id", "i11"),
+        document->findFirstChildWithAttribute("id", "i12")};
     {
         KrWidgetManager other;
         other.addEventHandler("i11", *context_, "onclick", marking("x"), {});
         other.addEventHandler("i12", *context_, "onclick", marking("x"), {});
+        for (const KrXMLComplexElement* element : watched) {
+            ASSERT_NE(element, nullptr);
+            EXPECT_EQ(element->userData(), &other);
+        }
     }
     // The page and its elements outlive the manager; destroying them must not reach it.
+    for (const KrXMLComplexElement* element : watched) {
+        EXPECT_EQ(element->userData(), nullptr) << element->name();
+    }
     ASSERT_TRUE(context_->loadPage("page.html", storage_.builtInFiles()));
-    SUCCEED();
 }
 
 TEST_F(WidgetManager, ClearForgetsEveryWidget) {
