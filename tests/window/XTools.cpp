@@ -23,6 +23,15 @@ constexpr auto kPollStep = 20ms;
 
 }  // namespace
 
+void endTestWithoutServer() {
+    const std::string launcher = platform::environmentValue(kLauncherVariable);
+    if (!launcher.empty()) {
+        FAIL() << "no X server can be reached inside " << launcher << " (DISPLAY \""
+               << platform::environmentValue("DISPLAY") << "\")";
+    }
+    GTEST_SKIP() << "no X server can be reached (DISPLAY is not set or not running)";
+}
+
 ToolRun run(const std::vector<std::string>& command) {
     ToolRun result;
     auto pipe = platform::openPipe();

@@ -9,6 +9,14 @@
 // as a user and a window manager would: they act on the server, not on our objects.
 namespace xtools {
 
+// Set (to the launcher's name) by the launcher that ctest runs the X tests in.
+inline constexpr const char* kLauncherVariable = "GRIDLO_X_LAUNCHER";
+
+// Ends the current test when no X server can be reached; the caller returns at once. Inside
+// the launcher, which gives every test a server of its own, that is a failure; elsewhere (a
+// test program started by hand without a display) the test is skipped.
+void endTestWithoutServer();
+
 struct ToolRun {
     int exitCode = -1;
     std::string output;  // standard output and standard error
