@@ -150,12 +150,13 @@ void KrRarediScheduler2::finishLocked(Job& job) {
 void KrRarediScheduler2::dispatchLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        dispatchWake_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
+        dispatchWake_.wait(lock,
+                           [this] { return stopping_ || (!ready_.empty() && roomToRunLocked()); });
         ++passes_;
         if (stopping_) {
             return;
         }
-        while (!ready_.empty()) {
+        while (!ready_.empty() && roomToRunLocked()) {
             const JobId id = ready_.front();
             ready_.pop_front();
             const auto found = jobs_.find(id);
@@ -179,6 +180,10 @@ void KrRarediScheduler2::dispatchLoop() {
     }
 }
 
+bool KrRarediScheduler2::roomToRunLocked() const {
+    return maxRunning_ == kNoLimit || running_.size() < maxRunning_;
+}
+
 void KrRarediScheduler2::runJob(JobId id, const JobFunction& function,
                                 std::unique_ptr<Record> record) {
     std::unique_ptr<Record> result;
@@ -195,6 +200,9 @@ void KrRarediScheduler2::runJob(JobId id, const JobFunction& function,
         ended_.push_back(Ended{id, std::move(node.mapped()), std::move(result)});
     }
     collectWake_.notify_one();
+    if (maxRunning_ != kNoLimit) {
+        dispatchWake_.notify_one();  // a place to run is free
+    }
 }
 
 void KrRarediScheduler2::collectLoop() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -58,7 +59,11 @@ public:
     // Takes the job's record and gives back its result, normally the same record.
     using JobFunction = std::function<std::unique_ptr<Record>(std::unique_ptr<Record>)>;
 
-    KrRarediScheduler2() = default;
+    static constexpr std::size_t kNoLimit = 0;
+
+    // At most maxRunning jobs run at once; the others wait in the ready list, in order, until
+    // one ends. The system runs every job at once (kNoLimit).
+    explicit KrRarediScheduler2(std::size_t maxRunning = kNoLimit) : maxRunning_(maxRunning) {}
     // Calls the stop callback of every running job and waits until they have all ended.
     ~KrRarediScheduler2();
 
@@ -116,11 +121,14 @@ private:
     void settleLocked(JobId id, std::unique_ptr<Record> result);
     void finishLocked(Job& job);
     bool isFinishedLocked(JobId id) const;
+    bool roomToRunLocked() const;
+
+    const std::size_t maxRunning_;
 
     // Guards every member below except the worker threads. Job functions and stop callbacks
     // run without it; nothing else is locked under it.
     mutable std::mutex mutex_;
-    std::condition_variable dispatchWake_;  // ready_ filled, or stopping_
+    std::condition_variable dispatchWake_;  // ready_ filled, a job ended, or stopping_
     std::condition_variable timerWake_;     // delayed_ changed, or stopping_
     std::condition_variable collectWake_;   // ended_ filled, or stopping_ with nothing running
     std::condition_variable finishedWake_;  // a job finished

@@ -270,6 +270,30 @@ TEST(Scheduler, ACancelledRunningJobFinishesWhenItReturnsAndIsNotRepeated) {
     EXPECT_TRUE(scheduler.waitUntilFinished(id, kPatience));
 }
 
+// With one place to run, a job that holds it keeps the jobs after it in the ready list: one
+// cancelled there never runs, and the one behind it runs once the place is free.
+TEST(Scheduler, AJobCancelledWhileItWaitsInTheReadyListNeverRuns) {
+    KrRarediScheduler2 scheduler(1);
+    StoppableLoop holder;
+    const JobId holding = scheduler.submitJob(holder.body(), nullptr, holder.descriptor());
+    ASSERT_TRUE(holder.waitStarted());
+    std::atomic<int> cancelledRuns{0};
+    std::atomic<int> laterRuns{0};
+    const JobId cancelled =
+        scheduler.submitJob(counting(cancelledRuns), nullptr, named("cancelled"));
+    const JobId later = scheduler.submitJob(counting(laterRuns), nullptr, named("later"));
+    EXPECT_FALSE(scheduler.isFinished(cancelled));
+    scheduler.cancelJob(cancelled);
+    EXPECT_TRUE(scheduler.isFinished(cancelled)) << "a job that will never run is finished";
+    EXPECT_EQ(laterRuns, 0) << "only one job runs at a time";
+
+    holder.stop();
+    ASSERT_TRUE(scheduler.waitUntilFinished(holding, kPatience));
+    ASSERT_TRUE(scheduler.waitUntilFinished(later, kPatience));
+    EXPECT_EQ(laterRuns, 1);
+    EXPECT_EQ(cancelledRuns, 0);
+}
+
 TEST(Scheduler, WaitingLeavesTheSchedulerFreeForTheJobItWaitsFor) {
     KrRarediScheduler2 scheduler;
     std::atomic<int> innerRuns{0};
