@@ -1,10 +1,21 @@
 #pragma once
 
+#include <atomic>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 namespace kr {
+
+namespace detail {
+inline std::atomic<bool> diagnosticsShown{true};
+}  // namespace detail
+
+// Diagnostic lines (outLine, errLine) are shown unless a program switches them off: one that
+// feeds the system masses of odd input on purpose, as a fuzz target does, would otherwise
+// spend its time printing. The lines themselves never change.
+inline void showDiagnostics(bool shown) { detail::diagnosticsShown.store(shown); }
+inline bool diagnosticsShown() { return detail::diagnosticsShown.load(); }
 
 // Diagnostic lines go to standard output or standard error whole: the parts are joined
 // first and written with one call, so lines of different threads never interleave.
@@ -25,12 +36,16 @@ void printLine(std::ostream& out, const Parts&... parts) {
 
 template <class... Parts>
 void outLine(const Parts&... parts) {
-    printLine(std::cout, parts...);
+    if (diagnosticsShown()) {
+        printLine(std::cout, parts...);
+    }
 }
 
 template <class... Parts>
 void errLine(const Parts&... parts) {
-    printLine(std::cerr, parts...);
+    if (diagnosticsShown()) {
+        printLine(std::cerr, parts...);
+    }
 }
 
 }  // namespace kr

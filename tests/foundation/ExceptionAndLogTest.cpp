@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
 #include "foundation/KrLogStreams.h"
 
@@ -42,6 +44,25 @@ TEST(KrLogStreams, ManyThreadsWriteAtOnce) {
             }
             EXPECT_TRUE(KrLogStreams::stream(1).good());
         });
+    }
+}
+
+TEST(Diagnostics, LinesAreShownWholeUntilSwitchedOff) {
+    struct Case {
+        bool shown;
+        std::string out;
+        std::string err;
+    };
+    for (const Case& c : {Case{true, "port 8080\n", "oh oh ... problem...\n"}, Case{false, "", ""},
+                          Case{true, "port 8080\n", "oh oh ... problem...\n"}}) {
+        kr::showDiagnostics(c.shown);
+        EXPECT_EQ(kr::diagnosticsShown(), c.shown);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        kr::outLine("port ", 8080);
+        kr::errLine("oh oh ... problem...");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << "shown " << c.shown;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << "shown " << c.shown;
     }
 }
 
