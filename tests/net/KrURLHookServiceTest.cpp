@@ -346,6 +346,8 @@ TEST_F(URLHookService, AWorkerThatCannotStartLeavesThePoolAndItsTaskEnds) {
 
     EXPECT_TRUE(handedTo(worker(10), *messages[10]));
     EXPECT_TRUE(eventually([&] { return worker(9)->shutdowns == 1; }));
+    // The sender was told before the waiting message went out.
+    ASSERT_TRUE(deliveredSoFar());
     EXPECT_EQ(toldTasks(), std::vector<std::string>{messages[9]->connectionName()});
     EXPECT_TRUE(worker(9)->handled.values().empty());
     EXPECT_EQ(service->workerCount(), KrURLHookService::kWorkerLimit);
