@@ -4,10 +4,11 @@ in one run, under the loads of a browser game server, and one table of the figur
 their ratios. A benchmark, not a test: it prints what it measures and judges nothing but the
 goals it lists.
 
-    load.py GRIDLO [--compare OTHER_GRIDLO] [--seconds N] [--connections N]
+    load.py GRIDLO [--compare OTHER_GRIDLO] [--seconds N] [--connections N] [--only TEXT]
 
 --compare runs every Gridlo load against a second build as well (for example one of main),
-so that a change is measured before and after in the same run.
+so that a change is measured before and after in the same run. --only runs the loads whose
+name holds the text ("memory", "click", "static", "connections", ...).
 """
 
 import argparse
@@ -198,8 +199,8 @@ def ratio_cell(ratio, met):
     return f"{ratio:.2f}× " + ("ok" if met(ratio) else "MISSED")
 
 
-def run_rows(gridlos, nginx, seconds, table):
-    for row in ROWS:
+def run_rows(rows, gridlos, nginx, seconds, table):
+    for row in rows:
         print(f"== {row.name}, {row.connections} connection(s)", file=sys.stderr, flush=True)
         # A latency of the application is held against nginx's static file at one
         # connection, measured right before it, so that both see the machine alike.
@@ -275,6 +276,7 @@ def main():
     parser.add_argument("--compare", help="a second Gridlo program measured alongside")
     parser.add_argument("--seconds", type=int, default=5, help="duration of each wrk load")
     parser.add_argument("--connections", type=int, default=10000)
+    parser.add_argument("--only", default="", help="run only the loads whose name holds this")
     options = parser.parse_args()
     for tool in ("wrk", "nginx"):
         if shutil.which(tool) is None:
@@ -300,29 +302,34 @@ def main():
             gridlos = [running.enter_context(Gridlo(program, root / name))
                        for name, program in programs]
             prepare_directory(gridlos)
-            memory = []
-            for gridlo in gridlos:
-                per_session = session_memory(gridlo)
-                memory += [f"{per_session / 1024:.0f} KiB per session",
-                           "ok" if per_session <= 64 * 1024 else "MISSED"]
-            table.add(f"memory per new session (RSS growth over {SESSION_MEMORY_SESSIONS})", 1,
-                      memory, "-", "≤ 64 KiB")
-            with Nginx(gridlos[0].directory / "www", root, files) as nginx:
-                run_rows(gridlos, nginx, options.seconds, table)
+            memory_row = f"memory per new session (RSS growth over {SESSION_MEMORY_SESSIONS})"
+            if options.only in memory_row:
+                memory = []
+                for gridlo in gridlos:
+                    per_session = session_memory(gridlo)
+                    memory += [f"{per_session / 1024:.0f} KiB per session",
+                               "ok" if per_session <= 64 * 1024 else "MISSED"]
+                table.add(memory_row, 1, memory, "-", "≤ 64 KiB")
+            rows = [row for row in ROWS if options.only in row.name]
+            if rows:
+                with Nginx(gridlos[0].directory / "www", root, files) as nginx:
+                    run_rows(rows, gridlos, nginx, options.seconds, table)
 
         # The sessions of the loads above stay until the program ends; a fresh one shows
         # what the connections themselves cost.
-        opened, idle = [], []
-        for name, program in programs:
-            print(f"== {options.connections} connections", file=sys.stderr, flush=True)
-            with Gridlo(program, root / name) as fresh:
-                cells = connection_cells(fresh, options.connections)
-            opened += cells[0]
-            idle += cells[1]
-        table.add(f"{options.connections} keep-alive connections opened at once",
-                  options.connections, opened, "-", "open ≤ 2 s, all answered, RSS ≤ 64 MB")
-        table.add(f"idle with {options.connections} connections open", options.connections,
-                  idle, "-", "0 ticks, RSS at start ≤ 8 MB")
+        opened_row = f"{options.connections} keep-alive connections opened at once"
+        idle_row = f"idle with {options.connections} connections open"
+        if options.only in opened_row or options.only in idle_row:
+            opened, idle = [], []
+            for name, program in programs:
+                print(f"== {options.connections} connections", file=sys.stderr, flush=True)
+                with Gridlo(program, root / name) as fresh:
+                    cells = connection_cells(fresh, options.connections)
+                opened += cells[0]
+                idle += cells[1]
+            table.add(opened_row, options.connections, opened, "-",
+                      "open ≤ 2 s, all answered, RSS ≤ 64 MB")
+            table.add(idle_row, options.connections, idle, "-", "0 ticks, RSS at start ≤ 8 MB")
 
     print(f"{os.cpu_count()} CPUs: wrk on {cpu_list(CLIENT_CPUS)}, the servers on "
           f"{cpu_list(SERVER_CPUS)}; wrk {options.seconds} s per load, at most {WRK_THREADS} "
