@@ -228,13 +228,12 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
         return kr::findServableFile(baseDirectory_, program, file, size) &&
                runCgi(file, serverName, request);
     }
-    if (!kr::findServableFile(baseDirectory_, relative, file, size)) {
-        return false;
-    }
     if (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix)) {
-        return runPhp(file, serverName, request);
+        return kr::findServableFile(baseDirectory_, relative, file, size) &&
+               runPhp(file, serverName, request);
     }
-    return serveStaticFile(request, file, size);
+    const auto servable = kr::openServableFile(baseDirectory_, relative);
+    return servable && serveStaticFile(request, *servable);
 }
 
 bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& request) {
@@ -243,19 +242,20 @@ bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& r
     if (kr::findServableFile(baseDirectory_, kIndexScript, file, size)) {
         return runPhp(file, serverName, request);
     }
-    if (kr::findServableFile(baseDirectory_, kIndexPage, file, size)) {
-        return serveStaticFile(request, file, size);
-    }
-    return false;
+    const auto servable = kr::openServableFile(baseDirectory_, kIndexPage);
+    return servable && serveStaticFile(request, *servable);
 }
 
-bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, const std::string& file,
-                                          std::uint64_t size) {
+bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, const kr::ServableFile& file) {
+    // Read here, from the file that passed the checks, not again by name when the answer is
+    // written: the name may stand for another file by then.
+    std::string bytes;
+    if (!kr::readServableFile(file, bytes)) {
+        return false;
+    }
     // No content type: the head carries the status line, the server and the length only.
     const auto answer = request.createAnswer();
-    answer->setStatus(200);
-    answer->setFile(file, size);
-    answer->setState(KrXHeader::kStateAnswerReady);
+    answer->writeAnswer(bytes);
     sendAnswer(request, answer);
     return true;
 }

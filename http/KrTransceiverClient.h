@@ -13,6 +13,10 @@
 #include "net/KrRequestHandler.h"
 #include "net/KrServerCallback_t.h"
 
+namespace kr {
+struct ServableFile;
+}
+
 class KrCommandTarget;
 class KrTransceiver;
 class KrXHeader;
@@ -118,7 +122,7 @@ private:
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);
-    bool serveStaticFile(const KrXHeader& request, const std::string& file, std::uint64_t size);
+    bool serveStaticFile(const KrXHeader& request, const kr::ServableFile& file);
     void sendNotFoundPage(const KrXHeader& request);
     void sendEmptyNotFound(const KrXHeader& request);
     bool runChild(const std::string& command, const std::string& path, KrXHeader& request);

@@ -1,9 +1,58 @@
 #include "http/RequestPath.h"
 
+#include <span>
+#include <utility>
+
 #include "foundation/Paths.h"
 #include "platform/FileSystem.h"
+#include "platform/Pipe.h"
 
 namespace kr {
+
+namespace {
+
+// The bytes asked for in one read once a file proves longer than it was when checked.
+constexpr std::size_t kReadStep = 64 * 1024;
+
+// Whether a resolved path lies under the base directory, resolved now.
+bool liesUnderBase(const std::string& baseDirectory, const std::string& resolvedFile) {
+    const auto resolvedBase = platform::resolvedPath(baseDirectory);
+    if (!resolvedBase.ok()) {
+        return false;
+    }
+    std::string prefix = resolvedBase.value;
+    if (!prefix.ends_with('/')) {
+        prefix += '/';
+    }
+    return resolvedFile.starts_with(prefix);
+}
+
+std::string joinedPath(const std::string& baseDirectory, std::string_view relativePath) {
+    std::string joined = makeDirectoryPath(baseDirectory);
+    joined += relativePath;
+    return joined;
+}
+
+// The resolved path of the open file: the descriptor's own, or, where /proc is missing, the
+// joined path resolved, as long as that still names the open file.
+std::optional<std::string> resolvedPathOf(const platform::Fd& fd,
+                                          const platform::FileStatus& status,
+                                          const std::string& joined) {
+    if (auto path = platform::descriptorPath(fd); path.ok()) {
+        return std::move(path.value);
+    }
+    auto path = platform::resolvedPath(joined);
+    if (!path.ok()) {
+        return std::nullopt;
+    }
+    const auto named = platform::fileStatus(path.value);
+    if (!named.ok() || named.value.device != status.device || named.value.inode != status.inode) {
+        return std::nullopt;
+    }
+    return std::move(path.value);
+}
+
+}  // namespace
 
 bool isPlainRequestPath(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
@@ -27,28 +76,62 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
     if (baseDirectory.empty() || !isPlainRequestPath(relativePath)) {
         return false;
     }
-    std::string joined = makeDirectoryPath(baseDirectory);
-    joined += relativePath;
+    std::string joined = joinedPath(baseDirectory, relativePath);
     const auto status = platform::fileStatus(joined);
     if (!status.ok() || !status.value.isRegular) {
         return false;
     }
     // The lexical check keeps "..", the resolved one a symbolic link, from leaving the base.
-    const auto resolvedBase = platform::resolvedPath(baseDirectory);
     const auto resolvedFile = platform::resolvedPath(joined);
-    if (!resolvedBase.ok() || !resolvedFile.ok()) {
-        return false;
-    }
-    std::string prefix = resolvedBase.value;
-    if (!prefix.ends_with('/')) {
-        prefix += '/';
-    }
-    if (!resolvedFile.value.starts_with(prefix)) {
+    if (!resolvedFile.ok() || !liesUnderBase(baseDirectory, resolvedFile.value)) {
         return false;
     }
     file = std::move(joined);
     size = status.value.size;
     return true;
+}
+
+std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
+                                             std::string_view relativePath) {
+    if (baseDirectory.empty() || !isPlainRequestPath(relativePath)) {
+        return std::nullopt;
+    }
+    const std::string joined = joinedPath(baseDirectory, relativePath);
+    auto opened = platform::openForReading(joined);
+    if (!opened.ok()) {
+        return std::nullopt;
+    }
+    const auto status = platform::descriptorStatus(opened.value);
+    if (!status.ok() || !status.value.isRegular) {
+        return std::nullopt;
+    }
+    const auto resolved = resolvedPathOf(opened.value, status.value, joined);
+    if (!resolved || !liesUnderBase(baseDirectory, *resolved)) {
+        return std::nullopt;
+    }
+    return ServableFile{std::move(opened.value), status.value.size};
+}
+
+bool readServableFile(const ServableFile& file, std::string& out) {
+    std::uint64_t total = 0;
+    for (;;) {
+        // One byte more than is left of the checked size: a file that did not change is
+        // read in one call, which comes back short, at its end.
+        const std::size_t want =
+            total < file.size ? static_cast<std::size_t>(file.size - total) + 1 : kReadStep;
+        const std::size_t start = out.size();
+        out.resize(start + want);
+        const platform::IoResult read =
+            platform::readSome(file.fd, std::span<char>(out.data() + start, want));
+        out.resize(start + (read.ok() ? read.bytes : 0));
+        if (!read.ok()) {
+            return false;
+        }
+        total += read.bytes;
+        if (read.bytes == 0 || (read.bytes < want && total == file.size)) {
+            return true;
+        }
+    }
 }
 
 }  // namespace kr

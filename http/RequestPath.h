@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/Fd.h"
 
 // The checks a path from a request passes before it reaches the file system.
 namespace kr {
@@ -14,8 +17,27 @@ bool isPlainRequestPath(std::string_view path);
 // A file that a request may be answered from: the base directory's path joined with the
 // request's relative path, which passed isPlainRequestPath, names a regular file, and that
 // file's resolved path (symbolic links followed) lies under the resolved base directory.
-// The joined path and the file's size are stored; false when any check fails.
+// The joined path and the file's size are stored; false when any check fails. For a file
+// that is run, not read (CGI, PHP): a file that is read goes through openServableFile.
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
                       std::string& file, std::uint64_t& size);
+
+// A file a request is answered with, open: the checks were made on this open file, so the
+// bytes read from it are those of the file that passed them, whatever happens to its name
+// afterwards.
+struct ServableFile {
+    platform::Fd fd;
+    std::uint64_t size = 0;  // when it was checked
+};
+
+// Opens the file of findServableFile's checks once, without blocking (a FIFO or a device
+// does not hold the request up), and makes the checks on the open file: regular, and its
+// resolved path under the resolved base directory. Nothing when a check fails or the file
+// cannot be opened.
+std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
+                                             std::string_view relativePath);
+
+// Appends every byte of the open file to out, up to its end; false after a read error.
+bool readServableFile(const ServableFile& file, std::string& out);
 
 }  // namespace kr

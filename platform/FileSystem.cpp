@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,16 +11,63 @@
 
 namespace platform {
 
+namespace {
+
+FileStatus statusOf(const struct stat& st) {
+    FileStatus status;
+    status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegular = S_ISREG(st.st_mode);
+    status.size = status.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.inode = static_cast<std::uint64_t>(st.st_ino);
+    return status;
+}
+
+}  // namespace
+
 SysResult<FileStatus> fileStatus(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         return {.error = errno};
     }
-    FileStatus status;
-    status.isDirectory = S_ISDIR(st.st_mode);
-    status.isRegular = S_ISREG(st.st_mode);
-    status.size = status.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
-    return {.value = status};
+    return {.value = statusOf(st)};
+}
+
+SysResult<Fd> openForReading(const std::string& path) {
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0) {
+            return {.value = Fd(fd)};
+        }
+        if (errno != EINTR) {
+            return {.error = errno};
+        }
+    }
+}
+
+SysResult<FileStatus> descriptorStatus(const Fd& fd) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return {.error = errno};
+    }
+    return {.value = statusOf(st)};
+}
+
+SysResult<std::string> descriptorPath(const Fd& fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd.get());
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+        if (length < 0) {
+            return {.error = errno};
+        }
+        // A result that fills the buffer may have been cut: try again with more room.
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            return {.value = std::move(target)};
+        }
+        target.resize(target.size() * 2);
+    }
 }
 
 SysResult<std::string> resolvedPath(const std::string& path) {

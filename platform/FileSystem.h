@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Fd.h"
 #include "platform/SysResult.h"
 
 namespace platform {
@@ -11,6 +12,9 @@ struct FileStatus {
     bool isDirectory = false;
     bool isRegular = false;  // a plain file: not a directory, device, pipe or socket
     std::uint64_t size = 0;  // bytes of a regular file; 0 for a directory
+    // Which file it is: two statuses with the same device and inode are of one file.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
 // stat(2) of a path.
@@ -19,6 +23,17 @@ SysResult<FileStatus> fileStatus(const std::string& path);
 // realpath(3): the absolute path of an existing file with every symbolic link, "." and ".."
 // resolved.
 SysResult<std::string> resolvedPath(const std::string& path);
+
+// open(2) of an existing file for reading: non-blocking, so that a FIFO or a device named
+// like a file does not hold the caller up; close-on-exec; never a controlling terminal.
+SysResult<Fd> openForReading(const std::string& path);
+
+// fstat(2) of an open file.
+SysResult<FileStatus> descriptorStatus(const Fd& fd);
+
+// The absolute path the open file has now, every symbolic link resolved (the link under
+// /proc/self/fd); fails where /proc is not mounted.
+SysResult<std::string> descriptorPath(const Fd& fd);
 
 // mkdir(2) of one directory level, mode 0777 before the umask.
 SysStatus makeDirectory(const std::string& path);

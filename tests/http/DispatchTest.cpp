@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -155,6 +157,7 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
     std::ofstream(directory / "outside.txt") << "outside";
     fs::create_symlink(directory / "outside.txt", base / "link-out");
     fs::create_symlink(base / "page.html", base / "link-in");
+    ASSERT_EQ(::mkfifo((base / "fifo").c_str(), 0600), 0);
     const std::uint16_t port = serve(siteSettings());
     ASSERT_NE(port, 0);
 
@@ -171,6 +174,7 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
         "/link-out",
         "/cgi-bin/",
         "/missing.html",
+        "/fifo",  // opened without waiting for a writer, then refused as no regular file
     };
     for (const std::string& path : refused) {
         EXPECT_EQ(ask(port, "GET " + path + " HTTP/1.1\r\n\r\n", notFoundAnswer().size()),
@@ -183,6 +187,45 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
               okAnswer("inner"));
     EXPECT_EQ(ask(port, "GET /link-in HTTP/1.1\r\n\r\n", okAnswer("the page").size()),
               okAnswer("the page"));
+}
+
+TEST_F(DispatchTest, AServableFileIsReadFromWhatWasOpenedWhateverItsNameNamesLater) {
+    file("page.html", "the page");
+    std::ofstream(directory / "outside.txt") << "outside";
+    const auto opened = kr::openServableFile(base.string(), "page.html");
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->size, 8u);
+    // The name now stands for a link out of the base: checked by name and then read by
+    // name, the outside file would be read.
+    fs::remove(base / "page.html");
+    fs::create_symlink(directory / "outside.txt", base / "page.html");
+    std::string bytes;
+    ASSERT_TRUE(kr::readServableFile(*opened, bytes));
+    EXPECT_EQ(bytes, "the page");
+    EXPECT_FALSE(kr::openServableFile(base.string(), "page.html"));
+}
+
+TEST_F(DispatchTest, AServableFileIsReadToItsEndAlsoWhenItChangedSinceTheCheck) {
+    struct Case {
+        std::string atCheck;
+        std::string atRead;
+    };
+    const std::vector<Case> cases{
+        {"", ""},
+        {"same", "same"},
+        {"short", "longer than it was"},
+        {"longer than it will be", "short"},
+        {"small", std::string(200000, 'g')},  // beyond one read step
+    };
+    for (const auto& [atCheck, atRead] : cases) {
+        const std::string path = file("changing.txt", atCheck);
+        const auto opened = kr::openServableFile(base.string(), "changing.txt");
+        ASSERT_TRUE(opened);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << atRead;  // the same file
+        std::string bytes = "kept ";
+        ASSERT_TRUE(kr::readServableFile(*opened, bytes));
+        EXPECT_EQ(bytes, "kept " + atRead) << atCheck;
+    }
 }
 
 TEST_F(DispatchTest, AStaticFileIsSentWithItsExactLengthAndNoContentType) {
