@@ -1,6 +1,7 @@
 #include "app/KrHTMLKontextN.h"
 
 #include <mutex>
+#include <ostream>
 
 #include "app/KrHTML_CommandFormN1.h"
 #include "app/KrNuxelApplication2.h"
@@ -72,11 +73,21 @@ std::string KrHTMLKontextN::render() {
     return document_ != nullptr ? document_->toMarkupString() : std::string();
 }
 
+void KrHTMLKontextN::answerWithPage(KrXResponseHeader& response) {
+    if (document_ != nullptr) {
+        std::ostream body(&response.body());
+        document_->write(body);
+    }
+    response.setStatus(200);
+    response.setState(KrXHeader::kStateAnswerReady);
+}
+
 KrHTML_Document2* KrHTMLKontextN::document() { return document_.get(); }
 
 // ---- the page ----
 
 bool KrHTMLKontextN::loadPage(const std::string& fileName, const BuiltInFiles& builtInFiles) {
+    ++pageLoads_;
     try {
         const auto builtIn = builtInFiles.find(fileName);
         if (builtIn != builtInFiles.end()) {
@@ -192,7 +203,7 @@ void KrHTMLKontextN::handleRequest(KrXHeader& request, KrXResponseHeader& respon
 void KrHTMLKontextN::onUpdateRequest(KrXHeader& request, KrXResponseHeader& response,
                                      const std::string& command) {
     if (command != kUpdateCommand) {
-        response.writeAnswer(render());
+        answerWithPage(response);
         return;
     }
     const std::string reference = updates_.openAnswer(request, "reference");

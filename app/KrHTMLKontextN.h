@@ -48,6 +48,9 @@ public:
     virtual KrXMLGenericElement* head();
     // The page's markup; empty without a document.
     virtual std::string render();
+    // Answers with the page: the markup render gives, written straight into the answer's
+    // body, status 200, answer ready.
+    void answerWithPage(KrXResponseHeader& response);
     // Turns the element whose "name" is elementName into a command: a hidden POST form
     // "formcommand<n>" to that path is added to the body and the element's click submits
     // it. False when no element bears the name.
@@ -73,6 +76,9 @@ public:
     // expansion, else the file of that name under the setting "startpath". False, with an
     // empty page, when the file is missing or reading throws.
     bool loadPage(const std::string& fileName, const BuiltInFiles& builtInFiles);
+    // How often loadPage has replaced the document: what a page remembers of its document
+    // holds only while this count stays the same.
+    std::uint64_t pageLoads() const { return pageLoads_; }
 
     // Stores the handler under the path, replacing an earlier one.
     void setHook(const std::string& path, KrPageHandler handler);
@@ -102,6 +108,7 @@ private:
     KrSettingsMap* const settings_;
     std::map<std::string, KrPageHandler> hooks_;
     std::unique_ptr<KrHTML_Document2> document_;
+    std::uint64_t pageLoads_ = 0;
     SessionIds sessionIds_;
     KrUpdateRegistry updates_;
     unsigned commandFormCounter_ = 0;

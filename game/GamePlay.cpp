@@ -10,11 +10,12 @@ namespace kr {
 
 namespace {
 
-void showMark(KrXMLGenericElement* page, std::string_view key, std::string_view image) {
-    if (page == nullptr || key.empty()) {
+void showMark(KrHTMLKontextN& page, PageElements& elements, std::string_view key,
+              std::string_view image) {
+    if (key.empty()) {
         return;
     }
-    if (KrXMLGenericElement* cell = page->findFirstChildWithAttribute("id", cellImageId(key))) {
+    if (KrXMLGenericElement* cell = elements.byId(page, cellImageId(key))) {
         cell->setAttribute("src", image);
     }
 }
@@ -39,13 +40,14 @@ std::string_view gameResultText(std::int32_t status) {
     }
 }
 
-void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_view key) {
+void playMoveOnPage(KrGameBoard& board, KrHTMLKontextN& page, PageElements& elements,
+                    std::string_view key) {
     if (!board.place(key)) {
         return;
     }
-    showMark(page, key, kCrossImage);
+    showMark(page, elements, key, kCrossImage);
     if (board.status() != KrGameBoard::kCrossWins) {
-        showMark(page, board.chooseReply(), kCircleImage);
+        showMark(page, elements, board.chooseReply(), kCircleImage);
     }
 }
 
@@ -56,7 +58,7 @@ void loadGamePage(KrHTMLKontextN& page, std::string_view file) {
 
 KrPageHandler renderPageHook(KrHTMLKontextN& page) {
     return [&page](KrXHeader&, KrXResponseHeader& response, const std::string&) {
-        response.writeAnswer(page.render());
+        page.answerWithPage(response);
     };
 }
 
@@ -67,14 +69,14 @@ void setPlayHooks(KrHTMLKontextN& page, std::function<void(std::string_view)> ce
             std::string(kCellPathPrefix) + std::string(key),
             [&page, cellClick, key](KrXHeader&, KrXResponseHeader& response, const std::string&) {
                 cellClick(key);
-                response.writeAnswer(page.render());
+                page.answerWithPage(response);
             });
     }
     page.setHook("/" + std::string(kRestartId),
                  [&page, restart = std::move(restart)](KrXHeader&, KrXResponseHeader& response,
                                                        const std::string&) {
                      restart();
-                     response.writeAnswer(page.render());
+                     page.answerWithPage(response);
                  });
 }
 

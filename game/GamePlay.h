@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "app/KrHTMLKontextN.h"
+#include "game/PageElements.h"
 
 class KrGameBoard;
-class KrXMLGenericElement;
 
 // What the three game pages (GET, POST, Widget) share: the images and texts of the board,
 // the move of the pages that answer with the whole page, and the scheme switch.
@@ -33,7 +33,8 @@ std::string_view gameResultText(std::int32_t status);
 // One click on the pages that answer with the whole page: the user's X on the cell and,
 // unless it won, the program's O, each shown by the "src" of its cell's image in the page.
 // A refused click changes nothing; an image that is not in the page is skipped.
-void playMoveOnPage(KrGameBoard& board, KrXMLGenericElement* page, std::string_view key);
+void playMoveOnPage(KrGameBoard& board, KrHTMLKontextN& page, PageElements& elements,
+                    std::string_view key);
 
 // Replaces the page's document by the built-in page file and stamps the page's session
 // identifier into it.

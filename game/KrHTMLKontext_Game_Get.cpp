@@ -33,13 +33,12 @@ KrHTMLKontext_Game_Get::KrHTMLKontext_Game_Get(KrNuxelApplication2* application,
 KrHTMLKontext_Game_Get::~KrHTMLKontext_Game_Get() = default;
 
 void KrHTMLKontext_Game_Get::playMoveGet(std::string_view key) {
-    kr::playMoveOnPage(board_, document(), key);
+    kr::playMoveOnPage(board_, *this, elements_, key);
 }
 
 void KrHTMLKontext_Game_Get::showGameResult() {
     const std::string_view text = kr::gameResultText(board_.status());
-    KrXMLGenericElement* restart =
-        text.empty() ? nullptr : document()->findFirstChildWithAttribute("id", "restart");
+    KrXMLGenericElement* restart = text.empty() ? nullptr : elements_.byId(*this, "restart");
     if (restart == nullptr) {
         return;
     }

@@ -5,6 +5,7 @@
 
 #include "app/KrHTMLKontextN.h"
 #include "game/KrGameBoard.h"
+#include "game/PageElements.h"
 
 class KrNuxelApplication2;
 class KrSettingsMap;
@@ -32,4 +33,5 @@ private:
     void showGameResult();
 
     KrGameBoard board_;
+    kr::PageElements elements_;
 };

@@ -41,13 +41,12 @@ KrHTMLKontext_Game_Post::KrHTMLKontext_Game_Post(KrNuxelApplication2* applicatio
 KrHTMLKontext_Game_Post::~KrHTMLKontext_Game_Post() = default;
 
 void KrHTMLKontext_Game_Post::playMovePost(std::string_view key) {
-    kr::playMoveOnPage(board_, document(), key);
+    kr::playMoveOnPage(board_, *this, elements_, key);
 }
 
 void KrHTMLKontext_Game_Post::showGameResultPost() {
     const std::string_view text = kr::gameResultText(board_.status());
-    KrXMLGenericElement* link =
-        text.empty() ? nullptr : document()->findFirstChildWithAttribute("id", kr::kRestartId);
+    KrXMLGenericElement* link = text.empty() ? nullptr : elements_.byId(*this, kr::kRestartId);
     if (link == nullptr) {
         return;
     }

@@ -5,6 +5,7 @@
 
 #include "app/KrHTMLKontextN.h"
 #include "game/KrGameBoard.h"
+#include "game/PageElements.h"
 
 class KrNuxelApplication2;
 class KrSettingsMap;
@@ -38,4 +39,5 @@ private:
     void makeSchemeCommands();
 
     KrGameBoard board_;
+    kr::PageElements elements_;
 };

@@ -111,6 +111,33 @@ TEST_F(GetPage, RestartBringsBackTheCleanPageAndAnEmptyBoard) {
     EXPECT_EQ(pictureOf(*page->document()), "..O/.X./...");
 }
 
+// A move changes the document the page holds now: after it was loaded again, by the restart
+// or by loadPage itself, never the one it replaced.
+TEST_F(GetPage, AMoveAfterTheDocumentWasLoadedAgainChangesTheNewOne) {
+    const gametest::Ending& ending = gametest::kEndings[0];
+    const std::string heading =
+        "<th id=\"restart\" onclick=\"Spielkommando('NeuStarten')\">\n"
+        "<a href=\"#\" id=\"NeuStarten\">" +
+        std::string(ending.result) + "</a>\n</th>";
+
+    auto restarted = newPage<KrHTMLKontext_Game_Get>();
+    click(*restarted, ending.clicks);
+    get(*restarted, "/NeuStarten?nuxelid=" + std::string(kSession));
+    click(*restarted, ending.clicks);
+    EXPECT_EQ(pictureOf(*restarted->document()), ending.picture);
+    EXPECT_EQ(markupById(*restarted->document(), "restart"), heading);
+
+    // Loaded again behind the game's back: the board has ended, so the next click only puts
+    // the result in, into the new document.
+    auto reloaded = newPage<KrHTMLKontext_Game_Get>();
+    click(*reloaded, ending.clicks);
+    ASSERT_TRUE(reloaded->loadPage(std::string(KrHTMLKontext_Game_Get::kPageFile),
+                                   storage_.builtInFiles()));
+    click(*reloaded, {"11"});
+    EXPECT_EQ(pictureOf(*reloaded->document()), ".../.../...");
+    EXPECT_EQ(markupById(*reloaded->document(), "restart"), heading);
+}
+
 TEST_F(GetPage, ThePagePathsAnswerWithTheCurrentPageUnchanged) {
     auto page = newPage<KrHTMLKontext_Game_Get>();
     click(*page, {"22"});
