@@ -1,5 +1,6 @@
 #include "app/KrNuxelApplication2.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -49,9 +50,11 @@ KrNuxelApplication2::~KrNuxelApplication2() {
     retired_.clear();
     // Deleted one by one in key order, each taken out of the registry first.
     while (!sessions_.empty()) {
-        const std::unique_ptr<KrHTMLKontextN> context =
-            std::move(sessions_.begin()->second.context);
-        sessions_.erase(sessions_.begin());
+        const auto first = sessions_.begin();
+        const std::unique_ptr<KrHTMLKontextN> context = std::move(first->second.context);
+        registered_.erase(context.get());
+        useOrder_.erase(first->second.use);
+        sessions_.erase(first);
     }
 }
 
@@ -101,10 +104,7 @@ KrHTMLKontextN* KrNuxelApplication2::registerContext(std::unique_ptr<KrHTMLKonte
     KrHTMLKontextN* const added = context.get();
     const std::string id = added->sessionId();
     std::lock_guard lock(sessionMutex_);
-    Session& session = sessions_[id];
-    std::unique_ptr<KrHTMLKontextN> previous = std::exchange(session.context, std::move(context));
-    touch(session);
-    discard(std::move(previous));
+    discard(fileContext(id, std::move(context)));
     evictOverLimit(id);
     deleteRetired();
     return added;
@@ -189,40 +189,48 @@ void KrNuxelApplication2::adoptNextContext(const std::string& sessionId,
         discard(std::move(owned));
         return;
     }
-    Session& session = sessions_[sessionId];
-    std::unique_ptr<KrHTMLKontextN> replaced = std::exchange(session.context, std::move(owned));
-    touch(session);
-    discard(std::move(replaced));
+    discard(fileContext(sessionId, std::move(owned)));
+}
+
+std::unique_ptr<KrHTMLKontextN> KrNuxelApplication2::fileContext(
+    const std::string& sessionId, std::unique_ptr<KrHTMLKontextN> context) {
+    const auto [entry, opened] = sessions_.try_emplace(sessionId);
+    Session& session = entry->second;
+    if (opened) {
+        session.use = useOrder_.insert(useOrder_.end(), Use{&entry->first, &session});
+    } else {
+        touch(session);
+    }
+    if (context != nullptr) {
+        registered_.insert(context.get());
+    }
+    std::unique_ptr<KrHTMLKontextN> replaced = std::exchange(session.context, std::move(context));
+    registered_.erase(replaced.get());
+    return replaced;
 }
 
 bool KrNuxelApplication2::isRegistered(const KrHTMLKontextN* context) const {
-    for (const auto& [id, session] : sessions_) {
-        if (session.context.get() == context) {
-            return true;
-        }
-    }
-    return false;
+    return registered_.contains(context);
 }
 
-void KrNuxelApplication2::touch(Session& session) { session.lastUse = ++useCounter_; }
+void KrNuxelApplication2::touch(Session& session) {
+    useOrder_.splice(useOrder_.end(), useOrder_, session.use);
+}
 
 void KrNuxelApplication2::evictOverLimit(const std::string& keep) {
     while (sessions_.size() > sessionLimit_) {
-        auto oldest = sessions_.end();
-        for (auto session = sessions_.begin(); session != sessions_.end(); ++session) {
-            const KrHTMLKontextN* context = session->second.context.get();
-            if (session->first == keep || (context != nullptr && !context->isEvictable())) {
-                continue;
-            }
-            if (oldest == sessions_.end() || session->second.lastUse < oldest->second.lastUse) {
-                oldest = session;
-            }
-        }
-        if (oldest == sessions_.end()) {
+        const auto oldest = std::find_if(useOrder_.begin(), useOrder_.end(), [&](const Use& use) {
+            const KrHTMLKontextN* context = use.session->context.get();
+            return *use.id != keep && (context == nullptr || context->isEvictable());
+        });
+        if (oldest == useOrder_.end()) {
             return;  // every other session is busy: over the limit until one can go
         }
-        std::unique_ptr<KrHTMLKontextN> evicted = std::move(oldest->second.context);
-        sessions_.erase(oldest);
+        const auto entry = sessions_.find(*oldest->id);
+        std::unique_ptr<KrHTMLKontextN> evicted = std::move(entry->second.context);
+        registered_.erase(evicted.get());
+        useOrder_.erase(oldest);
+        sessions_.erase(entry);
         discard(std::move(evicted));
     }
 }

@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "app/KrHTMLKontextN.h"
@@ -118,14 +120,28 @@ protected:
     virtual std::string drawSessionDigits();
 
 private:
+    struct Session;
+    // A session's place in the order of use: the registry's key and value, which stay where
+    // they are while the session is registered.
+    struct Use {
+        const std::string* id;
+        Session* session;
+    };
+    using UseOrder = std::list<Use>;
     struct Session {
         std::unique_ptr<KrHTMLKontextN> context;
-        std::uint64_t lastUse = 0;
+        UseOrder::iterator use;
     };
 
-    // Under the session lock.
+    // Under the session lock. fileContext makes the context the session's (opening the
+    // session when it is new) and its most recently used one; the context it replaces comes
+    // back.
+    std::unique_ptr<KrHTMLKontextN> fileContext(const std::string& sessionId,
+                                                std::unique_ptr<KrHTMLKontextN> context);
     void touch(Session& session);
     bool isRegistered(const KrHTMLKontextN* context) const;
+    // The least recently used sessions go, skipping keep and busy contexts, until the
+    // registry is within its limit: usually the first in the order of use.
     void evictOverLimit(const std::string& keep);
     // Deletes the context, or keeps it until its running hook has returned.
     void discard(std::unique_ptr<KrHTMLKontextN> context);
@@ -143,8 +159,11 @@ private:
     KrPageCache pageCache_;
 
     std::recursive_mutex sessionMutex_;
-    std::map<std::string, Session> sessions_;               // guarded by sessionMutex_
-    std::vector<std::unique_ptr<KrHTMLKontextN>> retired_;  // guarded by sessionMutex_
-    std::uint64_t useCounter_ = 0;                          // guarded by sessionMutex_
-    std::size_t sessionLimit_ = kDefaultSessionLimit;       // guarded by sessionMutex_
+    // All guarded by sessionMutex_. useOrder_ holds every session, least recently used first;
+    // registered_ every context that sessions_ holds.
+    std::map<std::string, Session> sessions_;
+    UseOrder useOrder_;
+    std::unordered_set<const KrHTMLKontextN*> registered_;
+    std::vector<std::unique_ptr<KrHTMLKontextN>> retired_;
+    std::size_t sessionLimit_ = kDefaultSessionLimit;
 };
