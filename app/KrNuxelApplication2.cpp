@@ -30,6 +30,19 @@ void tellWhereThePageIs(const std::string& address) {
     kr::outLine("\nplease, open document at ", address, "\n");
 }
 
+// Hands the address to the browser launcher; when it cannot, now or once the launcher has
+// refused it, the user is told where the page is.
+void openOrTellWhere(const KrBrowserLauncher& launcher, const std::string& address) {
+    const auto toldOnRefusal = [address](bool opened) {
+        if (!opened) {
+            tellWhereThePageIs(address);
+        }
+    };
+    if (!kr::openUrlInBrowser(launcher, address, kStartPageType, toldOnRefusal)) {
+        tellWhereThePageIs(address);
+    }
+}
+
 }  // namespace
 
 KrNuxelApplication2::KrNuxelApplication2(KrPersistentAppStorage* storage,
@@ -297,9 +310,7 @@ bool KrNuxelApplication2::onServerEvent(KrServerCallback_t& event) {
     if (settings_.value("no_browser_popup").empty() && protocol == "http" && !address.empty() &&
         !port.empty()) {
         const std::string startPage = protocol + "://" + address + ":" + port + commandUrl;
-        if (!kr::openUrlInBrowser(launcher_, startPage, kStartPageType)) {
-            tellWhereThePageIs(startPage);
-        }
+        openOrTellWhere(launcher_, startPage);
     }
     return true;
 }
@@ -313,9 +324,7 @@ void KrNuxelApplication2::openInBrowser(const std::string& host, std::uint32_t p
         usePort = endpoints_.front().port;
     }
     const std::string address = scheme + "://" + useHost + ":" + std::to_string(usePort);
-    if (!kr::openUrlInBrowser(launcher_, address, kStartPageType)) {
-        tellWhereThePageIs(address);
-    }
+    openOrTellWhere(launcher_, address);
 }
 
 // ---- accessors ----

@@ -307,6 +307,38 @@ SysResult<ChildExit> ChildProcess::wait() {
 
 SysResult<std::optional<ChildExit>> ChildProcess::tryWait() { return waitWith(WNOHANG); }
 
+SysResult<std::optional<ChildExit>> ChildProcess::waitFor(std::chrono::milliseconds limit,
+                                                          const WakeEvent* stop) {
+    // Without an exit event the wait looks again this often.
+    constexpr std::chrono::milliseconds kLookAgain{10};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const Fd ended = exitEvent();
+    for (;;) {
+        if (pid_ <= 0) {
+            return {.error = ECHILD};
+        }
+        if (hasEnded()) {
+            return tryWait();
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return {.value = std::nullopt};
+        }
+        PollEntry entries[] = {
+            {.fd = ended.get(), .wanted = kPollReadable},
+            {.fd = stop != nullptr ? stop->fd() : -1, .wanted = kPollReadable},
+        };
+        const auto ready = pollDescriptors(entries, ended ? left : std::min(left, kLookAgain));
+        if (!ready.ok()) {
+            return {.error = ready.error};
+        }
+        if (entries[1].ready != 0) {
+            return {.value = std::nullopt};
+        }
+    }
+}
+
 SysStatus ChildProcess::kill() {
     if (pid_ <= 0) {
         return {.error = ESRCH};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,8 @@
 // Child processes: started with posix_spawn, never through a shell, each with an
 // environment of its own; always reaped.
 namespace platform {
+
+class WakeEvent;
 
 // Where one of a child's standard streams goes.
 class ChildStream {
@@ -97,6 +100,11 @@ public:
 
     // waitpid(2) without waiting: no value while the child still runs; reaps an ended one.
     SysResult<std::optional<ChildExit>> tryWait();
+
+    // Waits up to limit for the child to end and reaps it when it has; a stop event (when
+    // given) that becomes readable ends the wait early. No value while the child still runs.
+    SysResult<std::optional<ChildExit>> waitFor(std::chrono::milliseconds limit,
+                                                const WakeEvent* stop = nullptr);
 
     // kill(2) with SIGKILL, for a child that will not end by itself; it is still reaped
     // as usual. ESRCH when there is no child.

@@ -295,6 +295,27 @@ TEST_F(ConsoleProgram, TheEndOfItsInputEndsItLikeQuit) {
     EXPECT_TRUE(endedWithZero(run_->waitForExit()));
 }
 
+// A launcher that exits with a status other than 0 (xdg-open finding no browser) refused the
+// address: the program then says where the page is, as it does without a launcher.
+TEST(ConsoleProgramStartPage, ALauncherThatRefusesTheAddressMakesItSayWhereThePageIs) {
+    for (const std::string status : {"3", "0"}) {
+        e2e::ProgramRun::Options options;
+        options.program = GRIDLO_CONSOLE_PROGRAM;
+        options.environment["GRIDLO_LAUNCHER_STATUS"] = status;
+        e2e::ProgramRun run(std::move(options));
+        ASSERT_EQ(run.startError(), "");
+        const std::string address = run.browserAddress();
+        ASSERT_FALSE(address.empty()) << run.errors();
+        const std::string told = "\nplease, open document at " + address + "\n\n";
+        if (status != "0") {
+            EXPECT_TRUE(run.waitForOutput(told)) << run.output();
+        }
+        ASSERT_TRUE(run.sendLine("quit"));
+        EXPECT_TRUE(endedWithZero(run.waitForExit()));
+        EXPECT_EQ(run.output().find(told) != std::string::npos, status != "0") << run.output();
+    }
+}
+
 // Every request prints an access-log line; with nobody reading standard output each write
 // fails, and the program serves on.
 TEST(ConsoleProgramOutput, AProgramWhoseOutputIsGoneServesOn) {

@@ -18,11 +18,13 @@ namespace {
 constexpr std::string_view kAddressRecord = "browser-address";
 
 // Writes its one argument into the record beside its own directory, whole: a reader never
-// sees half an address.
+// sees half an address. It exits with the status GRIDLO_LAUNCHER_STATUS names (0 without
+// one), as xdg-open exits with 3 when it finds no browser.
 constexpr std::string_view kStubLauncher = R"(#!/bin/sh
 record="$(dirname "$0")/../browser-address"
 printf '%s' "$1" > "$record.part"
 mv "$record.part" "$record"
+exit "${GRIDLO_LAUNCHER_STATUS:-0}"
 )";
 
 std::string readFile(const fs::path& path) {

@@ -53,7 +53,8 @@ private:
 // One run of Gridlo or XGridlo as a user starts it, in a temporary directory of its own:
 // - its working directory (the game's base directory ".") is directory()/"www";
 // - a stub "xdg-open" first on PATH records the address the program hands to the browser,
-//   which is how a test learns the port the system chose;
+//   which is how a test learns the port the system chose, and exits with the status that
+//   the program's environment names in GRIDLO_LAUNCHER_STATUS (0 without one);
 // - standard input is a pipe that stays open until closeInput() or sendLine("quit");
 // - standard output and standard error are collected (or, with discardOutput, standard
 //   output is a pipe nobody reads: its reader is gone before the program writes).

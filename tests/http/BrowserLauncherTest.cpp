@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "../platform/ProcessProbe.h"
 #include "jobs/KrRarediScheduler2.h"
 #include "platform/Environment.h"
 
@@ -39,6 +43,17 @@ error=$(readlink /proc/$$/fd/2)
 mv "$here/record.part" "$here/record"
 )";
 
+// Writes its process id into "pid" beside itself, then does what the file "behaviour"
+// there says: "stay" runs on (as a browser in the foreground does), a number is the exit
+// status.
+constexpr const char* kAnsweringLauncher = R"(#!/bin/sh
+here=$(dirname "$0")
+echo $$ > "$here/pid"
+behaviour=$(cat "$here/behaviour")
+if [ "$behaviour" = stay ]; then exec sleep 1000; fi
+exit "$behaviour"
+)";
+
 using Record = std::map<std::string, std::string>;
 
 // A directory first on PATH, set on this thread before the scheduler starts and put back
@@ -63,9 +78,9 @@ protected:
     }
 
     // Puts the stub launcher first on PATH and starts the scheduler.
-    void withStubLauncher() {
+    void withStubLauncher(const char* script = kStubLauncher) {
         const fs::path stub = directory_ / "bin" / "xdg-open";
-        std::ofstream(stub) << kStubLauncher;
+        std::ofstream(stub) << script;
         fs::permissions(stub, fs::perms::owner_all);
         ASSERT_TRUE(
             platform::setEnvironment("PATH", (directory_ / "bin").string() + ":" + savedPath_)
@@ -98,6 +113,31 @@ protected:
     }
 
     bool recordExists() const { return fs::exists(directory_ / "bin" / "record"); }
+
+    // What the answering launcher does next.
+    void setBehaviour(const std::string& behaviour) const {
+        fs::remove(directory_ / "bin" / "pid");
+        std::ofstream(directory_ / "bin" / "behaviour") << behaviour;
+    }
+
+    // The process id the answering launcher wrote; 0 when none came.
+    int launcherPid() const {
+        const auto pids = processprobe::awaitPids((directory_ / "bin" / "pid").string(), 1);
+        return pids.empty() ? 0 : pids.front();
+    }
+
+    // Opens the page and returns the outcome the launch job reports; nothing when none came
+    // within a generous wait.
+    std::optional<bool> openAndAwaitOutcome() {
+        const auto reported = std::make_shared<std::promise<bool>>();
+        std::future<bool> outcome = reported->get_future();
+        EXPECT_TRUE(kr::openUrlInBrowser(launcher_, "http://127.0.0.1:80/", "text/html",
+                                         [reported](bool opened) { reported->set_value(opened); }));
+        if (outcome.wait_for(60s) != std::future_status::ready) {
+            return std::nullopt;
+        }
+        return outcome.get();
+    }
 
     // True when the scheduler never had a job: its workers start with the first one.
     bool nothingSubmitted() const { return scheduler_->workerPasses() == 0; }
@@ -148,6 +188,47 @@ TEST_F(BrowserLauncherTest, LauncherLeadsItsOwnSessionWithQuietStreamsAndOurEnvi
     EXPECT_EQ(record.at("stdout"), "/dev/null");
     EXPECT_EQ(record.at("stderr"), "/dev/null");
     EXPECT_EQ(record.at("mark"), "passed on");
+}
+
+TEST_F(BrowserLauncherTest, ALauncherThatExitsWithAStatusOtherThanZeroRefusedTheAddress) {
+    withStubLauncher(kAnsweringLauncher);
+    const std::pair<std::string, bool> cases[] = {
+        {"0", true}, {"3", false}, {"1", false}, {"255", false}};
+    for (const auto& [status, opened] : cases) {
+        setBehaviour(status);
+        EXPECT_EQ(openAndAwaitOutcome(), opened) << "exit " << status;
+        EXPECT_TRUE(processprobe::waitUntilGone(launcherPid())) << "exit " << status;
+    }
+}
+
+TEST_F(BrowserLauncherTest, ALauncherStillRunningAfterTheWaitCountsAsOpenedAndIsReapedLater) {
+    launcher_.wait = 300ms;
+    withStubLauncher(kAnsweringLauncher);
+    setBehaviour("stay");
+    EXPECT_EQ(openAndAwaitOutcome(), true);
+    const int pid = launcherPid();
+    ASSERT_NE(pid, 0);
+    EXPECT_TRUE(processprobe::processRuns(pid)) << "the outcome came before the launcher ended";
+    ::kill(pid, SIGKILL);
+    EXPECT_TRUE(processprobe::waitUntilGone(pid)) << "reaped, no zombie";
+}
+
+TEST_F(BrowserLauncherTest, AStoppingSchedulerCutsTheWaitShort) {
+    launcher_.wait = std::chrono::minutes(30);
+    withStubLauncher(kAnsweringLauncher);
+    setBehaviour("stay");
+    const auto reported = std::make_shared<std::promise<bool>>();
+    std::future<bool> outcome = reported->get_future();
+    ASSERT_TRUE(kr::openUrlInBrowser(launcher_, "http://127.0.0.1:80/", "text/html",
+                                     [reported](bool opened) { reported->set_value(opened); }));
+    const int pid = launcherPid();
+    ASSERT_NE(pid, 0);
+    stopScheduler();  // waits for the launch job to end
+    ASSERT_EQ(outcome.wait_for(0s), std::future_status::ready);
+    EXPECT_TRUE(outcome.get());
+    EXPECT_TRUE(processprobe::processRuns(pid));
+    ::kill(pid, SIGKILL);
+    EXPECT_TRUE(processprobe::waitUntilGone(pid));
 }
 
 TEST_F(BrowserLauncherTest, OnlyTheExactTypeTextHtmlIsOpened) {

@@ -80,16 +80,6 @@ platform::SpawnOptions catReading(const platform::ChildStream& input) {
     return options;
 }
 
-bool processExists(int pid) { return std::filesystem::exists("/proc/" + std::to_string(pid)); }
-
-// Waits generously for the process to disappear (reaped, not just ended).
-bool waitUntilGone(int pid) {
-    for (int i = 0; i < 1000 && processExists(pid); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    return !processExists(pid);
-}
-
 TEST(ChildProcess, CatCopiesItsInputToItsOutput) {
     platform::Pipe input = openPipe();
     platform::Pipe output = openPipe();
@@ -310,6 +300,35 @@ TEST(ChildProcess, TheExitEventIsReadableOnceTheChildHasEnded) {
     EXPECT_FALSE(child.value.exitEvent().valid()) << "reaped: no child";
 }
 
+TEST(ChildProcess, WaitForEndsAtItsLimitAtAStopOrWithTheChildsEnd) {
+    platform::Pipe input = openPipe();
+    auto child =
+        platform::ChildProcess::spawn(catReading(platform::ChildStream::to(input.readEnd)));
+    ASSERT_TRUE(child.ok());
+    input.readEnd.reset();
+    const int pid = child.value.pid();
+
+    const auto limited = child.value.waitFor(20ms);
+    ASSERT_TRUE(limited.ok());
+    EXPECT_FALSE(limited.value.has_value());
+
+    const auto stop = platform::WakeEvent::open();
+    ASSERT_TRUE(stop.ok());
+    stop.value.signal();
+    const auto stopped = child.value.waitFor(std::chrono::minutes(30), &stop.value);
+    ASSERT_TRUE(stopped.ok());
+    EXPECT_FALSE(stopped.value.has_value());
+    EXPECT_TRUE(processprobe::processRuns(pid));
+
+    input.writeEnd.reset();
+    const auto ended = child.value.waitFor(std::chrono::minutes(30));
+    ASSERT_TRUE(ended.ok());
+    ASSERT_TRUE(ended.value.has_value());
+    EXPECT_EQ(ended.value->exitCode, 0);
+    EXPECT_FALSE(processprobe::processExists(pid)) << "reaped";
+    EXPECT_EQ(child.value.waitFor(20ms).error, ECHILD);
+}
+
 TEST(ChildProcess, AChildLeftByItsOwnerIsReapedWithoutBlocking) {
     int endedAtOnce;
     {
@@ -327,10 +346,10 @@ TEST(ChildProcess, AChildLeftByItsOwnerIsReapedWithoutBlocking) {
         stillRunning = child.value.pid();
     }
     input.readEnd.reset();
-    EXPECT_TRUE(processExists(stillRunning));
+    EXPECT_TRUE(processprobe::processExists(stillRunning));
     input.writeEnd.reset();
-    EXPECT_TRUE(waitUntilGone(endedAtOnce));
-    EXPECT_TRUE(waitUntilGone(stillRunning));
+    EXPECT_TRUE(processprobe::waitUntilGone(endedAtOnce));
+    EXPECT_TRUE(processprobe::waitUntilGone(stillRunning));
 }
 
 TEST(Pipe, WritingWithoutAReaderFailsWithoutASignal) {

@@ -4,12 +4,27 @@
 // process a program started (and maybe lost track of) no longer runs.
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace processprobe {
+
+// True while the process exists, a zombie included.
+inline bool processExists(int pid) {
+    return pid > 0 && std::filesystem::exists("/proc/" + std::to_string(pid));
+}
+
+// Waits generously until the process is gone: ended and reaped.
+inline bool waitUntilGone(int pid) {
+    using namespace std::chrono_literals;
+    for (auto waited = 0ms; waited < 60s && processExists(pid); waited += 10ms) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return !processExists(pid);
+}
 
 // True while the process runs: it exists and is no zombie. A process whose parent ended is
 // reaped by whoever adopts it, which may take its time, so a zombie counts as ended.
