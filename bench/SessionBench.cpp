@@ -12,11 +12,15 @@
 #include <vector>
 
 #include "app/KrHTMLKontextN.h"
+#include "document/html/KrHTML_Document2.h"
 #include "game/BuiltInFiles.h"
 #include "game/KrHTMLKontext_GameWidget.h"
 #include "game/KrHTMLKontext_Game_Get.h"
 #include "game/KrHTMLKontext_Game_Post.h"
 #include "game/KrSpielApp.h"
+#include "http/KrXHeader.h"
+#include "http/KrXResponseHeader.h"
+#include "jobs/KrJob.h"
 #include "storage/KrPersistentAppStorage.h"
 
 namespace {
@@ -105,16 +109,45 @@ BENCHMARK(BM_NewSession<KrHTMLKontext_Game_Get>)->Name("BM_NewSession/get");
 BENCHMARK(BM_NewSession<KrHTMLKontext_Game_Post>)->Name("BM_NewSession/post");
 BENCHMARK(BM_NewSession<KrHTMLKontext_GameWidget>)->Name("BM_NewSession/widget");
 
-// A new session as the server makes it, registered (evicting the oldest at the cap), and
-// its first page written.
+// A new session as the server makes it: registered (at the cap, evicting the least
+// recently used one), then its first request answered with the page.
 void BM_NewSessionAndItsPage(benchmark::State& state) {
+    auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, 3u);
+    request->setMessageKind(KrXHeader::kRequest);
+    request->input().write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    if (request->readMessage([](KrXHeader&) { return true; }) != KrXHeader::kComplete) {
+        state.SkipWithError("the request does not parse");
+        return;
+    }
     for (auto _ : state) {
         KrHTMLKontextN* context = game().application.createContext("nuxelid");
-        benchmark::DoNotOptimize(context->render());
+        const auto answer = request->createAnswer();
+        context->handleRequest(*request, *answer, "&new");
+        benchmark::DoNotOptimize(answer->body().str());
     }
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_NewSessionAndItsPage);
+
+// What every click answers with: the session's page written.
+void BM_RenderPage(benchmark::State& state) {
+    const std::unique_ptr<KrHTMLKontext_Game_Get> page = newPage<KrHTMLKontext_Game_Get>(1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(page->render());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RenderPage);
+
+// How a click finds the cell it changes.
+void BM_FindCellById(benchmark::State& state) {
+    const std::unique_ptr<KrHTMLKontext_Game_Get> page = newPage<KrHTMLKontext_Game_Get>(1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(page->document()->findFirstChildWithAttribute("id", "i33"));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FindCellById);
 
 }  // namespace
 

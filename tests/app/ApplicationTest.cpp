@@ -213,6 +213,25 @@ TEST_F(Sessions, ANewSessionEvictsTheLeastRecentlyUsedOne) {
     EXPECT_EQ(dispatch("nuxelidA"), "A");
 }
 
+TEST_F(Sessions, SessionsOverALoweredLimitGoLeastRecentlyUsedFirst) {
+    for (const char* name : {"A", "B", "C", "D"}) {
+        add(std::string("nuxelid") + name, name);
+        dispatch(std::string("nuxelid") + name);
+    }
+    dispatch("nuxelidA");
+    add("nuxelidC", "C2");  // a context filed anew counts as used
+    dispatch("nuxelidC");
+    log_->clear();
+    application_.setSessionLimit(2);
+    add("nuxelidE", "E");  // the new one stays, and of the others the most recently used
+    EXPECT_EQ(*log_, (std::vector<std::string>{"delete B", "delete D", "delete A"}));
+    EXPECT_EQ(application_.contextCount(), 2u);
+    dispatch("nuxelidE");
+    add("nuxelidF", "F");
+    EXPECT_EQ(log_->back(), "delete C2");
+    EXPECT_EQ(dispatch("nuxelidE"), "E");
+}
+
 TEST_F(Sessions, ASessionThatHasNotAnsweredItsFirstRequestIsNotEvicted) {
     // Between its making and its first answer the dispatch holds the new context.
     application_.setSessionLimit(2);
