@@ -5,11 +5,13 @@
 
 namespace {
 
-// The first generic element of that name in the subtree, or null.
+// The first generic element of that name in the subtree, or null. Every addition to the
+// head or the body looks for the page's elements this way, so the search stops at the
+// first: the document type and "html" are the first children.
 KrXMLGenericElement* findFirst(KrXMLGenericElement& root, std::string_view name) {
-    KrXMLGenericElement::GenericList found;
-    root.findGenericChildren(name, found, -1);
-    return found.empty() ? nullptr : found.front();
+    return static_cast<KrXMLGenericElement*>(root.findFirstWhere([name](KrXMLComplexElement& node) {
+        return node.name() == name && KrXMLGenericElement::from(&node) != nullptr;
+    }));
 }
 
 }  // namespace

@@ -22,7 +22,10 @@ public:
     virtual bool hasValue() const { return true; }
     virtual void writeValue(std::ostream& /*out*/) const {}
     // What writeValue writes, as a text.
-    std::string valueText() const;
+    virtual std::string valueText() const;
+    // Whether writeValue writes exactly that text. Pages look their elements up by attribute
+    // values on every request, so the text kinds compare without writing.
+    virtual bool valueEquals(std::string_view value) const { return valueText() == value; }
     // Takes a value from a zero-terminated text; null stands for "no value".
     virtual void setFromCString(const char* /*text*/) {}
     virtual void setFromText(std::string_view /*text*/) {}
@@ -41,6 +44,8 @@ public:
     }
 
     void writeValue(std::ostream& out) const override { out << text_; }
+    std::string valueText() const override { return text_; }
+    bool valueEquals(std::string_view value) const override { return text_ == value; }
     void setFromCString(const char* text) override;
     void setFromText(std::string_view text) override { text_ = text; }
 
@@ -56,6 +61,10 @@ public:
     }
     bool hasValue() const override { return set_; }
     void writeValue(std::ostream& out) const override;
+    std::string valueText() const override { return set_ ? text_ : std::string(); }
+    bool valueEquals(std::string_view value) const override {
+        return set_ ? text_ == value : value.empty();
+    }
     void setFromCString(const char* text) override;
     void setFromText(std::string_view text) override;
     virtual const std::string& get() const { return text_; }
@@ -117,6 +126,8 @@ public:
 
     bool hasValue() const override { return target_.hasValue(); }
     void writeValue(std::ostream& out) const override { target_.writeValue(out); }
+    std::string valueText() const override { return target_.valueText(); }
+    bool valueEquals(std::string_view value) const override { return target_.valueEquals(value); }
     void setFromCString(const char* text) override { target_.setFromCString(text); }
     void setFromText(std::string_view text) override { target_.setFromText(text); }
 

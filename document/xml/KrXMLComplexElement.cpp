@@ -16,7 +16,8 @@ KrXMLComplexElement::KrXMLComplexElement(const KrXMLComplexElement& other)
       leaf_(other.leaf_),
       selfClosing_(other.selfClosing_),
       block_(other.block_),
-      error_(other.error_) {}
+      error_(other.error_),
+      generic_(other.generic_) {}
 
 std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::cloneNode() const {
     return std::unique_ptr<KrXMLComplexElement>(new KrXMLComplexElement(*this));

@@ -100,6 +100,10 @@ public:
     // Appends this element when it bears the name, then searches the children: depth 0
     // looks at this element alone, 1 also at its children, -1 at the whole subtree.
     void findChildren(std::string_view name, ElementList& list, int depth);
+    // The first of this element and the elements below it, in pre-order, for which the
+    // predicate holds; null when there is none. The search stops at the first.
+    template <class Predicate>
+    KrXMLComplexElement* findFirstWhere(const Predicate& matches);
     // The first, second and third child that is neither a processing instruction nor a
     // comment, nor a text node when skipText is set; null when there is none.
     KrXMLComplexElement* firstElementChild(bool skipText) const;
@@ -140,6 +144,9 @@ protected:
     const Children& childSequence() const { return children_; }
 
 private:
+    // Sets generic_.
+    friend class KrXMLGenericElement;
+
     KrXMLComplexElement* linkChild(std::size_t where, std::unique_ptr<KrXMLComplexElement> child);
     KrXMLComplexElement* elementChild(int index, bool skipText) const;
 
@@ -155,7 +162,27 @@ private:
     bool selfClosing_;
     bool block_ = false;
     bool error_ = false;
+    // This node is a KrXMLGenericElement: the searches ask it of every node they pass.
+    bool generic_ = false;
 };
+
+template <class Predicate>
+KrXMLComplexElement* KrXMLComplexElement::findFirstWhere(const Predicate& matches) {
+    // Nodes still to look at, the next one last: a list, not recursion, at any depth.
+    std::vector<KrXMLComplexElement*> pending{this};
+    while (!pending.empty()) {
+        KrXMLComplexElement* const node = pending.back();
+        pending.pop_back();
+        if (matches(*node)) {
+            return node;
+        }
+        const Children& children = node->children_;
+        for (std::size_t i = children.size(); i > 0; --i) {
+            pending.push_back(children[i - 1]);
+        }
+    }
+    return nullptr;
+}
 
 // The copy constructor and cloneNode of a node class whose own members copy as they are,
 // for the protected part of the class: every node class that copies itself needs the same

@@ -2,12 +2,14 @@
 
 KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block)
     : KrXMLComplexElement(name, false, true) {
+    generic_ = true;
     setBlock(block);
 }
 
 KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block,
                                          const Attributes& attributes)
     : KrXMLComplexElement(name, false, true), attributes_(attributes) {
+    generic_ = true;
     setBlock(block);
 }
 
@@ -96,7 +98,7 @@ std::string KrXMLGenericElement::getAttribute(std::string_view name,
 
 bool KrXMLGenericElement::attributeEquals(std::string_view name, std::string_view value) const {
     const Attributes::Entry* found = attributes_.find(name);
-    return found != nullptr && found->object && found->object->valueText() == value;
+    return found != nullptr && found->object && found->object->valueEquals(value);
 }
 
 bool KrXMLGenericElement::hasAttribute(std::string_view name) const {
@@ -119,7 +121,7 @@ void KrXMLGenericElement::registerAttribute(std::string_view name, KrXMLComplexA
 
 void KrXMLGenericElement::genericChildren(GenericList& list) const {
     for (KrXMLComplexElement* child : childSequence()) {
-        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(child)) {
+        if (auto* generic = KrXMLGenericElement::from(child)) {
             list.push_back(generic);
         }
     }
@@ -129,7 +131,7 @@ void KrXMLGenericElement::findGenericChildren(std::string_view name, GenericList
     ElementList found;
     findChildren(name, found, depth);
     for (KrXMLComplexElement* element : found) {
-        if (auto* generic = dynamic_cast<KrXMLGenericElement*>(element)) {
+        if (auto* generic = KrXMLGenericElement::from(element)) {
             list.push_back(generic);
         }
     }
@@ -141,7 +143,7 @@ bool KrXMLGenericElement::visitGeneric(const Visitor& visit) {
         return true;
     }
     for (KrXMLComplexElement* child : childSequence()) {
-        auto* generic = dynamic_cast<KrXMLGenericElement*>(child);
+        auto* generic = KrXMLGenericElement::from(child);
         if (generic && generic->visitGeneric(visit)) {
             return true;
         }
@@ -188,7 +190,7 @@ bool KrXMLGenericElement::replaceChildWithAttribute(std::unique_ptr<KrXMLGeneric
         return false;
     }
     for (KrXMLComplexElement* candidate : childSequence()) {
-        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate);
+        auto* generic = KrXMLGenericElement::from(candidate);
         if (generic && generic->attributeEquals(attributeName, value)) {
             child->setAttribute(attributeName, value);
             return replaceChild(generic, std::move(child));
@@ -218,7 +220,7 @@ bool KrXMLGenericElement::putChildWithAttribute(std::unique_ptr<KrXMLGenericElem
 
 void KrXMLGenericElement::deleteChildWithAttribute(std::string_view name, std::string_view value) {
     for (KrXMLComplexElement* candidate : childSequence()) {
-        auto* generic = dynamic_cast<KrXMLGenericElement*>(candidate);
+        auto* generic = KrXMLGenericElement::from(candidate);
         if (generic && generic->attributeEquals(name, value)) {
             removeChild(generic);  // the returned owner deletes it here
             return;
@@ -324,7 +326,7 @@ namespace kr {
 
 KrXMLGenericElement* appendGenericChild(KrXMLComplexElement& parent,
                                         std::unique_ptr<KrXMLComplexElement> child) {
-    return dynamic_cast<KrXMLGenericElement*>(parent.addChild(std::move(child)));
+    return KrXMLGenericElement::from(parent.addChild(std::move(child)));
 }
 
 }  // namespace kr

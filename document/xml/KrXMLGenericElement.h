@@ -21,6 +21,13 @@ public:
     // Not a leaf, and written in the short form while it has no children.
     KrXMLGenericElement(std::string_view name, bool block);
 
+    // The node as a generic element; null when it is none (or null). What dynamic_cast
+    // gives, without its cost.
+    static KrXMLGenericElement* from(KrXMLComplexElement* node) {
+        return node != nullptr && node->generic_ ? static_cast<KrXMLGenericElement*>(node)
+                                                 : nullptr;
+    }
+
     void write(std::ostream& out) const override;
 
     // An existing attribute object takes the value; otherwise a plain attribute holding it

@@ -3,7 +3,9 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "EveryKindOfNode.h"
 #include "Markup.h"
 #include "document/css/css.h"
 #include "document/html/html.h"
@@ -16,6 +18,25 @@ KrXMLComplexElement::ElementList childrenOf(const KrXMLComplexElement& parent) {
     KrXMLComplexElement::ElementList list;
     parent.children(list);
     return list;
+}
+
+// The searches ask every node whether it is a generic element without dynamic_cast.
+TEST(GenericElementFrom, AgreesWithDynamicCastForEveryKindOfNode) {
+    const auto page = documenttest::everyKindOfNode();
+    std::vector<KrXMLComplexElement*> pending{page.get()};
+    int looked = 0;
+    while (!pending.empty()) {
+        KrXMLComplexElement* node = pending.back();
+        pending.pop_back();
+        EXPECT_EQ(KrXMLGenericElement::from(node), dynamic_cast<KrXMLGenericElement*>(node))
+            << node->name();
+        ++looked;
+        for (KrXMLComplexElement* child : childrenOf(*node)) {
+            pending.push_back(child);
+        }
+    }
+    EXPECT_GT(looked, 115);  // every tag of the factory and more
+    EXPECT_EQ(KrXMLGenericElement::from(nullptr), nullptr);
 }
 
 TEST(HTMLBaseElement, VoidElementStaysShortAfterARefusedChild) {

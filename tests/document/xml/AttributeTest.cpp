@@ -4,6 +4,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Markup.h"
 #include "document/xml/KrXMLComplexAttribute2.h"
@@ -108,6 +109,41 @@ TEST(DoubleAttribute, TextThatIsNoNumberThrowsAndChangesNothing) {
     set.setFromText("2");
     EXPECT_THROW(set.setFromText("1e999"), std::out_of_range);
     EXPECT_EQ(valueOf(set), "2");
+}
+
+// The value is compared and taken as text without writing it; it must stay what is written.
+TEST(AttributeValue, EveryKindComparesAndGivesWhatItWrites) {
+    KrXMLStringKrAttribute target;
+    target.setFromText("t");
+    struct Case {
+        const char* what;
+        std::unique_ptr<KrXMLComplexAttribute2> attribute;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"plain", std::make_unique<KrXMLGenericAttribute>("v")});
+    cases.push_back({"plain empty", std::make_unique<KrXMLGenericAttribute>()});
+    cases.push_back({"text unset", std::make_unique<KrXMLStringKrAttribute>()});
+    auto set = std::make_unique<KrXMLStringKrAttribute>();
+    set->setFromText("");
+    cases.push_back({"text set empty", std::move(set)});
+    auto unset = std::make_unique<KrXMLStringKrAttribute>();
+    unset->setFromText("was");
+    unset->setFromCString(nullptr);
+    cases.push_back({"text set, then unset", std::move(unset)});
+    auto number = std::make_unique<KrXMLDoubleKrAttribute>();
+    number->setFromText("0.5");
+    cases.push_back({"number", std::move(number)});
+    auto yes = std::make_unique<KrXMLBoolKrAttribute>();
+    yes->set(true);
+    cases.push_back({"bool", std::move(yes)});
+    cases.push_back({"proxy", std::make_unique<KrXMLComplexAttributeProxy2>(target)});
+    for (const Case& c : cases) {
+        const std::string written = valueOf(*c.attribute);
+        EXPECT_EQ(c.attribute->valueText(), written) << c.what;
+        EXPECT_TRUE(c.attribute->valueEquals(written)) << c.what;
+        EXPECT_FALSE(c.attribute->valueEquals(written + "x")) << c.what;
+        EXPECT_EQ(c.attribute->valueEquals(""), written.empty()) << c.what;
+    }
 }
 
 TEST(AttributeProxy, ForwardsEveryOperationToItsTarget) {

@@ -282,6 +282,27 @@ TEST(FindChildren, WholeSubtreeComesInPreOrder) {
     EXPECT_EQ(tagsOf(found), (std::vector<std::string>{"1", "2", "3", "4"}));
 }
 
+TEST(FindFirstWhere, TakesTheFirstMatchInPreOrderThisElementIncluded) {
+    KrXMLGenericElement root("r", false);
+    KrXMLGenericElement* a = add(root, "a");
+    KrXMLGenericElement* a1 = addWith(*a, "x", "n", "a1");
+    addWith(root, "x", "n", "b");
+    int looked = 0;
+    const auto named = [&looked](const char* name) {
+        return [&looked, name](KrXMLComplexElement& node) {
+            ++looked;
+            return node.name() == name;
+        };
+    };
+    EXPECT_EQ(root.findFirstWhere(named("r")), &root);
+    EXPECT_EQ(looked, 1);
+    looked = 0;
+    EXPECT_EQ(root.findFirstWhere(named("x")), a1);
+    EXPECT_EQ(looked, 3);  // r, a, a1: the search stops there
+    EXPECT_EQ(root.findFirstWhere(named("none")), nullptr);
+    EXPECT_EQ(a->findFirstWhere(named("x")), a1);
+}
+
 TEST(FindGenericChildren, KeepsOnlyGenericElements) {
     KrXMLGenericElement root("r", false);
     root.addChild(std::make_unique<KrXMLComplexElement>("x", false, true));
