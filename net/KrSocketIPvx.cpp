@@ -179,20 +179,28 @@ int KrSocketIPvx::listen(const std::string& address, std::uint16_t& port, int ba
 
 int KrSocketIPvx::accept(KrSocketIPvx& accepted, int timeoutMilliseconds,
                          const AcceptFilter& filter, int wakeDescriptor) {
-    std::array<platform::PollEntry, 3> entries{{
-        {.fd = primary_.get(), .wanted = platform::kPollReadable},
-        {.fd = ipv4Listener_.get(), .wanted = platform::kPollReadable},
-        {.fd = wakeDescriptor, .wanted = platform::kPollReadable},
-    }};
-    const auto polled =
-        platform::pollDescriptors(entries, std::chrono::milliseconds(timeoutMilliseconds));
-    const bool woken = entries[2].ready != 0;
-    lastWait_ = !polled.ok() || polled.value > (woken ? 1 : 0);
-    if (!polled.ok() || polled.value == 0) {
-        return -1;
+    // The listening sockets do not block: during a burst of connects a peer waits in the
+    // backlog already, and is taken without a wait first.
+    bool taken = (primary_.valid() && acceptFrom(primary_, accepted)) ||
+                 (ipv4Listener_.valid() && acceptFrom(ipv4Listener_, accepted));
+    if (taken) {
+        lastWait_ = true;
+    } else {
+        std::array<platform::PollEntry, 3> entries{{
+            {.fd = primary_.get(), .wanted = platform::kPollReadable},
+            {.fd = ipv4Listener_.get(), .wanted = platform::kPollReadable},
+            {.fd = wakeDescriptor, .wanted = platform::kPollReadable},
+        }};
+        const auto polled =
+            platform::pollDescriptors(entries, std::chrono::milliseconds(timeoutMilliseconds));
+        const bool woken = entries[2].ready != 0;
+        lastWait_ = !polled.ok() || polled.value > (woken ? 1 : 0);
+        if (!polled.ok() || polled.value == 0) {
+            return -1;
+        }
+        taken = (entries[0].ready != 0 && acceptFrom(primary_, accepted)) ||
+                (entries[1].ready != 0 && acceptFrom(ipv4Listener_, accepted));
     }
-    const bool taken = (entries[0].ready != 0 && acceptFrom(primary_, accepted)) ||
-                       (entries[1].ready != 0 && acceptFrom(ipv4Listener_, accepted));
     if (!taken) {
         return -1;
     }
