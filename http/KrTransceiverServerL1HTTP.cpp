@@ -281,12 +281,16 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
     std::ostream headOut(head.get());
     if (answer->writeHeader(headOut)) {
         bytesSent += static_cast<std::uint64_t>(head->unreadSize());
-        connection.queueOutput(head);
         auto body = answer->filePath().empty() ? answer->takeBody() : std::move(file);
         if (body) {
             bytesSent += static_cast<std::uint64_t>(body->unreadSize());
-            connection.queueOutput(body);
         }
+        // With more notices waiting, this buffer job is what holds the server up, and the
+        // send job writes the answer meanwhile; otherwise it goes at once, without a
+        // hand-over.
+        connection.queueOutput(head, body,
+                               busy() ? KrTransceiverConnection::Writer::SendJob
+                                      : KrTransceiverConnection::Writer::ThisThread);
     }
 
     KrServerCallback_t event;

@@ -28,6 +28,40 @@ platform::WakeEvent openWakeEvent() {
     return std::move(event.value);
 }
 
+// An event set that already holds the wake event of its job.
+platform::EventPoll openEventSet(const platform::WakeEvent& wake) {
+    auto set = platform::EventPoll::open();
+    if (!set.ok()) {
+        throw KrException("could not make an event set: " + platform::errorText(set.error), 3105,
+                          "src");
+    }
+    const auto added = set.value.add(wake.fd(), platform::kPollReadable, 0,
+                                     platform::EventPoll::Report::WhileReady);
+    if (!added.ok()) {
+        throw KrException("could not wait for a wake event: " + platform::errorText(added.error),
+                          3105, "src");
+    }
+    return std::move(set.value);
+}
+
+// What the receive job reads a connection for.
+constexpr short kReadable = platform::kPollReadable | platform::kPollUrgent;
+
+// Events one wait of a TCP job takes at most; more are taken by the next wait.
+constexpr std::size_t kEventsPerWait = 256;
+
+// What a TCP job's set reports, waiting until something is ready. The number of reports (0
+// after a failed wait).
+std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
+                          const char* job) {
+    const auto waited = set.wait(ready, platform::kWaitForever);
+    if (!waited.ok()) {
+        KrLogStreams::stream(1) << job << " wait failed: " << waited.error << '\n';
+        return 0;
+    }
+    return waited.value;
+}
+
 KrJobMessage noticeAbout(const std::string& id, std::uint32_t type) {
     KrJobMessage message;
     message.type = type;
@@ -54,7 +88,8 @@ bool sendsRequests(std::uint32_t protocol) {
 // other way round, a last answer queued between the two reads would go with the connection.
 bool closingAndDrained(const KrTransceiverConnection& connection) {
     const bool closing = connection.closingWhenDrained();
-    return closing && !connection.pendingOutput();
+    const bool pending = connection.pendingOutput();
+    return closing && !pending;
 }
 
 // The values of a registry, to work on after its lock is released.
@@ -75,6 +110,8 @@ KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing)
       timing_(timing),
       receiveWake_(openWakeEvent()),
       sendWake_(openWakeEvent()),
+      receiveSet_(openEventSet(receiveWake_)),
+      sendSet_(openEventSet(sendWake_)),
       housekeeping_([this] { housekeepingLoop(); }) {
     registrationName_ = registerJob("housekeeping");
 }
@@ -124,7 +161,7 @@ KrTransceiver::~KrTransceiver() {
 
     // Every job is over: what is left can go.
     std::map<std::string, KrTransceiverClientRecord> clients;
-    std::map<std::string, std::shared_ptr<KrTransceiverConnection>> connections;
+    std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>> connections;
     {
         std::lock_guard lock(registryMutex_);
         clients.swap(clients_);
@@ -393,20 +430,31 @@ void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
     if (!socket || !connection) {
         throw KrException("socket and connection must be defined", 3106, "src");
     }
+    Token token;
     {
         std::scoped_lock lock(socketMutex_, registryMutex_);
-        if (tcpStopped_) {
+        if (tcpStopped_ || tokens_.contains(connection->id())) {
             return;
         }
-        const std::string& id = connection->id();
-        if (!sockets_.contains(id)) {
-            connections_[id] = connection;
-            sockets_[id] = SocketEntry{std::move(socket), connection};
-        }
+        token = ++lastToken_;
+        tokens_[connection->id()] = token;
+        sockets_[token] = SocketEntry{socket, connection};
+        connections_[connection->id()] = connection;
         startTcpJobsLocked();
     }
-    receiveWake_.signal();
-    sendWake_.signal();
+    // In the send set (waiting for nothing yet) before the connection gets its socket, so
+    // that output queued before is written or left to the send job; in the receive set last,
+    // once the connection can answer.
+    const int fd = socket->handle();
+    const bool sendable =
+        fd >= 0 && sendSet_.add(fd, 0, token, platform::EventPoll::Report::Once).ok();
+    if (sendable) {
+        connection->attachSocket(socket, token);
+    }
+    if (!sendable ||
+        !receiveSet_.add(fd, kReadable, token, platform::EventPoll::Report::WhileReady).ok()) {
+        removeConnection(connection->id());
+    }
 }
 
 void KrTransceiver::startTcpJobsLocked() {
@@ -434,37 +482,64 @@ void KrTransceiver::removeConnection(const std::string& connectionId) {
     SocketEntry entry;
     {
         std::scoped_lock lock(socketMutex_, registryMutex_);
-        const auto found = sockets_.find(connectionId);
-        if (found == sockets_.end()) {
+        const auto token = tokens_.find(connectionId);
+        if (token == tokens_.end()) {
             return;
         }
+        const auto found = sockets_.find(token->second);
         entry = std::move(found->second);
         sockets_.erase(found);
+        tokens_.erase(token);
         connections_.erase(connectionId);
     }
+    // Out of the sets while the socket is still open, so that its descriptor cannot be
+    // taken by a new socket first; the connection then writes nothing more to it.
+    const int fd = entry.socket->handle();
+    if (fd >= 0) {
+        (void)receiveSet_.remove(fd);
+        (void)sendSet_.remove(fd);
+    }
+    entry.connection->detachSocket();
     const KrTransceiverConnection& connection = *entry.connection;
     const KrJobMessage removed = noticeAbout(connection.id(), KrJobMessage::kConnectionRemoved);
     post(connection.secondName(), removed);
     post(connection.target(), removed);
     post(connection.id(), removed);
-    // The jobs' copies of the socket set hold the socket too; woken, they let it go, and it
-    // closes with the last reference.
-    receiveWake_.signal();
-    sendWake_.signal();
+    // The socket closes with its last reference: here, or when a job that is serving it
+    // lets it go.
 }
 
 void KrTransceiver::wakeSender() { sendWake_.signal(); }
 
-void KrTransceiver::wakeReceiver() { receiveWake_.signal(); }
+void KrTransceiver::writeWhenReady(int socket, Token token) {
+    (void)sendSet_.change(socket, platform::kPollWritable, token,
+                          platform::EventPoll::Report::Once);
+}
+
+void KrTransceiver::resumeReading(Token token) {
+    {
+        std::lock_guard lock(socketMutex_);
+        resumed_.push_back(token);
+    }
+    receiveWake_.signal();
+}
 
 void KrTransceiver::stopTcpJobs() {
-    std::map<std::string, SocketEntry> sockets;
+    std::unordered_map<Token, SocketEntry> sockets;
     {
         std::lock_guard lock(socketMutex_);
         tcpStopped_ = true;
         receiveRun_ = false;
         sendRun_ = false;
         sockets.swap(sockets_);
+        tokens_.clear();
+    }
+    for (const auto& [token, entry] : sockets) {
+        if (const int fd = entry.socket->handle(); fd >= 0) {
+            (void)receiveSet_.remove(fd);
+            (void)sendSet_.remove(fd);
+        }
+        entry.connection->detachSocket();
     }
     receiveWake_.signal();
     sendWake_.signal();
@@ -483,59 +558,28 @@ void KrTransceiver::endTcpJobs() {
     kr::waitForJob(scheduler_, sendJob);
 }
 
-std::vector<KrTransceiver::SocketEntry> KrTransceiver::copySocketSet() const {
+KrTransceiver::SocketEntry KrTransceiver::entryFor(Token token) const {
     std::lock_guard lock(socketMutex_);
-    return valuesOf(sockets_);
+    const auto found = sockets_.find(token);
+    return found != sockets_.end() ? found->second : SocketEntry{};
 }
 
 void KrTransceiver::receiveLoop() {
-    std::vector<platform::PollEntry> polled;
+    std::vector<platform::PollEvent> ready(kEventsPerWait);
     std::vector<std::string> dead;
     while (receiveRun_) {
-        // The copy is taken after the last drain of the wake event: a change made since
-        // then has signalled it again, so the wait below ends at once.
-        std::vector<SocketEntry> entries = copySocketSet();
-        polled.assign(1, {.fd = receiveWake_.fd(), .wanted = platform::kPollReadable});
+        const std::size_t count = waitForEvents(receiveSet_, ready, "receive");
         dead.clear();
-        for (const SocketEntry& entry : entries) {
-            const int fd = entry.socket->handle();
-            if (fd < 0) {
-                dead.push_back(entry.connection->id());
-            }
-            const bool reading = fd >= 0 && entry.connection->wantsInput();
-            polled.push_back({.fd = reading ? fd : -1,
-                              .wanted = platform::kPollReadable | platform::kPollUrgent});
-        }
-        if (dead.empty()) {
-            const auto ready = platform::pollDescriptors(polled, platform::kWaitForever);
-            if (!ready.ok()) {
-                KrLogStreams::stream(1) << "receive poll failed: " << ready.error << '\n';
-                continue;
-            }
-            if (polled[0].ready != 0) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (ready[i].token == kWakeToken) {
+                // Drained first: a resume filed meanwhile signals it again.
                 receiveWake_.drain();
-            }
-        }
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const short ready = polled[i + 1].ready;
-            if (ready == 0) {
+                resumePausedReading();
                 continue;
             }
-            KrSocketIPvx& socket = *entries[i].socket;
-            KrTransceiverConnection& connection = *entries[i].connection;
-            bool alive = (ready & platform::kPollInvalid) == 0;
-            if (alive && (ready & platform::kPollUrgent) != 0) {
-                char urgent;
-                std::size_t received = 0;
-                (void)socket.receiveUrgent(&urgent, 1, received);
-                alive = received == 1;
-            }
-            if (alive && (ready & (platform::kPollReadable | platform::kPollError |
-                                   platform::kPollHangUp)) != 0) {
-                alive = connection.readFromSocket(socket) >= 0;
-            }
-            if (!alive) {
-                dead.push_back(connection.id());
+            const SocketEntry entry = entryFor(ready[i].token);
+            if (entry.connection && !serveInput(entry, ready[i].ready)) {
+                dead.push_back(entry.connection->id());
             }
         }
         for (const std::string& id : dead) {
@@ -544,47 +588,68 @@ void KrTransceiver::receiveLoop() {
     }
 }
 
-void KrTransceiver::sendLoop() {
-    std::vector<platform::PollEntry> polled;
-    std::vector<SocketEntry> writing;
-    std::vector<std::string> done;
-    while (sendRun_) {
-        std::vector<SocketEntry> entries = copySocketSet();
-        polled.assign(1, {.fd = sendWake_.fd(), .wanted = platform::kPollReadable});
-        writing.clear();
-        done.clear();
-        for (SocketEntry& entry : entries) {
-            KrTransceiverConnection& connection = *entry.connection;
-            if (closingAndDrained(connection)) {
-                done.push_back(connection.id());
-            } else if (connection.pendingOutput()) {
-                const int fd = entry.socket->handle();
-                if (fd < 0) {
-                    done.push_back(connection.id());
-                    continue;
-                }
-                polled.push_back({.fd = fd, .wanted = platform::kPollWritable});
-                writing.push_back(std::move(entry));
+bool KrTransceiver::serveInput(const SocketEntry& entry, short ready) {
+    KrSocketIPvx& socket = *entry.socket;
+    KrTransceiverConnection& connection = *entry.connection;
+    if (connection.wantsInput()) {
+        if ((ready & platform::kPollUrgent) != 0) {
+            char urgent;
+            std::size_t received = 0;
+            (void)socket.receiveUrgent(&urgent, 1, received);
+            if (received != 1) {
+                return false;
             }
         }
-        if (done.empty()) {
-            const auto ready = platform::pollDescriptors(polled, platform::kWaitForever);
-            if (!ready.ok()) {
-                KrLogStreams::stream(1) << "send poll failed: " << ready.error << '\n';
+        if ((ready & (platform::kPollReadable | platform::kPollError | platform::kPollHangUp)) !=
+                0 &&
+            connection.readFromSocket(socket) < 0) {
+            return false;
+        }
+        if (connection.wantsInput()) {
+            return true;
+        }
+    }
+    // Over its limits, or at the end of the peer's stream: out of the set until the
+    // connection resumes, so that a socket that stays readable does not keep the job awake.
+    (void)receiveSet_.remove(socket.handle());
+    return true;
+}
+
+void KrTransceiver::resumePausedReading() {
+    std::vector<Token> resumed;
+    {
+        std::lock_guard lock(socketMutex_);
+        resumed.swap(resumed_);
+    }
+    for (const Token token : resumed) {
+        const SocketEntry entry = entryFor(token);
+        // A connection that paused again stays out; it asks once more when it resumes.
+        if (entry.connection && entry.connection->wantsInput()) {
+            (void)receiveSet_.add(entry.socket->handle(), kReadable, token,
+                                  platform::EventPoll::Report::WhileReady);
+        }
+    }
+}
+
+void KrTransceiver::sendLoop() {
+    std::vector<platform::PollEvent> ready(kEventsPerWait);
+    std::vector<std::string> done;
+    while (sendRun_) {
+        const std::size_t count = waitForEvents(sendSet_, ready, "send");
+        done.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (ready[i].token == kWakeToken) {
+                sendWake_.drain();
                 continue;
             }
-            if (polled[0].ready != 0) {
-                sendWake_.drain();
+            const SocketEntry entry = entryFor(ready[i].token);
+            if (!entry.connection) {
+                continue;
             }
-            for (std::size_t i = 0; i < writing.size(); ++i) {
-                if (polled[i + 1].ready == 0) {
-                    continue;
-                }
-                KrTransceiverConnection& connection = *writing[i].connection;
-                const int code = connection.writeToSocket(*writing[i].socket);
-                if (code == KrSocketIPvx::kSendFailed || closingAndDrained(connection)) {
-                    done.push_back(connection.id());
-                }
+            // Writes what the socket takes, and asks for this job again while output remains.
+            const int code = entry.connection->writeToSocket(*entry.socket);
+            if (code == KrSocketIPvx::kSendFailed || closingAndDrained(*entry.connection)) {
+                done.push_back(entry.connection->id());
             }
         }
         for (const std::string& id : done) {

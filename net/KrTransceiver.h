@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "jobs/KrRarediScheduler2.h"
 #include "net/KrServerCallback_t.h"
 #include "net/KrServerLayer.h"
+#include "platform/EventPoll.h"
 #include "platform/Poll.h"
 
 class KrRequestHandler;
@@ -45,8 +47,11 @@ struct KrTransceiverTiming {
 
 // The hub between the network and the server layers. It keeps the registries of request
 // handlers, servers and connections; one receive job and one send job serve all its
-// connections, each blocked in poll(2) until a socket is ready or a wake event says that
-// the set of connections or the pending output changed; a housekeeping thread removes idle
+// connections, each blocked in an event set (epoll) of its own, to which connections are
+// added and from which they are removed one at a time: a wake costs what is ready, whatever
+// the number of connections. The receive job waits for every connection that may read; the
+// send job only for those whose output the socket did not take at once (a connection writes
+// what it can itself, see KrTransceiverConnection). A housekeeping thread removes idle
 // connections and expired servers once a second. It builds the server layer of a server
 // description through its table of layers, and routes answers back to the server and
 // connection they belong to.
@@ -110,9 +115,16 @@ public:
     // Keeps the server under its id; the server subscribes to the hub's registration name.
     void addServer(std::shared_ptr<KrTransceiverServer> server);
 
-    // Wake the send job (output was queued) or the receive job (a connection may be read).
+    // Wakes the send job. Output needs no wake: a connection asks for the send job with
+    // writeWhenReady when its socket does not take everything.
     void wakeSender();
-    void wakeReceiver();
+
+    // The send job writes the connection of this socket and token when the socket has room
+    // (once; it asks again while output remains). Called by a served connection under its
+    // output lock, so never for a socket that the hub has taken back.
+    void writeWhenReady(int socket, std::uint64_t token);
+    // A connection whose reading had paused at its limits may be read again.
+    void resumeReading(std::uint64_t token);
 
     // Ends the receive and send jobs' loops and forgets every socket.
     void stopTcpJobs();
@@ -143,6 +155,9 @@ private:
         std::shared_ptr<KrSocketIPvx> socket;
         std::shared_ptr<KrTransceiverConnection> connection;
     };
+    // The key of a served connection in the event sets; the wake events use kWakeToken.
+    using Token = std::uint64_t;
+    static constexpr Token kWakeToken = 0;
     // The URL hook service of a handler for one target address.
     using ServiceKey = std::pair<std::string, std::string>;
 
@@ -150,7 +165,12 @@ private:
     void sendLoop();
     void housekeepingLoop();
     void housekeepingPass();
-    std::vector<SocketEntry> copySocketSet() const;
+    // The served connection of a token; empty once it was removed.
+    SocketEntry entryFor(Token token) const;
+    // Reads a connection the receive set reported; false when it is broken.
+    bool serveInput(const SocketEntry& entry, short ready);
+    // Puts the connections whose reading may resume back into the receive set.
+    void resumePausedReading();
     void startTcpJobsLocked();
     void endTcpJobs();
     KrServerSetup setupFor(const KrRequestHandler& handler, std::string secondText,
@@ -177,23 +197,31 @@ private:
     std::map<std::uint32_t, KrServerLayer> layers_;
     std::map<std::string, std::shared_ptr<KrTransceiverServer>> servers_;
     std::map<std::string, KrTransceiverClientRecord> clients_;
-    std::map<std::string, std::shared_ptr<KrTransceiverConnection>> connections_;
+    // Hashed: the layers look a connection up several times for every request.
+    std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>> connections_;
     std::map<ServiceKey, std::shared_ptr<KrURLHookService>> servicesByTarget_;
     std::map<std::string, std::shared_ptr<KrURLHookService>> servicesById_;
 
-    // Guards the socket set and the TCP jobs' run flags and ids; registryMutex_ may be taken
-    // with it as above, and the scheduler's lock under it to start the TCP jobs; nothing else.
+    // Guards the socket set, the paused connections and the TCP jobs' run flags and ids;
+    // registryMutex_ may be taken with it as above, and the scheduler's lock under it to
+    // start the TCP jobs; nothing else. A connection's output lock is never held with it.
     mutable std::recursive_mutex socketMutex_;
-    std::map<std::string, SocketEntry> sockets_;
+    std::unordered_map<Token, SocketEntry> sockets_;
+    std::unordered_map<std::string, Token> tokens_;  // by connection id
+    Token lastToken_ = kWakeToken;
+    std::vector<Token> resumed_;           // paused connections that may read again
     bool tcpStopped_ = false;              // no new socket is served, no job started
     std::atomic<bool> receiveRun_{false};  // read by the loop without the lock
     std::atomic<bool> sendRun_{false};
     JobId receiveJob_ = 0;
     JobId sendJob_ = 0;
-    // The receive and send jobs block in poll(2) on their sockets and on these; a change
-    // that concerns a job signals its event after making the change.
+    // The receive and send jobs block in these sets. The receive set holds every connection
+    // that may read (level-triggered); the send set holds every connection, reported once
+    // each time it asks for the send job. Each set also holds its job's wake event.
     platform::WakeEvent receiveWake_;
     platform::WakeEvent sendWake_;
+    platform::EventPoll receiveSet_;
+    platform::EventPoll sendSet_;
 
     // Guards housekeepingRun_; nothing is locked under it.
     std::mutex housekeepingMutex_;

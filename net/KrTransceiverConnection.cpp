@@ -1,6 +1,7 @@
 #include "net/KrTransceiverConnection.h"
 
 #include <algorithm>
+#include <array>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "net/KrSocketIPvx.h"
 #include "net/KrTransceiver.h"
 #include "platform/Socket.h"
+
+static_assert(KrTransceiverConnection::kBuffersPerWrite <= platform::kMaxBuffersPerSend);
 
 KrTransceiverConnection::KrTransceiverConnection(KrTransceiver* hub, std::string target,
                                                  std::string secondName, PeerMap peers,
@@ -51,14 +54,22 @@ void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& stream) 
     }
     {
         std::lock_guard lock(outputMutex_);
-        outputBytes_ += static_cast<std::size_t>(stream->unreadSize());
-        output_.push_back(std::move(stream));
-        pendingOutput_ = true;
+        appendOutputLocked(stream);
+        sendLocked();
     }
-    stream = std::make_unique<KrStringBuf>();
-    if (hub_ != nullptr) {
-        hub_->wakeSender();
+    resumeIfPaused();
+}
+
+void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& head,
+                                          std::unique_ptr<KrStringBuf>& body, Writer writer) {
+    restartTimeout();
+    {
+        std::lock_guard lock(outputMutex_);
+        appendOutputLocked(head);
+        appendOutputLocked(body);
+        sendLocked(writer);
     }
+    resumeIfPaused();
 }
 
 void KrTransceiverConnection::queueOutput(const char* bytes, std::size_t length,
@@ -68,6 +79,16 @@ void KrTransceiverConnection::queueOutput(const char* bytes, std::size_t length,
     auto stream = std::make_unique<KrStringBuf>();
     stream->write(std::string_view(bytes, length));
     queueOutput(stream);
+}
+
+void KrTransceiverConnection::appendOutputLocked(std::unique_ptr<KrStringBuf>& stream) {
+    if (!stream || stream->unreadSize() <= 0) {
+        return;
+    }
+    outputBytes_ += static_cast<std::size_t>(stream->unreadSize());
+    output_.push_back(std::move(stream));
+    pendingOutput_ = true;
+    stream = std::make_unique<KrStringBuf>();
 }
 
 void KrTransceiverConnection::peekOutput(std::string& out) {
@@ -107,23 +128,10 @@ int KrTransceiverConnection::writeToSocket(KrSocketIPvx& socket) {
     std::size_t sent = 0;
     {
         std::lock_guard lock(outputMutex_);
-        // The answer's head and body are queued apart; written as two small sends they
-        // would wait for the peer's delayed acknowledgement, so all go out in one write.
-        std::vector<std::string_view> buffers;
-        buffers.reserve(std::min(output_.size(), platform::kMaxBuffersPerSend));
-        for (const auto& stream : output_) {
-            if (buffers.size() == platform::kMaxBuffersPerSend) {
-                break;
-            }
-            buffers.emplace_back(stream->readPointer(),
-                                 static_cast<std::size_t>(stream->unreadSize()));
+        code = writeLocked(socket, sent);
+        if (code == KrSocketIPvx::kSendFailed || !output_.empty()) {
+            askSendJobLocked();
         }
-        if (buffers.empty()) {
-            pendingOutput_ = false;
-            return 0;
-        }
-        code = socket.sendBuffers(buffers, sent);
-        consumeOutputLocked(sent);
     }
     // Idle time counts from the last progress: a slow reader of a large answer is served for
     // as long as bytes flow, and only a peer that takes nothing is cut.
@@ -132,6 +140,59 @@ int KrTransceiverConnection::writeToSocket(KrSocketIPvx& socket) {
     }
     resumeIfPaused();
     return code;
+}
+
+int KrTransceiverConnection::writeLocked(KrSocketIPvx& socket, std::size_t& sent) {
+    // The answer's head and body are queued apart; written as two small sends they would
+    // wait for the peer's delayed acknowledgement, so all go out in one write.
+    std::array<std::string_view, kBuffersPerWrite> buffers;
+    std::size_t count = 0;
+    for (const auto& stream : output_) {
+        if (count == buffers.size()) {
+            break;
+        }
+        buffers[count++] =
+            std::string_view(stream->readPointer(), static_cast<std::size_t>(stream->unreadSize()));
+    }
+    if (count == 0) {
+        pendingOutput_ = false;
+        return KrSocketIPvx::kSuccess;
+    }
+    const int code = socket.sendBuffers(std::span(buffers.data(), count), sent);
+    consumeOutputLocked(sent);
+    return code;
+}
+
+void KrTransceiverConnection::sendLocked(Writer writer) {
+    if (socket_ == nullptr) {
+        return;
+    }
+    std::size_t sent = 0;
+    const int code =
+        writer == Writer::ThisThread ? writeLocked(*socket_, sent) : KrSocketIPvx::kPartialSend;
+    // The rest, a failure, or a close that waits for the drained output: the send job's.
+    if (code == KrSocketIPvx::kSendFailed || !output_.empty() || closeWhenDrained_) {
+        askSendJobLocked();
+    }
+}
+
+void KrTransceiverConnection::askSendJobLocked() {
+    if (socket_ != nullptr && hub_ != nullptr) {
+        hub_->writeWhenReady(socket_->handle(), token_);
+    }
+}
+
+void KrTransceiverConnection::attachSocket(std::shared_ptr<KrSocketIPvx> socket,
+                                           std::uint64_t token) {
+    std::lock_guard lock(outputMutex_);
+    socket_ = std::move(socket);
+    token_ = token;
+    sendLocked();
+}
+
+void KrTransceiverConnection::detachSocket() {
+    std::lock_guard lock(outputMutex_);
+    socket_.reset();
 }
 
 void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length) {
@@ -228,10 +289,10 @@ void KrTransceiverConnection::takeInput(KrStringBuf& stream) {
 }
 
 void KrTransceiverConnection::closeWhenDrained() {
+    // Marked before the send job is asked: it reads the mark before the pending output.
     closeWhenDrained_ = true;
-    if (hub_ != nullptr) {
-        hub_->wakeSender();
-    }
+    std::lock_guard lock(outputMutex_);
+    askSendJobLocked();
 }
 
 bool KrTransceiverConnection::overLimit() const {
@@ -270,6 +331,6 @@ void KrTransceiverConnection::resumeIfPaused() {
         }
     }
     if (!overLimit() && readingPaused_.exchange(false) && hub_ != nullptr) {
-        hub_->wakeReceiver();
+        hub_->resumeReading(token_);
     }
 }

@@ -17,13 +17,14 @@ class KrSocketIPvx;
 class KrTransceiver;
 
 // The buffered byte stream of one accepted or connected TCP socket. Received bytes collect
-// in its input until the protocol layer of its server takes them; outgoing bytes wait in its
-// output queue until the hub's send job writes them. Made by its server (makeConnection),
-// served by the hub, and ended when the hub removes it; the socket itself is the hub's.
+// in its input until the protocol layer of its server takes them; outgoing bytes go straight
+// to the socket when it takes them, and wait in its output queue for the hub's send job when
+// it does not. Made by its server (makeConnection), served by the hub, and ended when the hub
+// removes it; the socket itself is the hub's, lent to the connection while it is served.
 //
 // The hub's receive job reads into it, the send job writes out of it, and the server's
-// buffer job takes input, queues output, resets and expires it. Input and output have locks
-// of their own, so receiving and sending never wait for each other.
+// buffer job takes input, queues (and so writes) output, resets and expires it. Input and
+// output have locks of their own, so receiving and sending never wait for each other.
 class KrTransceiverConnection : public KrJobWithTimeout {
 public:
     using PeerMap = std::map<std::string, std::string>;
@@ -32,6 +33,8 @@ public:
 
     // Bytes read from the socket in one go.
     static constexpr std::size_t kReadSize = 2048;
+    // Queued buffers that one write gathers at most; a longer queue takes more writes.
+    static constexpr std::size_t kBuffersPerWrite = 64;
     // While this much input waits for the layer, or this much output for the peer, the hub
     // reads nothing more from the socket: a peer cannot make the server buffer without bound.
     // Reading resumes when the layer takes the input or the peer takes the output.
@@ -46,8 +49,17 @@ public:
     virtual void expire();
 
     // Restarts the timeout; queues the stream when it holds bytes, leaving the caller a new
-    // empty one, and wakes the hub's send job.
+    // empty one, and sends: what the socket takes at once goes now, the rest with the hub's
+    // send job. Queued bytes always leave in the order they were queued.
     virtual void queueOutput(std::unique_ptr<KrStringBuf>& stream);
+    // Who writes queued output that the socket would take now.
+    enum class Writer {
+        ThisThread,  // at once: no hand-over to wait for
+        SendJob,     // the hub's send job: the calling thread has other work waiting
+    };
+    // Queues an answer's head and body together, so that they leave in one write.
+    void queueOutput(std::unique_ptr<KrStringBuf>& head, std::unique_ptr<KrStringBuf>& body,
+                     Writer writer);
     // Restarts the timeout and queues a copy of the bytes; queued = length.
     virtual void queueOutput(const char* bytes, std::size_t length, std::size_t& queued);
 
@@ -57,9 +69,16 @@ public:
     virtual void consumeOutput(std::size_t count);
 
     // Sends everything queued in one gathering write and drops what went out; a write that
-    // moved bytes restarts the timeout. Returns the socket's send code:
+    // moved bytes restarts the timeout. While the connection is served, bytes that the
+    // socket did not take are left to the hub's send job. Returns the socket's send code:
     // KrSocketIPvx::kSendFailed means the connection is broken.
     virtual int writeToSocket(KrSocketIPvx& socket);
+
+    // The hub lends the connection its socket while it serves it (token: the connection's
+    // key in the hub's wait sets). Output queued before is sent now.
+    void attachSocket(std::shared_ptr<KrSocketIPvx> socket, std::uint64_t token);
+    // The hub takes the socket back: nothing is written to it any more.
+    void detachSocket();
 
     // Restarts the timeout, buffers the bytes and tells the target server that data has
     // arrived (a type-8 message) unless it has not taken the earlier notice's bytes yet.
@@ -85,7 +104,8 @@ public:
     virtual void takeInput(KrStringBuf& stream);
 
     // After everything queued has been written, the hub removes the connection (and closes
-    // its socket). An answer that must be the last one ("Connection: close") uses it.
+    // its socket). An answer that must be the last one ("Connection: close") uses it, after
+    // it has queued that answer.
     void closeWhenDrained();
     bool closingWhenDrained() const { return closeWhenDrained_.load(); }
 
@@ -126,6 +146,15 @@ private:
     // Posts a data-arrived notice to the target; false when the registry refused it.
     bool postDataNotice();
     void consumeOutputLocked(std::size_t count);
+    void appendOutputLocked(std::unique_ptr<KrStringBuf>& stream);
+    // One gathering write of the queue; what went out is dropped.
+    int writeLocked(KrSocketIPvx& socket, std::size_t& sent);
+    // Writes what the attached socket takes (all of it with Writer::SendJob) and leaves the
+    // rest (or a failure) to the hub's send job. Nothing without an attached socket.
+    void sendLocked(Writer writer = Writer::ThisThread);
+    // The hub's send job writes this connection once its socket has room; nothing while the
+    // connection is not served.
+    void askSendJobLocked();
 
     KrTransceiver* const hub_;
     const std::string target_;
@@ -143,10 +172,14 @@ private:
     std::atomic<bool> inputEnded_{false};   // the peer ended its stream
     std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 
-    // Guards output_. Held across the non-blocking send of writeToSocket; no other lock is
-    // taken under it.
+    // Guards output_, socket_ and token_. Held across the non-blocking sends and while the
+    // hub's send job is asked to write (a call into the kernel only), so that the socket is
+    // never written or waited for once the hub has taken it back; no other lock is taken
+    // under it.
     std::mutex outputMutex_;
     std::deque<std::unique_ptr<KrStringBuf>> output_;
+    std::shared_ptr<KrSocketIPvx> socket_;
+    std::atomic<std::uint64_t> token_{0};  // written under outputMutex_
     std::atomic<bool> pendingOutput_{false};
     std::atomic<std::size_t> outputBytes_{0};
 

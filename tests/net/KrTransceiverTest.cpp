@@ -351,36 +351,45 @@ struct ServedPair {
     std::shared_ptr<KrSocketIPvx> server = std::make_shared<KrSocketIPvx>();
 };
 
-// A connection that acts in the send job's window: the first time the job finds it without
-// pending output, the connection's last answer is queued and the connection marked to close
-// right after that read, as a buffer job does that sends a "Connection: close" answer then.
+// A connection that acts in the send job's window: the first time the job finds its output
+// drained, the connection's last answer is queued and the connection marked to close right
+// after that read, as a buffer job does that sends a "Connection: close" answer then. Both
+// answers are larger than a socket takes at once, so that the send job writes them.
 class LastAnswerInTheWindow : public KrTransceiverConnection {
 public:
-    LastAnswerInTheWindow(KrTransceiver* hub, std::string lastAnswer)
-        : KrTransceiverConnection(hub, "nobody", "nobody", {}, {}),
-          lastAnswer_(std::move(lastAnswer)) {}
+    static constexpr std::size_t kAnswerSize = std::size_t{8} << 20;
+
+    explicit LastAnswerInTheWindow(KrTransceiver* hub)
+        : KrTransceiverConnection(hub, "nobody", "nobody", {}, {}) {
+        std::size_t queued = 0;
+        const std::string first(kAnswerSize, 'f');
+        queueOutput(first.data(), first.size(), queued);
+    }
 
     bool pendingOutput() const override {
         const bool pending = KrTransceiverConnection::pendingOutput();
         if (!pending && !sent_.exchange(true)) {
             auto& self = const_cast<LastAnswerInTheWindow&>(*this);
+            const std::string last(kAnswerSize, 'l');
             std::size_t queued = 0;
-            self.queueOutput(lastAnswer_.data(), lastAnswer_.size(), queued);
+            self.queueOutput(last.data(), last.size(), queued);
             self.closeWhenDrained();
         }
         return pending;
     }
 
 private:
-    const std::string lastAnswer_;
     mutable std::atomic<bool> sent_{false};
 };
 
 TEST_F(Hub, ALastAnswerQueuedWhileTheSendJobLooksIsWrittenBeforeTheClose) {
     ServedPair pair;
-    hub->addConnection(std::move(pair.server),
-                       kr::makeJob<LastAnswerInTheWindow>(hub.get(), "the last answer"));
-    EXPECT_EQ(pair.peer.receive(15), "the last answer");
+    hub->addConnection(std::move(pair.server), kr::makeJob<LastAnswerInTheWindow>(hub.get()));
+    const std::string expected = std::string(LastAnswerInTheWindow::kAnswerSize, 'f') +
+                                 std::string(LastAnswerInTheWindow::kAnswerSize, 'l');
+    const std::string received = pair.peer.receive(expected.size());
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
     EXPECT_TRUE(pair.peer.waitForClose());
     EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
 }
