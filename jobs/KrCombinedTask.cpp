@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "foundation/KrLogStreams.h"
+#include "jobs/HandOverSpin.h"
 #include "jobs/KrIdGenerator.h"
 #include "jobs/KrJob.h"
 
@@ -149,6 +150,7 @@ bool KrCombinedTask::enqueue(const std::string& targetId, const KrJobMessage& me
             return false;
         }
         queue_.push_back(Entry{targetId, message});
+        queued_.store(queue_.size(), std::memory_order_relaxed);
     }
     wake_.notify_one();
     return true;
@@ -191,6 +193,11 @@ void KrCombinedTask::deliveryLoop() {
     BusyBackoff backoff;
     std::unique_lock lock(mutex_);
     for (;;) {
+        if (queue_.empty() && !stopping_) {
+            lock.unlock();
+            (void)kr::spinBriefly([this] { return queued_.load(std::memory_order_relaxed) != 0; });
+            lock.lock();
+        }
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         ++counters_.passes;
         if (stopping_) {
@@ -199,6 +206,7 @@ void KrCombinedTask::deliveryLoop() {
         const auto target = jobs_.find(queue_.front().targetId);
         if (target == jobs_.end()) {
             queue_.pop_front();
+            queued_.store(queue_.size(), std::memory_order_relaxed);
             ++counters_.dropped;
             continue;
         }
@@ -214,6 +222,7 @@ void KrCombinedTask::deliveryLoop() {
         backoff.reset();
         const Entry entry = std::move(queue_.front());
         queue_.pop_front();
+        queued_.store(queue_.size(), std::memory_order_relaxed);
         ++counters_.delivered;
         lock.unlock();
         deliver(job, entry.message);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,9 @@ class KrJob;
 // The process-wide job registry. It keeps the links between jobs (registration names that
 // a job owns, and the jobs subscribed to them) and carries messages to jobs by id through a
 // queue that one delivery thread of its own empties, strictly in posting order.
+//
+// The delivery thread looks for new messages for a short while (kr::kHandOverSpin) before it
+// sleeps, so that a message posted soon after the last one costs its poster no wake-up.
 //
 // Delivery only try-locks a job's delivery lock. A busy job keeps its message at the front
 // of the queue, holding up every later message until it is free; meanwhile the thread yields
@@ -98,6 +102,9 @@ private:
     std::map<std::string, NameLinks> names_;  // by registration name
     std::map<std::string, JobLinks> jobs_;    // by job id; exactly the ids messages reach
     std::deque<Entry> queue_;
+    // The length of queue_, for the delivery thread to look at without the lock before it
+    // sleeps; written under mutex_.
+    std::atomic<std::size_t> queued_{0};
     Counters counters_;
 
     std::thread delivery_;  // last: it starts once everything it uses exists

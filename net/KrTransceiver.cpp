@@ -6,6 +6,7 @@
 #include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
 #include "foundation/KrLogStreams.h"
+#include "jobs/HandOverSpin.h"
 #include "jobs/KrCombinedTask.h"
 #include "jobs/KrIdGenerator.h"
 #include "net/KrProtocol.h"
@@ -50,16 +51,24 @@ constexpr short kReadable = platform::kPollReadable | platform::kPollUrgent;
 // Events one wait of a TCP job takes at most; more are taken by the next wait.
 constexpr std::size_t kEventsPerWait = 256;
 
-// What a TCP job's set reports, waiting until something is ready. The number of reports (0
-// after a failed wait).
+// What a TCP job's set reports: looked for without sleeping for a short while first, so that
+// the next request or answer soon after the last costs no wake-up (kr::kHandOverSpin); then
+// the job sleeps until something is ready. The number of reports (0 after a failed wait).
 std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
                           const char* job) {
-    const auto waited = set.wait(ready, platform::kWaitForever);
-    if (!waited.ok()) {
-        KrLogStreams::stream(1) << job << " wait failed: " << waited.error << '\n';
-        return 0;
+    std::size_t count = 0;
+    const auto look = [&](std::chrono::milliseconds timeout) {
+        const auto waited = set.wait(ready, timeout);
+        if (!waited.ok()) {
+            KrLogStreams::stream(1) << job << " wait failed: " << waited.error << '\n';
+        }
+        count = waited.ok() ? waited.value : 0;
+        return count > 0;
+    };
+    if (!kr::spinBriefly([&] { return look(std::chrono::milliseconds(0)); })) {
+        (void)look(platform::kWaitForever);
     }
-    return waited.value;
+    return count;
 }
 
 KrJobMessage noticeAbout(const std::string& id, std::uint32_t type) {

@@ -4,6 +4,7 @@
 
 #include "foundation/Diagnostics.h"
 #include "foundation/KrLogStreams.h"
+#include "jobs/HandOverSpin.h"
 #include "net/KrServerDescription.h"
 #include "net/KrTransceiver.h"
 #include "net/KrTransceiverConnection.h"
@@ -99,6 +100,11 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
 void KrTransceiverServer::bufferLoop() {
     std::unique_lock lock(bufferMutex_);
     for (;;) {
+        if (bufferQueue_.empty() && bufferRun_) {
+            lock.unlock();
+            (void)kr::spinBriefly([this] { return busy_.load(std::memory_order_relaxed); });
+            lock.lock();
+        }
         bufferWake_.wait(lock, [this] { return !bufferRun_ || !bufferQueue_.empty(); });
         if (!bufferRun_) {
             return;

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+namespace kr {
+
+// A thread that hands work to a sleeping one pays for its wake-up, and the work waits for
+// the scheduler to run the woken thread: tens of microseconds on a busy machine, at every
+// hand-over of a request. A thread that runs out of work therefore looks for more for this
+// long before it sleeps; while requests come in, it never sleeps, and an idle process still
+// sleeps once the time is up.
+inline constexpr std::chrono::microseconds kHandOverSpin{50};
+
+// Looks at ready() (which must not block or take a lock that its producers hold long) until
+// it is true or the spin time is up, yielding the processor between looks. Whether ready()
+// turned true.
+template <class Ready>
+bool spinBriefly(const Ready& ready, std::chrono::microseconds limit = kHandOverSpin) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+}  // namespace kr
