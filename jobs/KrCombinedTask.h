@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 
 #include "jobs/KrJobMessage.h"
 
@@ -99,8 +100,9 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;  // the delivery thread waits on it for stopping_ or a message
     bool stopping_ = false;
-    std::map<std::string, NameLinks> names_;  // by registration name
-    std::map<std::string, JobLinks> jobs_;    // by job id; exactly the ids messages reach
+    // Hashed: every message, and every request's link, looks them up.
+    std::unordered_map<std::string, NameLinks> names_;  // by registration name
+    std::unordered_map<std::string, JobLinks> jobs_;    // by job id; exactly the ids messages reach
     std::deque<Entry> queue_;
     // The length of queue_, for the delivery thread to look at without the lock before it
     // sleeps; written under mutex_.
