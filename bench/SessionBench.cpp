@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "app/KrHTMLKontextN.h"
+#include "app/KrNuxelApplication2.h"
+#include "app/KrPageCache.h"
 #include "document/html/KrHTML_Document2.h"
 #include "game/BuiltInFiles.h"
 #include "game/KrHTMLKontext_GameWidget.h"
@@ -128,6 +130,26 @@ void BM_NewSessionAndItsPage(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_NewSessionAndItsPage);
+
+// A new session at the cap: the least recently used session's page, made long ago and no
+// longer in the cache, is deleted, and a new copy of the page is made.
+void BM_ReplaceTheOldestPage(benchmark::State& state) {
+    constexpr std::size_t kLive = KrNuxelApplication2::kDefaultSessionLimit;
+    KrPageCache cache;
+    const std::string text = game().storage.builtInFiles().at("spiele.html").contentString();
+    std::vector<std::unique_ptr<KrHTML_Document2>> live;
+    for (std::size_t i = 0; i < kLive; ++i) {
+        live.push_back(cache.document(text));
+    }
+    std::size_t oldest = 0;
+    for (auto _ : state) {
+        live[oldest].reset();
+        live[oldest] = cache.document(text);
+        oldest = (oldest + 1) % kLive;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReplaceTheOldestPage);
 
 // What every click answers with: the session's page written.
 void BM_RenderPage(benchmark::State& state) {

@@ -1,13 +1,39 @@
 #include "foundation/SharedText.h"
 
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 namespace kr {
 
-SharedText::SharedText(std::string_view text) : block_(text.empty() ? nullptr : new Block(text)) {}
+// The names kept, found by their text.
+class SharedText::Names {
+public:
+    Block* find(std::string_view text) {
+        std::lock_guard lock(mutex_);
+        if (const auto found = blocks_.find(text); found != blocks_.end()) {
+            return found->second;
+        }
+        if (blocks_.size() >= kMaxNames || text.size() > kMaxNameLength) {
+            return nullptr;
+        }
+        auto* made = new Block(text, true);
+        blocks_.emplace(made->text, made);
+        return made;
+    }
+
+private:
+    // Guards blocks_; no other lock is taken under it.
+    std::mutex mutex_;
+    // The keys are the blocks' own texts.
+    std::unordered_map<std::string_view, Block*> blocks_;
+};
+
+SharedText::SharedText(std::string_view text)
+    : block_(text.empty() ? nullptr : new Block(text, false)) {}
 
 SharedText::SharedText(const SharedText& other) noexcept : block_(other.block_) {
-    if (block_ != nullptr) {
+    if (block_ != nullptr && !block_->lasting) {
         // Taking a further reference needs no ordering: the caller already sees the block.
         block_->references.fetch_add(1, std::memory_order_relaxed);
     }
@@ -20,9 +46,22 @@ SharedText& SharedText::operator=(SharedText other) noexcept {
 
 SharedText::~SharedText() {
     // The last owner must see every other owner's reads done before it frees the block.
-    if (block_ != nullptr && block_->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (block_ != nullptr && !block_->lasting &&
+        block_->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         delete block_;
     }
+}
+
+SharedText SharedText::name(std::string_view text) {
+    // Made on first use and never destroyed: texts made from it may outlive every static
+    // object, and what the set holds stays reachable.
+    static Names* const names = new Names;
+    SharedText shared;
+    if (text.empty()) {
+        return shared;
+    }
+    shared.block_ = names->find(text);
+    return shared.block_ != nullptr ? shared : SharedText(text);
 }
 
 const std::string& SharedText::none() {

@@ -11,12 +11,14 @@ namespace {
 
 // "id", "class" and "style", unset: every HTML element starts with them, and shares them
 // until it sets one, so that text nodes and plain elements hold no attributes of their own.
+// Kept for the life of the process, so that sharing them costs nothing.
 const kr::AttributeSet& baseAttributes() {
     static const kr::AttributeSet shared = [] {
         kr::AttributeSet attributes;
         attributes.assign("id", std::make_unique<KrXMLStringKrAttribute>());
         attributes.assign("class", std::make_unique<KrXMLStringKrAttribute>());
         attributes.assign("style", std::make_unique<KrStyleAttribute>());
+        attributes.keepForever();
         return attributes;
     }();
     return shared;

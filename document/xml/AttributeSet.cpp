@@ -8,6 +8,8 @@ struct AttributeSet::Block {
     std::atomic<std::uint32_t> sharers{1};
     // Cleared for good when an object of the set is handed out.
     bool shareable = true;
+    // Never counted, never changed, never freed (keepForever).
+    bool lasting = false;
     std::vector<Entry> entries;
 
     std::vector<Entry>::iterator lowerBound(std::string_view name) {
@@ -33,7 +35,9 @@ AttributeSet::AttributeSet(const AttributeSet& other) {
     if (shared == nullptr) {
         return;
     }
-    if (shared->shareable) {
+    if (shared->lasting) {
+        block_ = shared;
+    } else if (shared->shareable) {
         // The caller already sees the set: taking a further share needs no ordering.
         shared->sharers.fetch_add(1, std::memory_order_relaxed);
         block_ = shared;
@@ -44,10 +48,13 @@ AttributeSet::AttributeSet(const AttributeSet& other) {
 
 AttributeSet::~AttributeSet() {
     // The last sharer must see every other sharer's reads done before it frees the set.
-    if (block_ != nullptr && block_->sharers.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (block_ != nullptr && !block_->lasting &&
+        block_->sharers.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         delete block_;
     }
 }
+
+void AttributeSet::keepForever() { own().lasting = true; }
 
 const AttributeSet::Entry* AttributeSet::begin() const {
     return block_ != nullptr ? block_->entries.data() : nullptr;
@@ -68,7 +75,7 @@ const AttributeSet::Entry* AttributeSet::find(std::string_view name) const {
 AttributeSet::Block& AttributeSet::own() {
     if (block_ == nullptr) {
         block_ = new Block;
-    } else if (block_->sharers.load(std::memory_order_acquire) != 1) {
+    } else if (block_->lasting || block_->sharers.load(std::memory_order_acquire) != 1) {
         // Others hold it too: this element gets a copy of its own, and the others keep theirs.
         Block* const copy = block_->deepCopy();
         AttributeSet released;

@@ -49,6 +49,10 @@ public:
     // Removes the entry; true when it was there.
     bool erase(std::string_view name);
 
+    // Keeps the set for the life of the process, never changed: sharing it then costs
+    // nothing. For a set that every element of a class starts with.
+    void keepForever();
+
 private:
     struct Block;
 

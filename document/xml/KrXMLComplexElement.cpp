@@ -7,7 +7,7 @@
 #include "foundation/KrException.h"
 
 KrXMLComplexElement::KrXMLComplexElement(std::string_view name, bool leaf, bool selfClosing)
-    : name_(name), leaf_(leaf), selfClosing_(leaf || selfClosing) {}
+    : name_(kr::SharedText::name(name)), leaf_(leaf), selfClosing_(leaf || selfClosing) {}
 
 KrXMLComplexElement::KrXMLComplexElement(const KrXMLComplexElement& other)
     : name_(other.name_),
@@ -56,32 +56,44 @@ std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
         return made != nullptr && typeid(*made) == typeid(node) ? std::move(copy) : nullptr;
     };
     std::unique_ptr<KrXMLComplexElement> top = copyOf(*this);
-    // Nodes copied whose children are still to copy: a list, not recursion, so that a tree
-    // of any depth copies.
-    std::vector<std::pair<const KrXMLComplexElement*, KrXMLComplexElement*>> pending;
-    if (top) {
-        pending.emplace_back(this, top.get());
+    if (!top) {
+        return nullptr;
     }
-    while (!pending.empty()) {
-        const auto [original, copy] = pending.back();
-        pending.pop_back();
-        copy->children_.reserve(original->children_.size());
-        for (const KrXMLComplexElement* child : original->children_) {
-            std::unique_ptr<KrXMLComplexElement> childCopy = copyOf(*child);
-            if (!childCopy) {
-                return nullptr;
-            }
-            childCopy->parent_ = copy;
-            pending.emplace_back(child, childCopy.get());
-            copy->children_.append(std::move(childCopy));
+    // The path from the top to the node being copied, each with the next child to copy: a
+    // list, not recursion, so that a tree of any depth copies. The nodes are made in the
+    // order they are written, so that writing the copy walks its memory in order.
+    struct Step {
+        const KrXMLComplexElement* original;
+        KrXMLComplexElement* copy;
+        std::size_t next;
+    };
+    std::vector<Step> path{{this, top.get(), 0}};
+    while (!path.empty()) {
+        Step& step = path.back();
+        const Children& children = step.original->children_;
+        if (step.next == children.size()) {
+            path.pop_back();
+            continue;
         }
+        if (step.next == 0) {
+            step.copy->children_.reserve(children.size());
+        }
+        const KrXMLComplexElement* child = children[step.next++];
+        std::unique_ptr<KrXMLComplexElement> childCopy = copyOf(*child);
+        if (!childCopy) {
+            return nullptr;
+        }
+        KrXMLComplexElement* const made = childCopy.get();
+        made->parent_ = step.copy;
+        step.copy->children_.append(std::move(childCopy));
+        path.push_back({child, made, 0});
     }
     return top;
 }
 
 std::string KrXMLComplexElement::contentDTD(std::string_view name) {
     if (!name.empty()) {
-        contentDTD_ = kr::SharedText(name);
+        contentDTD_ = kr::SharedText::name(name);
     }
     return contentDTD_.str();
 }
@@ -91,7 +103,7 @@ std::string KrXMLComplexElement::switchContentDTD(std::string_view name,
     if (name.empty()) {
         return contentDTD_.str();
     }
-    contentDTD_ = kr::SharedText(name);
+    contentDTD_ = kr::SharedText::name(name);
     return std::string(contentGrammar);
 }
 
