@@ -1,15 +1,16 @@
 #include "document/css/KrCSSHTMLComment.h"
 
 #include "document/xml/KrXMLLeafNodes.h"
+#include "document/xml/MarkupOutput.h"
 #include "foundation/KrException.h"
 
 KrCSSHTMLComment::KrCSSHTMLComment() : KrXMLComplexElement("csshtmlcomment", false, true) {}
 
 void KrCSSHTMLComment::write(std::ostream& out) const {
     beforeWrite(out);
-    out << "<!--";
+    kr::writeMarkup(out, "<!--");
     writeChildren(out);
-    out << "-->";
+    kr::writeMarkup(out, "-->");
 }
 
 void KrCSSHTMLComment::checkChild(KrXMLComplexElement* child) {

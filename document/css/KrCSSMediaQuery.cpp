@@ -3,6 +3,7 @@
 #include "document/css/KrCSSHTMLComment.h"
 #include "document/css/KrCSSRule.h"
 #include "document/xml/KrXMLLeafNodes.h"
+#include "document/xml/MarkupOutput.h"
 #include "foundation/KrException.h"
 
 KrCSSMediaQuery::KrCSSMediaQuery(std::string_view query)
@@ -10,9 +11,9 @@ KrCSSMediaQuery::KrCSSMediaQuery(std::string_view query)
 
 void KrCSSMediaQuery::write(std::ostream& out) const {
     beforeWrite(out);
-    out << query_ << '{';
+    kr::writeMarkup(out, query_, '{');
     writeChildren(out);
-    out << '}';
+    kr::writeMarkup(out, '}');
 }
 
 void KrCSSMediaQuery::checkChild(KrXMLComplexElement* child) {

@@ -1,5 +1,6 @@
 #include "document/css/KrCSSProperty.h"
 
+#include "document/xml/MarkupOutput.h"
 #include "foundation/KrException.h"
 #include "foundation/Strings.h"
 
@@ -29,7 +30,7 @@ void KrCSSProperty::write(std::ostream& out) const {
         return;
     }
     beforeWrite(out);
-    out << name_ << ": " << value_ << ';';
+    kr::writeMarkup(out, name_, ": ", value_, ';');
 }
 
 void KrCSSProperty::checkChild(KrXMLComplexElement* /*child*/) {

@@ -3,6 +3,7 @@
 #include "document/css/KrCSSHTMLComment.h"
 #include "document/css/KrCSSProperty.h"
 #include "document/xml/KrXMLLeafNodes.h"
+#include "document/xml/MarkupOutput.h"
 #include "foundation/KrException.h"
 
 KrCSSRule::KrCSSRule(std::string_view selector)
@@ -10,9 +11,9 @@ KrCSSRule::KrCSSRule(std::string_view selector)
 
 void KrCSSRule::write(std::ostream& out) const {
     beforeWrite(out);
-    out << selector_ << '{';
+    kr::writeMarkup(out, selector_, '{');
     writeChildren(out);
-    out << '}';
+    kr::writeMarkup(out, '}');
 }
 
 std::string KrCSSRule::contentDTD(std::string_view name) {

@@ -6,6 +6,7 @@
 #include "document/html/HTMLTagList.h"
 #include "document/html/KrHTML_ElementTypes.h"
 #include "document/xml/KrXMLComplexAttribute2.h"
+#include "document/xml/MarkupOutput.h"
 
 // One class per HTML tag. Own attributes are typed attributes that the constructor stores
 // unset in the attribute map, where the writer, getAttribute and setAttribute reach them;
@@ -123,8 +124,8 @@ protected:
     GRIDLO_NODE_COPY(KrHTML_script2)
 
     // The body stands inside an HTML comment, also when there is none.
-    void beforeChildren(std::ostream& out) const override { out << "\n<!--\n"; }
-    void afterChildren(std::ostream& out) const override { out << "\n//-->\n"; }
+    void beforeChildren(std::ostream& out) const override { kr::writeMarkup(out, "\n<!--\n"); }
+    void afterChildren(std::ostream& out) const override { kr::writeMarkup(out, "\n//-->\n"); }
 };
 
 class KrHTML_select2 : public KrHTML_ElementType0 {

@@ -1,5 +1,7 @@
 #include "document/html/KrHTML_text2.h"
 
+#include "document/xml/MarkupOutput.h"
+
 KrHTML_text2::KrHTML_text2(std::string_view text)
     : KrHTML_BaseElement2("xmltext", true, false), text_(text) {
     setBlock(false);
@@ -7,5 +9,5 @@ KrHTML_text2::KrHTML_text2(std::string_view text)
 
 void KrHTML_text2::write(std::ostream& out) const {
     beforeWrite(out);
-    out << text_.view();
+    kr::writeMarkup(out, text_.view());
 }

@@ -1,5 +1,7 @@
 #include "document/html/KrJavaScriptHandler.h"
 
+#include "document/xml/MarkupOutput.h"
+
 KrJavaScriptHandler::KrJavaScriptHandler(std::string_view text, bool wrap)
     : KrXMLGenericElement("JavaScript", true) {
     if (wrap && text.substr(0, 50).find("<script") == std::string_view::npos) {
@@ -11,5 +13,5 @@ KrJavaScriptHandler::KrJavaScriptHandler(std::string_view text, bool wrap)
 
 void KrJavaScriptHandler::write(std::ostream& out) const {
     beforeWrite(out);
-    out << text_.view();
+    kr::writeMarkup(out, text_.view());
 }

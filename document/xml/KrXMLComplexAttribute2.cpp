@@ -3,6 +3,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "document/xml/MarkupOutput.h"
 #include "foundation/Strings.h"
 
 std::string KrXMLComplexAttribute2::valueText() const {
@@ -15,7 +16,7 @@ void KrXMLGenericAttribute::setFromCString(const char* text) { text_ = text ? te
 
 void KrXMLStringKrAttribute::writeValue(std::ostream& out) const {
     if (set_) {
-        out << text_;
+        kr::writeMarkup(out, text_);
     }
 }
 
@@ -56,7 +57,7 @@ void KrXMLDoubleKrAttribute::setFromText(std::string_view text) {
 
 void KrXMLBoolKrAttribute::writeValue(std::ostream& out) const {
     if (set_) {
-        out << (value_ ? "true" : "false");
+        kr::writeMarkup(out, value_ ? "true" : "false");
     }
 }
 

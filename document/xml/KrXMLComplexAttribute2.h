@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "document/xml/MarkupOutput.h"
+
 // The attribute kinds of a KrXMLGenericElement. Each knows whether it is written with a
 // value, how to write that value and how to take a value from text, and how to copy
 // itself. Plain attributes read from markup are KrXMLGenericAttribute; HTML elements store
@@ -43,7 +45,7 @@ public:
         return std::make_unique<KrXMLGenericAttribute>(*this);
     }
 
-    void writeValue(std::ostream& out) const override { out << text_; }
+    void writeValue(std::ostream& out) const override { kr::writeMarkup(out, text_); }
     std::string valueText() const override { return text_; }
     bool valueEquals(std::string_view value) const override { return text_ == value; }
     void setFromCString(const char* text) override;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "document/xml/KrWidgetManager_base.h"
+#include "document/xml/MarkupOutput.h"
 #include "foundation/KrException.h"
 
 KrXMLComplexElement::KrXMLComplexElement(std::string_view name, bool leaf, bool selfClosing)
@@ -109,14 +110,14 @@ std::string KrXMLComplexElement::switchContentDTD(std::string_view name,
 
 void KrXMLComplexElement::write(std::ostream& out) const {
     beforeWrite(out);
-    out << '<' << name();
+    kr::writeMarkup(out, '<', name());
     if (leaf_ || (selfClosing_ && children_.empty())) {
-        out << " />";
+        kr::writeMarkup(out, " />");
         return;
     }
-    out << '>';
+    kr::writeMarkup(out, '>');
     writeChildren(out);
-    out << "</" << name() << '>';
+    kr::writeMarkup(out, "</", name(), '>');
 }
 
 void KrXMLComplexElement::innerText(std::ostream& out) const {

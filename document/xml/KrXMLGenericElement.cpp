@@ -1,5 +1,7 @@
 #include "document/xml/KrXMLGenericElement.h"
 
+#include "document/xml/MarkupOutput.h"
+
 KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block)
     : KrXMLComplexElement(name, false, true) {
     generic_ = true;
@@ -19,38 +21,38 @@ std::unique_ptr<KrXMLComplexElement> KrXMLGenericElement::cloneNode() const {
 
 void KrXMLGenericElement::write(std::ostream& out) const {
     beforeWrite(out);
-    out << '<' << name();
+    kr::writeMarkup(out, '<', name());
     for (const auto& [attributeName, object] : attributes_) {
         if (!object) {
-            out << ' ' << attributeName;
+            kr::writeMarkup(out, ' ', attributeName);
         } else if (object->hasValue()) {
-            out << ' ' << attributeName << "=\"";
+            kr::writeMarkup(out, ' ', attributeName, "=\"");
             object->writeValue(out);
-            out << '"';
+            kr::writeMarkup(out, '"');
         }
     }
     const Children& children = childSequence();
     if (isLeaf() || (isSelfClosing() && children.empty())) {
-        out << " />";
+        kr::writeMarkup(out, " />");
         return;
     }
-    out << '>';
+    kr::writeMarkup(out, '>');
     beforeChildren(out);
     // A block child starts a new line when it comes first or follows another block.
     bool previousWasBlock = true;
     for (const KrXMLComplexElement* child : children) {
         const bool block = child->isBlock();
         if (block && previousWasBlock) {
-            out << '\n';
+            kr::writeMarkup(out, '\n');
         }
         child->write(out);
         previousWasBlock = block;
     }
     afterChildren(out);
     if (!children.empty() && children.back()->isBlock()) {
-        out << '\n';
+        kr::writeMarkup(out, '\n');
     }
-    out << "</" << name() << '>';
+    kr::writeMarkup(out, "</", name(), '>');
 }
 
 bool KrXMLGenericElement::setAttribute(std::string_view name, std::string_view value) {

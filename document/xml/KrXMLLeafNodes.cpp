@@ -1,6 +1,8 @@
 #include "document/xml/KrXMLLeafNodes.h"
 
+#include "document/xml/MarkupOutput.h"
+
 void KrXMLLeafNode::write(std::ostream& out) const {
     beforeWrite(out);
-    out << opening() << text_.view() << closing();
+    kr::writeMarkup(out, opening(), text_.view(), closing());
 }

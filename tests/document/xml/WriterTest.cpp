@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <streambuf>
 #include <string>
 
 #include "Markup.h"
@@ -139,6 +141,43 @@ TEST(Writer, WritesTreesExactly) {
     for (const auto& c : cases) {
         EXPECT_EQ(markupOf(*c.tree()), c.markup) << c.what;
     }
+}
+
+// A stream buffer that takes at most a few bytes, as a full disk or a closed pipe would.
+class ShortBuffer : public std::streambuf {
+public:
+    explicit ShortBuffer(std::size_t room) : room_(room) {}
+    std::string taken;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof()) || taken.size() == room_) {
+            return traits_type::eof();
+        }
+        taken.push_back(traits_type::to_char_type(c));
+        return c;
+    }
+
+private:
+    std::size_t room_;
+};
+
+// The writer puts its pieces straight into the stream's buffer; the stream must still say
+// when they did not all arrive, and a stream that has failed must get nothing more.
+TEST(Writer, AStreamThatFailedGetsNothingAndOneThatTakesTooLittleGoesBad) {
+    const Node tree = with(generic("p", true), {[] { return text("some text"); }});
+    const std::string markup = markupOf(*tree);
+
+    std::ostringstream failed;
+    failed.setstate(std::ios_base::failbit);
+    tree->write(failed);
+    EXPECT_EQ(failed.str(), "");
+
+    ShortBuffer buffer(5);
+    std::ostream out(&buffer);
+    tree->write(out);
+    EXPECT_TRUE(out.bad());
+    EXPECT_EQ(buffer.taken, markup.substr(0, 5));
 }
 
 TEST(Writer, LeafNodesAreNotBlocksAndKeepTheirNames) {
