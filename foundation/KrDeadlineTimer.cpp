@@ -15,3 +15,8 @@ bool KrDeadlineTimer::expired() const {
     std::lock_guard lock(mutex_);
     return platform::steadyNanoseconds() - start_ >= timeout_;
 }
+
+std::int64_t KrDeadlineTimer::deadline() const {
+    std::lock_guard lock(mutex_);
+    return start_ + timeout_;
+}

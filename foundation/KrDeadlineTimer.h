@@ -18,6 +18,10 @@ public:
     // True once at least the timeout has passed since the last start.
     bool expired() const;
 
+    // When it expires, in nanoseconds of platform::steadyNanoseconds. A restart with the
+    // same timeout only moves it later.
+    std::int64_t deadline() const;
+
 private:
     // Guards start_ and timeout_. Recursive so that an owner holding it may call either
     // operation; no other lock is taken under it.

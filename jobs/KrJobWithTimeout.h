@@ -21,6 +21,10 @@ public:
     // so a job that stays idle reports a timeout on every second call.
     virtual bool checkTimeout();
 
+    // When the deadline falls, in nanoseconds of platform::steadyNanoseconds; a restart only
+    // moves it later.
+    std::int64_t deadline() const { return timer_.deadline(); }
+
     void disarmTimeout() { armed_.store(false); }
     bool timeoutArmed() const { return armed_.load(); }
     std::uint64_t timeoutMicroseconds() const { return timeout_; }

@@ -17,6 +17,7 @@
 #include "net/KrTransceiverMessage.h"
 #include "net/KrTransceiverServerL0.h"
 #include "net/KrURLHookService.h"
+#include "platform/Clock.h"
 
 namespace {
 
@@ -175,6 +176,8 @@ KrTransceiver::~KrTransceiver() {
         std::lock_guard lock(registryMutex_);
         clients.swap(clients_);
         connections.swap(connections_);
+        deadlineOf_.clear();
+        deadlines_.clear();
     }
     for (const auto& [id, record] : clients) {
         record.handler->detachSender(this);
@@ -449,6 +452,7 @@ void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
         tokens_[connection->id()] = token;
         sockets_[token] = SocketEntry{socket, connection};
         connections_[connection->id()] = connection;
+        fileDeadlineLocked(*connection);
         startTcpJobsLocked();
     }
     // In the send set (waiting for nothing yet) before the connection gets its socket, so
@@ -500,6 +504,7 @@ void KrTransceiver::removeConnection(const std::string& connectionId) {
         sockets_.erase(found);
         tokens_.erase(token);
         connections_.erase(connectionId);
+        forgetDeadlineLocked(connectionId);
     }
     // Out of the sets while the socket is still open, so that its descriptor cannot be
     // taken by a new socket first; the connection then writes nothing more to it.
@@ -669,6 +674,18 @@ void KrTransceiver::sendLoop() {
 
 // ---- housekeeping ---------------------------------------------------------------------
 
+void KrTransceiver::fileDeadlineLocked(const KrTransceiverConnection& connection) {
+    forgetDeadlineLocked(connection.id());
+    deadlineOf_[connection.id()] = deadlines_.emplace(connection.deadline(), connection.id());
+}
+
+void KrTransceiver::forgetDeadlineLocked(const std::string& connectionId) {
+    if (const auto filed = deadlineOf_.find(connectionId); filed != deadlineOf_.end()) {
+        deadlines_.erase(filed->second);
+        deadlineOf_.erase(filed);
+    }
+}
+
 void KrTransceiver::housekeepingLoop() {
     std::unique_lock lock(housekeepingMutex_);
     while (housekeepingRun_) {
@@ -703,20 +720,36 @@ void KrTransceiver::housekeepingPass() {
         servers_.erase(server->id());
     }
     servers.clear();
+    expireIdleConnections();
+}
 
-    std::vector<std::shared_ptr<KrTransceiverConnection>> connections;
+void KrTransceiver::expireIdleConnections() {
+    // Only connections filed under a deadline that has passed can have expired; the others
+    // cost the pass nothing, however many they are.
+    const std::int64_t now = platform::steadyNanoseconds();
+    std::vector<std::shared_ptr<KrTransceiverConnection>> due;
     {
         std::lock_guard lock(registryMutex_);
-        connections = valuesOf(connections_);
+        for (auto filed = deadlines_.begin(); filed != deadlines_.end() && filed->first <= now;
+             ++filed) {
+            if (const auto found = connections_.find(filed->second); found != connections_.end()) {
+                due.push_back(found->second);
+            }
+        }
     }
-    for (const auto& connection : connections) {
+    for (const auto& connection : due) {
         if (!connection->checkTimeout()) {
+            std::lock_guard lock(registryMutex_);
+            if (deadlineOf_.contains(connection->id())) {
+                fileDeadlineLocked(*connection);  // active since: filed under its new deadline
+            }
             continue;
         }
         post(connection->target(), noticeAbout(connection->id(), KrJobMessage::kExpired));
         {
             std::lock_guard lock(registryMutex_);
             connections_.erase(connection->id());
+            forgetDeadlineLocked(connection->id());
         }
         try {
             connection->expire();

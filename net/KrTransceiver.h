@@ -165,6 +165,11 @@ private:
     void sendLoop();
     void housekeepingLoop();
     void housekeepingPass();
+    void expireIdleConnections();
+    // Files the connection under its deadline, replacing an earlier filing; with
+    // registryMutex_ held.
+    void fileDeadlineLocked(const KrTransceiverConnection& connection);
+    void forgetDeadlineLocked(const std::string& connectionId);
     // The served connection of a token; empty once it was removed.
     SocketEntry entryFor(Token token) const;
     // Reads a connection the receive set reported; false when it is broken.
@@ -191,14 +196,21 @@ private:
 
     // Guards the registries below and the table of layers. Taken together with socketMutex_
     // (std::scoped_lock) when connections are added or removed, and then the scheduler's
-    // lock may follow (the first connection starts the TCP jobs); a connection's or server's
-    // locks are never taken under it.
+    // lock may follow (the first connection starts the TCP jobs). Of a connection's or a
+    // server's locks only a connection's deadline timer (a lock that nothing follows) is
+    // taken under it, to file the connection under its deadline.
     mutable std::recursive_mutex registryMutex_;
     std::map<std::uint32_t, KrServerLayer> layers_;
     std::map<std::string, std::shared_ptr<KrTransceiverServer>> servers_;
     std::map<std::string, KrTransceiverClientRecord> clients_;
     // Hashed: the layers look a connection up several times for every request.
     std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>> connections_;
+    // Every connection of connections_ by the deadline it had when it was filed: a deadline
+    // only moves later, so a housekeeping pass asks only the connections filed under a
+    // deadline that has passed (and files those that are not idle anew), instead of all.
+    using Deadlines = std::multimap<std::int64_t, std::string>;  // steady ns, connection id
+    Deadlines deadlines_;
+    std::unordered_map<std::string, Deadlines::iterator> deadlineOf_;
     std::map<ServiceKey, std::shared_ptr<KrURLHookService>> servicesByTarget_;
     std::map<std::string, std::shared_ptr<KrURLHookService>> servicesById_;
 

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "platform/Clock.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -33,6 +35,17 @@ TEST(DeadlineTimer, RestartReplacesTheTimeout) {
     EXPECT_FALSE(timer.expired());
     timer.restart(0);
     EXPECT_TRUE(timer.expired());
+}
+
+TEST(DeadlineTimer, TheDeadlineLiesTheTimeoutAfterTheLastStart) {
+    const std::int64_t before = platform::steadyNanoseconds();
+    KrDeadlineTimer timer(2'000'000);  // 2 s
+    const std::int64_t first = timer.deadline();
+    EXPECT_GE(first, before + 2'000'000'000);
+    EXPECT_LE(first, platform::steadyNanoseconds() + 2'000'000'000);
+    std::this_thread::sleep_for(2ms);
+    timer.restart(2'000'000);
+    EXPECT_GT(timer.deadline(), first) << "a restart moves it later";
 }
 
 }  // namespace
