@@ -59,7 +59,7 @@ std::string KrHTML_BaseElement2::toJavaScript() const {
         if (!object || !object->hasValue()) {
             continue;
         }
-        script << "newelem.setAttribute('" << escapeJavaScriptString(attributeName) << "','"
+        script << "newelem.setAttribute('" << escapeJavaScriptString(attributeName.view()) << "','"
                << escapeJavaScriptString(object->valueText()) << "');\n";
     }
     std::ostringstream content;

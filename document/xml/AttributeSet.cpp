@@ -4,6 +4,13 @@
 
 namespace kr {
 
+namespace {
+
+// Up to this many entries a set grows by one at a time.
+constexpr std::size_t kGrowByOne = 8;
+
+}  // namespace
+
 struct AttributeSet::Block {
     std::atomic<std::uint32_t> sharers{1};
     // Cleared for good when an object of the set is handed out.
@@ -13,15 +20,15 @@ struct AttributeSet::Block {
     std::vector<Entry> entries;
 
     std::vector<Entry>::iterator lowerBound(std::string_view name) {
-        return std::lower_bound(entries.begin(), entries.end(), name,
-                                [](const Entry& entry, std::string_view key) {
-                                    return std::string_view(entry.name) < key;
-                                });
+        return std::lower_bound(
+            entries.begin(), entries.end(), name,
+            [](const Entry& entry, std::string_view key) { return entry.name.view() < key; });
     }
 
     Block* deepCopy() const {
         auto* copy = new Block;
-        copy->entries.reserve(entries.size());
+        // A set is copied to be changed: room for one more saves the change a reallocation.
+        copy->entries.reserve(entries.size() + 1);
         for (const Entry& entry : entries) {
             copy->entries.push_back(
                 Entry{entry.name, entry.object ? entry.object->clone() : nullptr});
@@ -69,7 +76,7 @@ const AttributeSet::Entry* AttributeSet::find(std::string_view name) const {
         return nullptr;
     }
     const auto found = block_->lowerBound(name);
-    return found != block_->entries.end() && found->name == name ? &*found : nullptr;
+    return found != block_->entries.end() && found->name.view() == name ? &*found : nullptr;
 }
 
 AttributeSet::Block& AttributeSet::own() {
@@ -106,12 +113,20 @@ KrXMLComplexAttribute2* AttributeSet::assign(std::string_view name,
                                              std::unique_ptr<KrXMLComplexAttribute2> object) {
     Block& set = own();
     KrXMLComplexAttribute2* const stored = object.get();
-    const auto place = set.lowerBound(name);
-    if (place != set.entries.end() && place->name == name) {
+    auto place = set.lowerBound(name);
+    if (place != set.entries.end() && place->name.view() == name) {
         place->object = std::move(object);
-    } else {
-        set.entries.insert(place, Entry{std::string(name), std::move(object)});
+        return stored;
     }
+    if (set.entries.size() == set.entries.capacity()) {
+        // Sets are small and mostly stay as made: they grow by one, and double only once
+        // they hold many.
+        const std::size_t size = set.entries.size();
+        const std::size_t at = static_cast<std::size_t>(place - set.entries.begin());
+        set.entries.reserve(size < kGrowByOne ? size + 1 : 2 * size);
+        place = set.entries.begin() + static_cast<std::ptrdiff_t>(at);
+    }
+    set.entries.insert(place, Entry{kr::SharedText::name(name), std::move(object)});
     return stored;
 }
 

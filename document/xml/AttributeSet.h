@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "document/xml/KrXMLComplexAttribute2.h"
+#include "foundation/SharedText.h"
 
 namespace kr {
 
@@ -22,7 +23,7 @@ namespace kr {
 class AttributeSet {
 public:
     struct Entry {
-        std::string name;
+        kr::SharedText name;  // kept once for the process, as element names are
         std::unique_ptr<KrXMLComplexAttribute2> object;
     };
 

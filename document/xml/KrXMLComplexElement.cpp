@@ -13,20 +13,33 @@ KrXMLComplexElement::KrXMLComplexElement(std::string_view name, bool leaf, bool 
 KrXMLComplexElement::KrXMLComplexElement(const KrXMLComplexElement& other)
     : name_(other.name_),
       contentDTD_(other.contentDTD_),
-      errorText_(other.errorText_),
       leaf_(other.leaf_),
       selfClosing_(other.selfClosing_),
       block_(other.block_),
       error_(other.error_),
-      generic_(other.generic_) {}
+      generic_(other.generic_) {
+    if (other.rare_ != nullptr && !other.rare_->errorText.empty()) {
+        rare_ = std::make_unique<Rare>(Rare{nullptr, other.rare_->errorText});
+    }
+}
+
+void KrXMLComplexElement::setUserData(KrWidgetManager_base* userObject) {
+    if (rare_ == nullptr) {
+        if (userObject == nullptr) {
+            return;
+        }
+        rare_ = std::make_unique<Rare>();
+    }
+    rare_->userObject = userObject;
+}
 
 std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::cloneNode() const {
     return std::unique_ptr<KrXMLComplexElement>(new KrXMLComplexElement(*this));
 }
 
 KrXMLComplexElement::~KrXMLComplexElement() {
-    if (userObject_) {
-        userObject_->elementDestroyed(this);
+    if (KrWidgetManager_base* userObject = userData()) {
+        userObject->elementDestroyed(this);
     }
     // A child deleted with its children still in it would delete them from its own
     // destructor, one nested call per level: a deep enough tree would exhaust the stack.
@@ -274,7 +287,10 @@ KrXMLComplexElement* KrXMLComplexElement::thirdElementChild(bool skipText) const
 
 void KrXMLComplexElement::setError(std::string_view text) {
     error_ = true;
-    errorText_ = kr::SharedText(text);
+    if (rare_ == nullptr) {
+        rare_ = std::make_unique<Rare>();
+    }
+    rare_->errorText = kr::SharedText(text);
 }
 
 void KrXMLComplexElement::writeChildren(std::ostream& out) const {

@@ -51,11 +51,11 @@ public:
 
     // Set by setAttributeText when an attribute refuses its value.
     bool hasError() const { return error_; }
-    const std::string& errorText() const { return errorText_.str(); }
+    const std::string& errorText() const { return rare_ ? rare_->errorText.str() : kNoText.str(); }
 
     // The user object is not owned; it is told when this element is destroyed.
-    void setUserData(KrWidgetManager_base* userObject) { userObject_ = userObject; }
-    KrWidgetManager_base* userData() const { return userObject_; }
+    void setUserData(KrWidgetManager_base* userObject);
+    KrWidgetManager_base* userData() const { return rare_ ? rare_->userObject : nullptr; }
 
     // The grammar the markup reader reads this element's content in: a non-empty name
     // replaces the stored one; the result is the stored name.
@@ -156,8 +156,13 @@ private:
     KrXMLComplexElement* parent_ = nullptr;
     Children children_;
     kr::SharedText contentDTD_;
-    kr::SharedText errorText_;
-    KrWidgetManager_base* userObject_ = nullptr;
+    // What few nodes have; null while a node has neither.
+    struct Rare {
+        KrWidgetManager_base* userObject = nullptr;
+        kr::SharedText errorText;
+    };
+    static inline const kr::SharedText kNoText;
+    std::unique_ptr<Rare> rare_;
     bool leaf_;
     bool selfClosing_;
     bool block_ = false;

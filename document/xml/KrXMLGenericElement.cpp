@@ -24,9 +24,9 @@ void KrXMLGenericElement::write(std::ostream& out) const {
     kr::writeMarkup(out, '<', name());
     for (const auto& [attributeName, object] : attributes_) {
         if (!object) {
-            kr::writeMarkup(out, ' ', attributeName);
+            kr::writeMarkup(out, ' ', attributeName.view());
         } else if (object->hasValue()) {
-            kr::writeMarkup(out, ' ', attributeName, "=\"");
+            kr::writeMarkup(out, ' ', attributeName.view(), "=\"");
             object->writeValue(out);
             kr::writeMarkup(out, '"');
         }
