@@ -19,6 +19,8 @@
 namespace {
 
 constexpr std::string_view kUpdateCommand = "feskoupdate";
+// The field every form of the page carries the session identifier in.
+constexpr std::string_view kSessionField = "nuxelid";
 
 // Gives every form of the page exactly one field of that name with that value: the fields
 // it has get the value, a form without one gets a hidden input.
@@ -123,7 +125,7 @@ void KrHTMLKontextN::stampSessionId(const std::string& sessionId) {
     KrXMLGenericElement::GenericList forms;
     document_->findGenericChildren("form", forms, -1);
     for (KrXMLGenericElement* form : forms) {
-        stampFormField(*form, "nuxelid", sessionId);
+        stampFormField(*form, kSessionField, sessionId);
         stampFormField(*form, "nuxelgeometry", "empty");
     }
 }
@@ -132,7 +134,37 @@ bool KrHTMLKontextN::makeCommandElement(const std::string& elementName, bool /*f
     if (document_ == nullptr) {
         return false;
     }
-    KrXMLGenericElement* element = document_->findFirstChildWithAttribute("name", elementName);
+    return addCommand(document_->findFirstChildWithAttribute("name", elementName), elementName);
+}
+
+void KrHTMLKontextN::makeCommandElements(const std::vector<std::string>& elementNames) {
+    if (document_ == nullptr) {
+        return;
+    }
+    // The first element of each name, from one walk. Later searches would find the same: a
+    // command adds only a form at the end of the body, whose one named element is the
+    // hidden "nuxelid" input, so that name alone is searched for when its turn comes.
+    KrXMLGenericElement::GenericList named;
+    document_->findChildrenHavingAttribute(named, "name");
+    std::vector<KrXMLGenericElement*> found(elementNames.size(), nullptr);
+    for (std::size_t i = 0; i < elementNames.size(); ++i) {
+        for (KrXMLGenericElement* element : named) {
+            if (element->attributeEquals("name", elementNames[i])) {
+                found[i] = element;
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < elementNames.size(); ++i) {
+        if (elementNames[i] == kSessionField) {
+            makeCommandElement(elementNames[i], false);
+        } else {
+            addCommand(found[i], elementNames[i]);
+        }
+    }
+}
+
+bool KrHTMLKontextN::addCommand(KrXMLGenericElement* element, const std::string& elementName) {
     if (element == nullptr) {
         return false;
     }

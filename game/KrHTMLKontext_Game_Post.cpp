@@ -1,6 +1,8 @@
 #include "game/KrHTMLKontext_Game_Post.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "document/html/KrHTMLTags.h"
 #include "document/html/KrHTML_Document2.h"
@@ -12,6 +14,27 @@
 namespace {
 
 constexpr std::string_view kSchemeNames[] = {"playget", "playwidget"};
+
+// The elements whose click posts a command form: the nine cells and the restart link.
+std::vector<std::string> boardCommands() {
+    std::vector<std::string> names;
+    for (const std::string_view key : KrGameBoard::kCellKeys) {
+        names.push_back("f" + std::string(key));
+    }
+    names.emplace_back(kr::kRestartId);
+    return names;
+}
+
+// The links to the other schemes.
+std::vector<std::string> schemeCommands() {
+    return {std::begin(kSchemeNames), std::end(kSchemeNames)};
+}
+
+std::vector<std::string> joined(std::vector<std::string> first,
+                                const std::vector<std::string>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
 
 }  // namespace
 
@@ -34,8 +57,7 @@ KrHTMLKontext_Game_Post::KrHTMLKontext_Game_Post(KrNuxelApplication2* applicatio
     setHook("/playwidget", kr::switchSchemeHook<KrHTMLKontext_GameWidget>(*this));
 
     // The order numbers the forms.
-    makeSchemeCommands();
-    makeBoardCommands();
+    makeCommandElements(joined(schemeCommands(), boardCommands()));
 }
 
 KrHTMLKontext_Game_Post::~KrHTMLKontext_Game_Post() = default;
@@ -60,19 +82,5 @@ void KrHTMLKontext_Game_Post::restart() {
     board_.reset();
     kr::loadGamePage(*this, kPageFile);
     // The forms are numbered on from the last number used.
-    makeBoardCommands();
-    makeSchemeCommands();
-}
-
-void KrHTMLKontext_Game_Post::makeBoardCommands() {
-    for (const std::string_view key : KrGameBoard::kCellKeys) {
-        makeCommandElement("f" + std::string(key), false);
-    }
-    makeCommandElement(std::string(kr::kRestartId), false);
-}
-
-void KrHTMLKontext_Game_Post::makeSchemeCommands() {
-    for (const std::string_view name : kSchemeNames) {
-        makeCommandElement(std::string(name), false);
-    }
+    makeCommandElements(joined(boardCommands(), schemeCommands()));
 }

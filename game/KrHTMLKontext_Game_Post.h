@@ -33,10 +33,6 @@ private:
     void showGameResultPost();
     // A new game on a fresh page, with its command forms made again.
     void restart();
-    // The command forms of the nine cells and the restart link.
-    void makeBoardCommands();
-    // The command forms of the links to the other schemes.
-    void makeSchemeCommands();
 
     KrGameBoard board_;
     kr::PageElements elements_;

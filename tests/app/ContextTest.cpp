@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "PageEnvironment.h"
 #include "app/KrHTML_CommandFormN1.h"
@@ -329,6 +330,45 @@ TEST_F(Context, CommandElementsAreNumberedFromZeroAndAMissingNameUsesNoNumber) {
         "</form>\n"
         "</body>\n"
         "</html>");
+}
+
+// Several commands made with one search of the page give the page that one command after
+// the other gives, also for names the commands' own forms bear.
+TEST_F(Context, CommandElementsMadeTogetherAreThoseMadeOneByOne) {
+    struct Case {
+        const char* what;
+        const char* body;
+        std::vector<std::string> names;
+    };
+    const std::vector<Case> cases{
+        {"in and out of order, missing, twice",
+         "<img name=\"f11\" /><p><a name=\"r\">R</a></p><img name=\"f12\" />",
+         {"f12", "nosuch", "r", "f11", "r"}},
+        {"the first of two elements of a name", "<i name=\"x\">1</i><b name=\"x\">2</b>", {"x"}},
+        {"the session field, first found in a form a command added",
+         "<img name=\"f11\" />",
+         {"nuxelid", "f11", "nuxelid"}},
+        {"the session field of the page itself",
+         "<input name=\"nuxelid\" /><img name=\"f11\" />",
+         {"f11", "nuxelid"}},
+    };
+    for (const Case& c : cases) {
+        addBuiltInFile("cmd.html", "<!DOCTYPE html>\n<html><head></head><body>" +
+                                       std::string(c.body) + "</body></html>");
+        auto together = newContext();
+        auto oneByOne = newContext();
+        ASSERT_TRUE(together->loadPage("cmd.html", storage_.builtInFiles()));
+        ASSERT_TRUE(oneByOne->loadPage("cmd.html", storage_.builtInFiles()));
+        together->makeCommandElements(c.names);
+        for (const std::string& name : c.names) {
+            oneByOne->makeCommandElement(name, false);
+        }
+        EXPECT_EQ(together->render(), oneByOne->render()) << c.what;
+        // Both numbered on alike.
+        EXPECT_EQ(together->makeCommandElement("f11", false),
+                  oneByOne->makeCommandElement("f11", false));
+        EXPECT_EQ(together->render(), oneByOne->render()) << c.what;
+    }
 }
 
 TEST_F(Context, TheSessionIdentifierIsTheFirstOwnOneInKeyOrder) {
