@@ -13,7 +13,7 @@
 #include "platform/XDisplay.h"
 
 // The windowed program XGridlo as a user meets it: its window, the browser it opens, the
-// key "q". Under ctest each test runs inside xvfb-run, an X server of its own.
+// key "q". Under ctest each test has an X server of its own.
 namespace {
 
 e2e::ProgramRun::Options windowedProgram() {

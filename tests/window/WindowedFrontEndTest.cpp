@@ -142,7 +142,8 @@ std::string hexId(XWindowId window) {
     return text.str();
 }
 
-// Every test needs an X server; under ctest the test program runs inside xvfb-run.
+// Every test needs an X server; under ctest the test program runs inside
+// run-with-x-server.sh, which starts a server for it.
 class WindowedFrontEnd : public testing::Test {
 protected:
     void SetUp() override {
