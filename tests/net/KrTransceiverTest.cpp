@@ -264,9 +264,14 @@ protected:
 
     static constexpr std::uint64_t kTimeout = 500'000;  // µs
 
-    // A peer with a small receive window that asked for a flood, served by the hub over a
-    // server socket with a small send buffer.
+    // A peer with a small receive window, served by the hub over a server socket with a
+    // small send buffer, with a flood queued for it before the hub serves it. The flood is
+    // made before the connection: the making of 16 MiB counts as idle time (as a handler's
+    // answer it took longer than kTimeout under a sanitizer and load, and the connection
+    // was cut before its first byte, however fast the peer read).
     platform::Fd floodedPeer() {
+        auto flood = std::make_unique<KrStringBuf>();
+        flood->write(std::string(kFloodSize, 'f'));
         KrSocketIPvx listener;
         std::uint16_t port = 0;
         EXPECT_EQ(listener.listen("127.0.0.1", port, 16), KrSocketIPvx::kSuccess);
@@ -279,10 +284,14 @@ protected:
         auto server = std::make_shared<KrSocketIPvx>();
         EXPECT_GE(listener.accept(*server, 30'000, [](const KrHostInfo_t&) { return true; }), 0);
         setSocketBuffer(server->handle(), SO_SNDBUF);
-        hub->addConnection(server, layer()->makeConnection(hub.get(), layer()->id(), {}));
-        EXPECT_TRUE(platform::sendBytes(peer.value, "flood").ok());
+        const auto connection = layer()->makeConnection(hub.get(), layer()->id(), {});
+        connection->queueOutput(flood);
+        hub->addConnection(server, connection);
         return std::move(peer.value);
     }
+
+    // Far more than the slow reader takes in several idle times.
+    static constexpr std::size_t kFloodSize = std::size_t{16} << 20;
 };
 
 // Reads what is there, waiting up to wait for it; -1 at the end of the stream.
@@ -301,8 +310,9 @@ std::int64_t readSome(const platform::Fd& peer, std::chrono::milliseconds wait) 
 // slow reader is served for as long as bytes flow; a reader that takes nothing is still cut.
 TEST_F(SlowReaderHub, AReaderThatKeepsTakingIsServedOneThatStopsIsCut) {
     listen();
-    const platform::Fd slow = floodedPeer();
+    // The slow reader last, so that its first read follows its connection at once.
     const platform::Fd stopped = floodedPeer();
+    const platform::Fd slow = floodedPeer();
     std::size_t received = 0;
     // A few bytes every 20 ms for several idle times; the answer is far from through then.
     const auto slowUntil =
@@ -313,12 +323,12 @@ TEST_F(SlowReaderHub, AReaderThatKeepsTakingIsServedOneThatStopsIsCut) {
         received += static_cast<std::size_t>(read);
         std::this_thread::sleep_for(20ms);
     }
-    ASSERT_LT(received, EchoHandler::kFloodSize);
-    for (std::int64_t read = 0; received < EchoHandler::kFloodSize && read >= 0;) {
+    ASSERT_LT(received, kFloodSize);
+    for (std::int64_t read = 0; received < kFloodSize && read >= 0;) {
         read = readSome(slow, kPatience);
         received += read > 0 ? static_cast<std::size_t>(read) : 0;
     }
-    EXPECT_EQ(received, EchoHandler::kFloodSize);
+    EXPECT_EQ(received, kFloodSize);
 
     std::int64_t read = 0;
     while ((read = readSome(stopped, kPatience)) > 0) {
