@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "document/xml/KrXMLComplexElement.h"
+#include "document/xml/NodeArena.h"
 
 namespace kr {
 
@@ -23,7 +24,7 @@ ChildList::~ChildList() {
     for (Node* child : *this) {
         delete child;
     }
-    ::operator delete(block_);
+    NodeArena::release(block_);
 }
 
 std::size_t ChildList::find(const Node* child) const {
@@ -34,16 +35,18 @@ std::size_t ChildList::find(const Node* child) const {
     return found != end() ? static_cast<std::size_t>(found - begin()) : npos;
 }
 
-void ChildList::reserve(std::size_t capacity) {
+void ChildList::reserve(std::size_t capacity, NodeArena* arena) {
     if (capacity <= (block_ != nullptr ? block_->capacity : 0)) {
         return;
     }
-    auto* grown = static_cast<Block*>(::operator new(sizeof(Block) + capacity * sizeof(Node*)));
+    void* const memory = arena != nullptr ? arena->allocate(blockBytes(capacity))
+                                          : NodeArena::allocateAlone(blockBytes(capacity));
+    auto* grown = static_cast<Block*>(memory);
     grown->size = static_cast<std::uint32_t>(size());
     grown->capacity = static_cast<std::uint32_t>(capacity);
     if (block_ != nullptr) {
         std::copy(begin(), end(), reinterpret_cast<Node**>(grown + 1));
-        ::operator delete(block_);
+        NodeArena::release(block_);
     }
     block_ = grown;
 }

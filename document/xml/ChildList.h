@@ -8,10 +8,12 @@ class KrXMLComplexElement;
 
 namespace kr {
 
+class NodeArena;
+
 // The children of an element, in order, owned by the list. The handle is one pointer, and
 // a list without children allocates nothing: most nodes of a page (texts, blanks, void
 // elements) never have any. A list that has children keeps them in one block with its size
-// and capacity in front.
+// and capacity in front; the block of a copied tree's list lies in the tree's arena.
 class ChildList {
 public:
     using Node = KrXMLComplexElement;
@@ -34,8 +36,12 @@ public:
 
     // The index of the child, npos when it is not in the list (or null).
     std::size_t find(const Node* child) const;
-    // Makes room for that many children in all.
-    void reserve(std::size_t capacity);
+    // Makes room for that many children in all; in the arena when one is given.
+    void reserve(std::size_t capacity, NodeArena* arena = nullptr);
+    // The bytes of the block that holds that many children.
+    static std::size_t blockBytes(std::size_t capacity) {
+        return sizeof(Block) + capacity * sizeof(Node*);
+    }
     // Puts the child before the one at the index (at the end for size()).
     void insert(std::size_t index, std::unique_ptr<Node> child);
     void append(std::unique_ptr<Node> child) { insert(size(), std::move(child)); }

@@ -33,11 +33,13 @@ void KrXMLComplexElement::setUserData(KrWidgetManager_base* userObject) {
     rare_->userObject = userObject;
 }
 
-std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::cloneNode() const {
-    return std::unique_ptr<KrXMLComplexElement>(new KrXMLComplexElement(*this));
+std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::cloneNode(kr::NodeArena& arena) const {
+    return std::unique_ptr<KrXMLComplexElement>(new (arena) KrXMLComplexElement(*this));
 }
 
 KrXMLComplexElement::~KrXMLComplexElement() {
+    // The nodes of a copied tree lie in a few blocks: each is settled once, not per node.
+    const kr::NodeArena::ReleaseBatch batch;
     if (KrWidgetManager_base* userObject = userData()) {
         userObject->elementDestroyed(this);
     }
@@ -63,9 +65,18 @@ KrXMLComplexElement::~KrXMLComplexElement() {
 }
 
 std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
+    // The arena is sized for the whole copy, so that the copy is made in one block.
+    std::size_t bytes = 0;
+    forEachInTree([&bytes](const KrXMLComplexElement& node) {
+        bytes += kr::NodeArena::footprint(node.nodeSize());
+        if (!node.children_.empty()) {
+            bytes += kr::NodeArena::footprint(Children::blockBytes(node.children_.size()));
+        }
+    });
+    kr::NodeArena arena(bytes);
     // A node whose class does not copy itself would come back as one of its bases.
-    const auto copyOf = [](const KrXMLComplexElement& node) {
-        std::unique_ptr<KrXMLComplexElement> copy = node.cloneNode();
+    const auto copyOf = [&arena](const KrXMLComplexElement& node) {
+        std::unique_ptr<KrXMLComplexElement> copy = node.cloneNode(arena);
         const KrXMLComplexElement* made = copy.get();
         return made != nullptr && typeid(*made) == typeid(node) ? std::move(copy) : nullptr;
     };
@@ -75,7 +86,8 @@ std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
     }
     // The path from the top to the node being copied, each with the next child to copy: a
     // list, not recursion, so that a tree of any depth copies. The nodes are made in the
-    // order they are written, so that writing the copy walks its memory in order.
+    // order they are written, and each list of children right after its node, so that
+    // writing the copy and deleting it walk the arena front to back.
     struct Step {
         const KrXMLComplexElement* original;
         KrXMLComplexElement* copy;
@@ -90,7 +102,7 @@ std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
             continue;
         }
         if (step.next == 0) {
-            step.copy->children_.reserve(children.size());
+            step.copy->children_.reserve(children.size(), &arena);
         }
         const KrXMLComplexElement* child = children[step.next++];
         std::unique_ptr<KrXMLComplexElement> childCopy = copyOf(*child);

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "document/xml/ChildList.h"
+#include "document/xml/NodeArena.h"
 #include "foundation/SharedText.h"
 
 class KrWidgetManager_base;
@@ -18,7 +21,9 @@ class KrXMLGenericElement;
 // on the heap and handed to a parent as std::unique_ptr. Operations that take a child out
 // without deleting it give it back the same way. A whole tree can be copied (copyTree):
 // the copy shares the texts and, until one side changes them, the attributes of the
-// original, which is what keeps many copies of one parsed page small.
+// original, which is what keeps many copies of one parsed page small. The copy's nodes lie
+// together in one arena (kr::NodeArena), which is what makes a copy and its deletion cheap;
+// a node of it is owned, moved and deleted like any other.
 //
 // Trees are not locked: the owner of a tree serialises every access to it.
 class KrXMLComplexElement {
@@ -31,6 +36,21 @@ public:
     KrXMLComplexElement& operator=(const KrXMLComplexElement&) = delete;
     // Tells the user object first, then deletes the children in order.
     virtual ~KrXMLComplexElement();
+
+    // Every node, of whatever class, is made in node memory: on its own, or in the arena of
+    // a copied tree. delete gives either back where it came from, so a node taken out of a
+    // copied tree is owned by a std::unique_ptr like any other and may outlive the tree.
+    static void* operator new(std::size_t bytes) { return kr::NodeArena::allocateAlone(bytes); }
+    static void* operator new(std::size_t bytes, kr::NodeArena& arena) {
+        return arena.allocate(bytes);
+    }
+    static void operator delete(void* node) noexcept { kr::NodeArena::release(node); }
+    // Only for a constructor that throws in an arena.
+    static void operator delete(void* node, kr::NodeArena& /*arena*/) noexcept {
+        kr::NodeArena::release(node);
+    }
+    // Node memory is aligned for pointers: a node class that needs more does not compile.
+    static void* operator new(std::size_t, std::align_val_t) = delete;
 
     // A copy of this element and everything below it, without parent and without user
     // objects; null when a node below cannot be copied (its class does not copy itself).
@@ -117,9 +137,12 @@ protected:
     // Copies the node alone: its name, flags, grammar and error, not its children, its
     // parent or its user object. Node classes copy themselves through it in cloneNode.
     KrXMLComplexElement(const KrXMLComplexElement& other);
-    // A copy of this node alone, of its own class; every node class that can be copied
-    // overrides it. copyTree refuses a tree with a node whose copy has another class.
-    virtual std::unique_ptr<KrXMLComplexElement> cloneNode() const;
+    // A copy of this node alone, of its own class, made in the arena; every node class that
+    // can be copied overrides it and nodeSize. copyTree refuses a tree with a node whose
+    // copy has another class.
+    virtual std::unique_ptr<KrXMLComplexElement> cloneNode(kr::NodeArena& arena) const;
+    // The size of this node's class, which its copy takes in the arena.
+    virtual std::size_t nodeSize() const { return sizeof(KrXMLComplexElement); }
 
     // Called first by every write.
     virtual void beforeWrite(std::ostream& /*out*/) const {}
@@ -148,6 +171,9 @@ private:
     friend class KrXMLGenericElement;
 
     KrXMLComplexElement* linkChild(std::size_t where, std::unique_ptr<KrXMLComplexElement> child);
+    // Calls the visitor with this node and every node below it, in pre-order.
+    template <class Visitor>
+    void forEachInTree(const Visitor& visit) const;
     KrXMLComplexElement* elementChild(int index, bool skipText) const;
 
     // Every node of every page has these, so they are kept small: texts are shared with
@@ -189,14 +215,30 @@ KrXMLComplexElement* KrXMLComplexElement::findFirstWhere(const Predicate& matche
     return nullptr;
 }
 
-// The copy constructor and cloneNode of a node class whose own members copy as they are,
-// for the protected part of the class: every node class that copies itself needs the same
-// two declarations.
-#define GRIDLO_NODE_COPY(Class)                                        \
-    Class(const Class&) = default;                                     \
-    std::unique_ptr<KrXMLComplexElement> cloneNode() const override {  \
-        return std::unique_ptr<KrXMLComplexElement>(new Class(*this)); \
+template <class Visitor>
+void KrXMLComplexElement::forEachInTree(const Visitor& visit) const {
+    // A list, not recursion, at any depth.
+    std::vector<const KrXMLComplexElement*> pending{this};
+    while (!pending.empty()) {
+        const KrXMLComplexElement* const node = pending.back();
+        pending.pop_back();
+        visit(*node);
+        const Children& children = node->children_;
+        for (std::size_t i = children.size(); i > 0; --i) {
+            pending.push_back(children[i - 1]);
+        }
     }
+}
+
+// The copy constructor, cloneNode and nodeSize of a node class whose own members copy as
+// they are, for the protected part of the class: every node class that copies itself needs
+// the same three declarations.
+#define GRIDLO_NODE_COPY(Class)                                                           \
+    Class(const Class&) = default;                                                        \
+    std::unique_ptr<KrXMLComplexElement> cloneNode(kr::NodeArena& arena) const override { \
+        return std::unique_ptr<KrXMLComplexElement>(new (arena) Class(*this));            \
+    }                                                                                     \
+    std::size_t nodeSize() const override { return sizeof(Class); }
 
 namespace kr {
 

@@ -15,8 +15,8 @@ KrXMLGenericElement::KrXMLGenericElement(std::string_view name, bool block,
     setBlock(block);
 }
 
-std::unique_ptr<KrXMLComplexElement> KrXMLGenericElement::cloneNode() const {
-    return std::unique_ptr<KrXMLComplexElement>(new KrXMLGenericElement(*this));
+std::unique_ptr<KrXMLComplexElement> KrXMLGenericElement::cloneNode(kr::NodeArena& arena) const {
+    return std::unique_ptr<KrXMLComplexElement>(new (arena) KrXMLGenericElement(*this));
 }
 
 void KrXMLGenericElement::write(std::ostream& out) const {

@@ -87,7 +87,8 @@ protected:
     // Starts with the attributes of the set, shared until this element changes them.
     KrXMLGenericElement(std::string_view name, bool block, const Attributes& attributes);
     KrXMLGenericElement(const KrXMLGenericElement&) = default;
-    std::unique_ptr<KrXMLComplexElement> cloneNode() const override;
+    std::unique_ptr<KrXMLComplexElement> cloneNode(kr::NodeArena& arena) const override;
+    std::size_t nodeSize() const override { return sizeof(KrXMLGenericElement); }
 
     const Attributes& attributeMap() const { return attributes_; }
 
