@@ -7,6 +7,14 @@
 #include "document/xml/MarkupOutput.h"
 #include "foundation/KrException.h"
 
+namespace {
+
+// How far ahead of the node being deleted memory is fetched: far enough that it arrives
+// before the deletion gets there (measured best from 1 KiB on; nearer fetches came late).
+constexpr std::size_t kDeletionPrefetchAhead = 1024;
+
+}  // namespace
+
 KrXMLComplexElement::KrXMLComplexElement(std::string_view name, bool leaf, bool selfClosing)
     : name_(kr::SharedText::name(name)), leaf_(leaf), selfClosing_(leaf || selfClosing) {}
 
@@ -59,6 +67,10 @@ KrXMLComplexElement::~KrXMLComplexElement() {
     while (!pending.empty()) {
         std::unique_ptr<KrXMLComplexElement> next = std::move(pending.back());
         pending.pop_back();
+        // A copied tree lies in its arena in the order it is deleted: what lies a little
+        // ahead is what comes next, and a deleted page is mostly no longer in the cache.
+        // For a tree made otherwise the hint costs next to nothing.
+        __builtin_prefetch(reinterpret_cast<const char*>(next.get()) + kDeletionPrefetchAhead);
         moveChildrenTo(next->children_);
         next.reset();
     }
