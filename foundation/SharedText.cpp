@@ -17,7 +17,7 @@ public:
         if (blocks_.size() >= kMaxNames || text.size() > kMaxNameLength) {
             return nullptr;
         }
-        auto* made = new Block(text, true);
+        auto* made = new Block(text);
         blocks_.emplace(made->text, made);
         return made;
     }
@@ -30,25 +30,17 @@ private:
 };
 
 SharedText::SharedText(std::string_view text)
-    : block_(text.empty() ? nullptr : new Block(text, false)) {}
-
-SharedText::SharedText(const SharedText& other) noexcept : block_(other.block_) {
-    if (block_ != nullptr && !block_->lasting) {
-        // Taking a further reference needs no ordering: the caller already sees the block.
-        block_->references.fetch_add(1, std::memory_order_relaxed);
-    }
-}
+    : handle_(text.empty() ? 0 : reinterpret_cast<std::uintptr_t>(new Block(text))) {}
 
 SharedText& SharedText::operator=(SharedText other) noexcept {
-    std::swap(block_, other.block_);
+    std::swap(handle_, other.handle_);
     return *this;
 }
 
-SharedText::~SharedText() {
+void SharedText::release(Block* block) noexcept {
     // The last owner must see every other owner's reads done before it frees the block.
-    if (block_ != nullptr && !block_->lasting &&
-        block_->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        delete block_;
+    if (block->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        delete block;
     }
 }
 
@@ -60,8 +52,12 @@ SharedText SharedText::name(std::string_view text) {
     if (text.empty()) {
         return shared;
     }
-    shared.block_ = names->find(text);
-    return shared.block_ != nullptr ? shared : SharedText(text);
+    Block* const kept = names->find(text);
+    if (kept == nullptr) {
+        return SharedText(text);
+    }
+    shared.handle_ = reinterpret_cast<std::uintptr_t>(kept) | kKept;
+    return shared;
 }
 
 const std::string& SharedText::none() {

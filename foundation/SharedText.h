@@ -15,8 +15,9 @@ namespace kr {
 // nothing at all.
 //
 // Names (of elements, of grammars) come from a small set and are copied with every node:
-// name() keeps each once for the life of the process, and copying such a text costs
-// nothing at all.
+// name() keeps each once for the life of the process, and copying or dropping such a text
+// costs nothing at all: the handle itself says that its text is kept, so not even the
+// text's memory is touched.
 class SharedText {
 public:
     // The most names kept, and the longest; other texts given to name() are counted like
@@ -26,31 +27,49 @@ public:
 
     SharedText() = default;
     explicit SharedText(std::string_view text);
-    SharedText(const SharedText& other) noexcept;
-    SharedText(SharedText&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+    SharedText(const SharedText& other) noexcept : handle_(other.handle_) {
+        if (Block* const block = counted()) {
+            // A further reference needs no ordering: the caller already sees the block.
+            block->references.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    SharedText(SharedText&& other) noexcept : handle_(other.handle_) { other.handle_ = 0; }
     SharedText& operator=(SharedText other) noexcept;
-    ~SharedText();
+    ~SharedText() {
+        if (Block* const block = counted()) {
+            release(block);
+        }
+    }
 
     // The text as a name: the one kept for it.
     static SharedText name(std::string_view text);
 
-    const std::string& str() const { return block_ != nullptr ? block_->text : none(); }
+    const std::string& str() const { return handle_ != 0 ? block()->text : none(); }
     std::string_view view() const { return str(); }
-    bool empty() const { return block_ == nullptr; }
+    bool empty() const { return handle_ == 0; }
 
 private:
     struct Block {
-        Block(std::string_view characters, bool kept) : text(characters), lasting(kept) {}
+        explicit Block(std::string_view characters) : text(characters) {}
+        // Not used for a kept name.
         std::atomic<std::uint32_t> references{1};
         const std::string text;
-        // Kept for the life of the process: never counted, never freed.
-        const bool lasting;
     };
     class Names;
 
-    static const std::string& none();
+    // The handle's mark for a block kept for the life of the process: never counted, never
+    // freed. Blocks are aligned, so the lowest bit of their address is free for it.
+    static constexpr std::uintptr_t kKept = 1;
+    static_assert(alignof(Block) > kKept);
 
-    Block* block_ = nullptr;
+    static const std::string& none();
+    static void release(Block* block) noexcept;
+    Block* block() const { return reinterpret_cast<Block*>(handle_ & ~kKept); }
+    // A block that is counted, null for none or a kept one.
+    Block* counted() const { return (handle_ & kKept) == 0 ? block() : nullptr; }
+
+    // The block's address, with kKept for a kept one; 0 for no text.
+    std::uintptr_t handle_ = 0;
 };
 
 }  // namespace kr

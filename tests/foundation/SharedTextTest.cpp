@@ -34,6 +34,16 @@ TEST(SharedText, ANameIsKeptOnceAndAnOverlongOneIsNot) {
     EXPECT_EQ(&first.str(), &second.str());
     EXPECT_NE(&SharedText::name("span").str(), &first.str());
     EXPECT_TRUE(SharedText::name("").empty());
+    // A kept name copied, assigned over a counted text and back, and dropped many times is
+    // never counted nor freed.
+    for (int round = 0; round < 3; ++round) {
+        SharedText copy = first;
+        copy = SharedText(std::string_view("counted"));
+        copy = second;
+        SharedText moved = std::move(copy);
+        EXPECT_EQ(&moved.str(), &first.str());
+    }
+    EXPECT_EQ(SharedText::name("div").view(), "div");
 
     const std::string overlong(SharedText::kMaxNameLength + 1, 'n');
     const SharedText one = SharedText::name(overlong);
