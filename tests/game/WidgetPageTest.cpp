@@ -162,4 +162,38 @@ TEST_F(WidgetPage, ThePageAnswersOnItsOwnPaths) {
     }
 }
 
+// The pages of several sessions, each a copy of the same page changed by its own game, go in
+// an order that is neither that of their making nor its reverse, while new ones are made:
+// every page keeps writing what its own game made of it.
+TEST_F(WidgetPage, PagesOfSeveralSessionsKeepTheirOwnStateWhileOthersComeAndGo) {
+    const std::string clean = newPage<KrHTMLKontext_GameWidget>()->render();
+    constexpr std::size_t kPages = 5;
+    std::vector<std::unique_ptr<KrHTMLKontext_GameWidget>> pages;
+    std::vector<std::string> rendered;
+    for (std::size_t i = 0; i < kPages; ++i) {
+        auto page = newPage<KrHTMLKontext_GameWidget>();
+        const auto& clicks = gametest::kEndings[i % std::size(gametest::kEndings)].clicks;
+        click(*page, {clicks.begin(), clicks.begin() + static_cast<long>(1 + i % clicks.size())});
+        if (i % 2 == 1) {
+            action(*page, "NeuStarten");
+            click(*page, {"33"});
+        }
+        rendered.push_back(page->render());
+        pages.push_back(std::move(page));
+    }
+    for (const std::size_t going : {2, 0, 4, 1, 3}) {
+        pages[going].reset();
+        auto fresh = newPage<KrHTMLKontext_GameWidget>();
+        click(*fresh, {"22"});
+        for (std::size_t i = 0; i < kPages; ++i) {
+            if (pages[i] != nullptr) {
+                EXPECT_EQ(pages[i]->render(), rendered[i]) << i;
+                EXPECT_EQ(pictureOf(*pages[i]->document()), pictureOf(pages[i]->board())) << i;
+            }
+        }
+        action(*fresh, "NeuStarten");
+        EXPECT_EQ(fresh->render(), clean);
+    }
+}
+
 }  // namespace
