@@ -96,6 +96,18 @@ std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
     if (baseDirectory.empty() || !isPlainRequestPath(relativePath)) {
         return std::nullopt;
     }
+    // Resolved beneath the base by the system, the open file lies under it: no check by
+    // name is needed. Where that open fails (a link that leads elsewhere, even back into
+    // the base; a missing file; no openat2), the checks by name below decide as ever.
+    if (auto beneath = platform::openForReadingBeneath(makeDirectoryPath(baseDirectory),
+                                                       std::string(relativePath));
+        beneath.ok()) {
+        const auto status = platform::descriptorStatus(beneath.value);
+        if (!status.ok() || !status.value.isRegular) {
+            return std::nullopt;
+        }
+        return ServableFile{std::move(beneath.value), status.value.size};
+    }
     const std::string joined = joinedPath(baseDirectory, relativePath);
     auto opened = platform::openForReading(joined);
     if (!opened.ok()) {

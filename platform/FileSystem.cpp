@@ -2,7 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,6 +40,35 @@ SysResult<Fd> openForReading(const std::string& path) {
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd >= 0) {
             return {.value = Fd(fd)};
+        }
+        if (errno != EINTR) {
+            return {.error = errno};
+        }
+    }
+}
+
+SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path) {
+    Fd opened;
+    int base = AT_FDCWD;
+    if (directory != "." && directory != "./") {
+        for (;;) {
+            opened.reset(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (opened.valid() || errno != EINTR) {
+                break;
+            }
+        }
+        if (!opened.valid()) {
+            return {.error = errno};
+        }
+        base = opened.get();
+    }
+    open_how how{};
+    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    how.resolve = RESOLVE_BENEATH;
+    for (;;) {
+        const long fd = ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how);
+        if (fd >= 0) {
+            return {.value = Fd(static_cast<int>(fd))};
         }
         if (errno != EINTR) {
             return {.error = errno};

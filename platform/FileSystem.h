@@ -28,6 +28,13 @@ SysResult<std::string> resolvedPath(const std::string& path);
 // like a file does not hold the caller up; close-on-exec; never a controlling terminal.
 SysResult<Fd> openForReading(const std::string& path);
 
+// Opens a file for reading as openForReading does, its path resolved by the system beneath
+// the directory (openat2 with RESOLVE_BENEATH): the open fails when the resolution would
+// leave the directory, through "..", an absolute path or any symbolic link that does (an
+// absolute one always counts as leaving), and where the system has no openat2. A
+// directory of exactly "." or "./" is the working directory, opened by nothing.
+SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path);
+
 // fstat(2) of an open file.
 SysResult<FileStatus> descriptorStatus(const Fd& fd);
 

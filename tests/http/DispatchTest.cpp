@@ -157,6 +157,8 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
     std::ofstream(directory / "outside.txt") << "outside";
     fs::create_symlink(directory / "outside.txt", base / "link-out");
     fs::create_symlink(base / "page.html", base / "link-in");
+    fs::create_symlink("../outside.txt", base / "relative-link-out");
+    fs::create_symlink("../page.html", base / "sub" / "relative-link-in");
     ASSERT_EQ(::mkfifo((base / "fifo").c_str(), 0600), 0);
     const std::uint16_t port = serve(siteSettings());
     ASSERT_NE(port, 0);
@@ -172,6 +174,7 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
         "/sub",
         "/sub/",
         "/link-out",
+        "/relative-link-out",
         "/cgi-bin/",
         "/missing.html",
         "/fifo",  // opened without waiting for a writer, then refused as no regular file
@@ -181,12 +184,16 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
                   notFoundAnswer())
             << path;
     }
-    // A dot further inside the path is no hidden file, and a link within the base is
-    // followed.
+    // A dot further inside the path is no hidden file; a link within the base is followed,
+    // whether it names its target from the root or from where it lies; a path that names
+    // the base's root twice stays in it.
     EXPECT_EQ(ask(port, "GET /sub/inner.txt HTTP/1.1\r\n\r\n", okAnswer("inner").size()),
               okAnswer("inner"));
-    EXPECT_EQ(ask(port, "GET /link-in HTTP/1.1\r\n\r\n", okAnswer("the page").size()),
-              okAnswer("the page"));
+    for (const std::string path : {"/link-in", "/sub/relative-link-in", "//page.html"}) {
+        EXPECT_EQ(ask(port, "GET " + path + " HTTP/1.1\r\n\r\n", okAnswer("the page").size()),
+                  okAnswer("the page"))
+            << path;
+    }
 }
 
 TEST_F(DispatchTest, AServableFileIsReadFromWhatWasOpenedWhateverItsNameNamesLater) {

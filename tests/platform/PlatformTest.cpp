@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Environment.h"
@@ -41,6 +45,54 @@ TEST(PlatformFileSystem, ResolvedPathFollowsLinksAndDotSegments) {
     EXPECT_TRUE(shell.value.isRegular) << "stat follows the link";
     EXPECT_FALSE(platform::fileStatus("/").value.isRegular);
     EXPECT_FALSE(platform::fileStatus("/dev/null").value.isRegular);
+}
+
+TEST(PlatformFileSystem, OpenedBeneathADirectoryOnlyWhatResolvesWithinIt) {
+    namespace fs = std::filesystem;
+    // Under the working directory, so that "." can stand for it as a relative name.
+    const fs::path top = fs::path("gridlo-beneath-" + std::to_string(::getpid()));
+    fs::remove_all(top);
+    fs::create_directories(top / "base" / "sub");
+    std::ofstream(top / "base" / "file.txt") << "in";
+    std::ofstream(top / "outside.txt") << "out";
+    fs::create_symlink("file.txt", top / "base" / "rel-in");
+    fs::create_symlink("../file.txt", top / "base" / "sub" / "up-in");
+    fs::create_symlink("sub", top / "base" / "dir-in");
+    fs::create_symlink("../outside.txt", top / "base" / "rel-out");
+    fs::create_symlink(fs::absolute(top / "base" / "file.txt"), top / "base" / "abs-in");
+    const std::string base = (top / "base").string();
+    struct Case {
+        std::string directory;
+        std::string path;
+        bool opens;
+    };
+    const std::vector<Case> cases{
+        {base, "file.txt", true},
+        {base + "/", "file.txt", true},
+        {base, "rel-in", true},
+        {base, "sub/up-in", true},
+        {base, "dir-in/../file.txt", true},
+        {base, "sub", true},  // a directory opens; whether it is served is the caller's
+        {base, "rel-out", false},
+        {base, "abs-in", false},  // absolute: leaves, even when it comes back
+        {base, "../outside.txt", false},
+        {base, "/etc/passwd", false},
+        {base, "missing.txt", false},
+        {(top / "missing").string(), "file.txt", false},
+        {".", (top / "base" / "file.txt").string(), true},
+        {"./", (top / "base" / "file.txt").string(), true},
+        {".", "/etc/passwd", false},
+    };
+    for (const auto& [directory, path, opens] : cases) {
+        const auto opened = platform::openForReadingBeneath(directory, path);
+        EXPECT_EQ(opened.ok(), opens) << directory << " " << path;
+        if (opens && opened.ok() && path.ends_with("file.txt")) {
+            char byte[3] = {};
+            EXPECT_EQ(::read(opened.value.get(), byte, 2), 2);
+            EXPECT_EQ(std::string(byte), "in") << directory << " " << path;
+        }
+    }
+    fs::remove_all(top);
 }
 
 TEST(PlatformEnvironment, SnapshotSeesWhatWasSet) {
