@@ -14,6 +14,10 @@
 class KrStringBuf : public std::stringbuf {
 public:
     KrStringBuf() : std::stringbuf(std::ios_base::in | std::ios_base::out) {}
+    // Holds the bytes, taken over without a copy, as written and unread.
+    explicit KrStringBuf(std::string&& bytes)
+        : std::stringbuf(std::move(bytes),
+                         std::ios_base::in | std::ios_base::out | std::ios_base::ate) {}
 
     KrStringBuf(const KrStringBuf&) = delete;
     KrStringBuf& operator=(const KrStringBuf&) = delete;

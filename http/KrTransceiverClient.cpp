@@ -254,8 +254,10 @@ bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, const kr::Se
         return false;
     }
     // No content type: the head carries the status line, the server and the length only.
+    // The bytes read become the body as they are, without a copy.
     const auto answer = request.createAnswer();
-    answer->writeAnswer(bytes);
+    answer->setBody(std::make_unique<KrStringBuf>(std::move(bytes)));
+    answer->writeAnswer({});
     sendAnswer(request, answer);
     return true;
 }

@@ -164,6 +164,19 @@ TEST(StringBuf, SizesAndReset) {
     EXPECT_EQ(out, "again");
 }
 
+TEST(StringBuf, BytesTakenOverAreUnreadAndWritingGoesOnBehindThem) {
+    for (const std::string& bytes :
+         {std::string(), std::string("a\0b", 3), std::string(70000, 'x')}) {
+        KrStringBuf buffer{std::string(bytes)};
+        EXPECT_EQ(buffer.unreadSize(), static_cast<std::int64_t>(bytes.size()));
+        EXPECT_EQ(buffer.writtenSize(), static_cast<std::int64_t>(bytes.size()));
+        buffer.write("+");
+        std::string out;
+        buffer.copyUnread(out);
+        EXPECT_EQ(out, bytes + "+");
+    }
+}
+
 TEST(StringBuf, HoldsBinaryBytes) {
     KrStringBuf buffer;
     const std::string bytes("a\0b", 3);
