@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace kr {
 
@@ -34,12 +36,29 @@ void printLine(std::ostream& out, const Parts&... parts) {
     out.flush();
 }
 
+namespace detail {
+// Writes the lines held back by outLineSoon, then line (which ends with its line end).
+void writeOut(const std::string& line);
+}  // namespace detail
+
 template <class... Parts>
 void outLine(const Parts&... parts) {
     if (diagnosticsShown()) {
-        printLine(std::cout, parts...);
+        std::string line = joinParts(parts...);
+        line += '\n';
+        detail::writeOut(line);
     }
 }
+
+// Lines on standard output that may wait a little, so that many go out in one write: the
+// access log, a line for every request. Such a line is held back until the next outLine
+// (which writes it first, so the order of lines stays), a call of flushOutLines, or until
+// kHeldBackBytes are held back; the threads that write them call flushOutLines when they
+// run out of work, and the hub's housekeeping once a second, so none waits long.
+inline constexpr std::size_t kHeldBackBytes = 16 * 1024;
+void outLineSoon(std::string_view line);
+// Writes the lines held back, if any; cheap when there are none.
+void flushOutLines();
 
 template <class... Parts>
 void errLine(const Parts&... parts) {

@@ -185,6 +185,7 @@ KrTransceiver::~KrTransceiver() {
     for (const auto& server : ended) {
         server->detachHub(this);
     }
+    kr::flushOutLines();
 }
 
 bool KrTransceiver::postTo(const std::string& targetId, const KrJobMessage& message) {
@@ -431,7 +432,8 @@ void KrTransceiver::printLog(const KrServerCallback_t& event) {
     }
     const auto line = event.values.find("logging");
     if (line != event.values.end()) {
-        kr::outLine(line->second);
+        // A line for every request: held back briefly, so that many go out in one write.
+        kr::outLineSoon(line->second);
     }
 }
 
@@ -721,6 +723,8 @@ void KrTransceiver::housekeepingPass() {
     }
     servers.clear();
     expireIdleConnections();
+    // Access-log lines of a server whose buffer job never ran out of work wait no longer.
+    kr::flushOutLines();
 }
 
 void KrTransceiver::expireIdleConnections() {

@@ -102,6 +102,8 @@ void KrTransceiverServer::bufferLoop() {
     for (;;) {
         if (bufferQueue_.empty() && bufferRun_) {
             lock.unlock();
+            // Out of work: the access-log lines of what was done go out now, together.
+            kr::flushOutLines();
             (void)kr::spinBriefly([this] { return busy_.load(std::memory_order_relaxed); });
             lock.lock();
         }

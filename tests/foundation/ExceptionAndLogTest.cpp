@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +66,71 @@ TEST(Diagnostics, LinesAreShownWholeUntilSwitchedOff) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << "shown " << c.shown;
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << "shown " << c.shown;
     }
+}
+
+TEST(Diagnostics, LinesHeldBackGoOutInOrderBeforeALaterLineOrWhenFlushed) {
+    const std::string full(kr::kHeldBackBytes, 'x');
+    struct Case {
+        std::string name;
+        std::vector<std::string> soon;
+        bool thenLine;  // an outLine "now" follows
+        bool thenFlush;
+        std::string out;
+    };
+    const std::vector<Case> cases{
+        {"held until flushed", {"a", "b"}, false, false, ""},
+        {"flushed", {"a", "b"}, false, true, "a\nb\n"},
+        {"before a later line", {"a", "b"}, true, false, "a\nb\nnow\n"},
+        {"at the limit", {"a", full}, false, false, "a\n" + full + "\n"},
+        {"nothing held", {}, true, true, "now\n"},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStdout();
+        for (const std::string& line : c.soon) {
+            kr::outLineSoon(line);
+        }
+        if (c.thenLine) {
+            kr::outLine("now");
+        }
+        if (c.thenFlush) {
+            kr::flushOutLines();
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.name;
+        testing::internal::CaptureStdout();
+        kr::flushOutLines();  // what a case left held back is no other case's
+        (void)testing::internal::GetCapturedStdout();
+    }
+}
+
+TEST(Diagnostics, LinesHeldBackByManyThreadsAreWrittenWholeAndEachOnce) {
+    constexpr int kThreads = 4;
+    constexpr int kLines = 2000;
+    testing::internal::CaptureStdout();
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < kLines; ++i) {
+                    kr::outLineSoon("thread " + std::to_string(t) + " line " + std::to_string(i));
+                    if (i % 500 == 0) {
+                        kr::flushOutLines();
+                    }
+                }
+            });
+        }
+    }
+    kr::flushOutLines();
+    std::istringstream out(testing::internal::GetCapturedStdout());
+    std::vector<int> next(kThreads, 0);
+    std::string line;
+    while (std::getline(out, line)) {
+        int thread = -1;
+        int index = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d", &thread, &index), 2) << line;
+        ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+        EXPECT_EQ(index, next[thread]++) << line;
+    }
+    EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "TransceiverTestSupport.h"
+#include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
 #include "jobs/KrCombinedTask.h"
 #include "jobs/KrIdGenerator.h"
@@ -582,6 +583,7 @@ TEST_F(Hub, PrintsTheLoggingLineOfAnAccessLogEventOnly) {
         event.values = c.values;
         CaptureStdout();
         hub->printLog(event);
+        kr::flushOutLines();  // a line for every request may be held back briefly
         EXPECT_EQ(GetCapturedStdout(), c.printed);
     }
 }
