@@ -147,7 +147,7 @@ std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::startRequest(
     request->setMessageKind(KrXHeader::kRequest);
     request->appendRoute(connectionName);
     request->appendRoute(id());
-    request->setPeerMap(connection.peerMap());
+    request->setPeerMap(connection.sharedPeerMap());
     request->setConnectionName(linkName);
     request->subscribe(linkName);
     return request;

@@ -23,8 +23,8 @@ std::shared_ptr<KrXResponseHeader> KrXHeader::createAnswer() const {
     answer->requestHeaders_ = headers_;
     // The access-log line names the peer of the answer's connection.
     answer->peer_ = peer_;
-    const auto first = headers_.find(kFirstLineKey);
-    if (first != headers_.end() && first->second.size() >= 2) {
+    const auto first = headerMap().find(kFirstLineKey);
+    if (first != headerMap().end() && first->second.size() >= 2) {
         answer->requestText_ = first->second[0] + " " + first->second[1];
     } else {
         answer->requestText_ = "-";
@@ -158,11 +158,31 @@ std::string firstValue(const KrXHeader::HeaderMap& fields, std::string_view name
 }  // namespace
 
 std::string KrXHeader::headerValue(std::string_view name) const {
-    return firstValue(headers_, name);
+    return firstValue(headerMap(), name);
 }
 
 std::string KrXHeader::requestHeaderValue(std::string_view name) const {
-    return firstValue(requestHeaders_, name);
+    return firstValue(requestHeaderMap(), name);
+}
+
+const KrXHeader::HeaderMap& KrXHeader::noHeaders() {
+    static const HeaderMap none;
+    return none;
+}
+
+KrXHeader::HeaderMap& KrXHeader::changeHeaders() {
+    if (!headers_) {
+        headers_ = std::make_shared<HeaderMap>();
+    } else if (headers_.use_count() > 1) {
+        // An answer reads them: it keeps the fields as they were when it was made.
+        headers_ = std::make_shared<HeaderMap>(*headers_);
+    }
+    return *headers_;
+}
+
+const KrXHeader::PeerMap& KrXHeader::peerMap() const {
+    static const PeerMap none;
+    return peer_ ? *peer_ : none;
 }
 
 KrStringBuf& KrXHeader::body() {

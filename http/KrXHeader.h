@@ -173,12 +173,14 @@ public:
     bool closeRequested() const { return close_; }
     std::uint64_t declaredLength() const { return declaredLength_; }
 
-    const HeaderMap& headerMap() const { return headers_; }
+    const HeaderMap& headerMap() const { return headers_ ? *headers_ : noHeaders(); }
     // The first value of a field of this message, or "".
     std::string headerValue(std::string_view name) const;
     // The first value of a field of the request this answer is for, or "".
     std::string requestHeaderValue(std::string_view name) const;
-    const HeaderMap& requestHeaderMap() const { return requestHeaders_; }
+    const HeaderMap& requestHeaderMap() const {
+        return requestHeaders_ ? *requestHeaders_ : noHeaders();
+    }
 
     // The body stream, made on first use.
     KrStringBuf& body();
@@ -196,9 +198,11 @@ public:
     const KrHTTPMessageBlockDisposition& blocksByPosition() const { return blocksByPosition_; }
     const std::vector<std::unique_ptr<KrHTTPMessageBlock>>& blocks() const { return blocks_; }
 
-    // The peer data of the connection, copied in by the server layer.
-    const PeerMap& peerMap() const { return peer_; }
-    void setPeerMap(PeerMap peer) { peer_ = std::move(peer); }
+    // The peer data of the connection, copied in by the server layer; shared, since it
+    // never changes (the connection's, the request's and the answer's are one).
+    const PeerMap& peerMap() const;
+    void setPeerMap(PeerMap peer) { peer_ = std::make_shared<const PeerMap>(std::move(peer)); }
+    void setPeerMap(std::shared_ptr<const PeerMap> peer) { peer_ = std::move(peer); }
 
     // The peer a request is addressed to, and the address text made of it:
     // scheme "://" [user "@"] host ":" port; "" when there is no host.
@@ -222,6 +226,10 @@ public:
     std::mutex& messageMutex() const { return messageMutex_; }
 
 private:
+    static const HeaderMap& noHeaders();
+    // The fields of this message to change: its own, no longer shared with an answer.
+    HeaderMap& changeHeaders();
+
     // Checks every limit a peer could break; true when the message stays within them.
     bool withinLimits() const;
     // False for a complete head line that holds a CR other than its end, or a header field
@@ -267,8 +275,10 @@ private:
     const bool writeInState5_;
     std::uint64_t bodyLength_ = 0;
     std::uint32_t methodCode_;
-    HeaderMap headers_;
-    HeaderMap requestHeaders_;
+    // The fields are shared with the answers made for the message, which only read them (a
+    // copy for each answer cost a request as much as its parsing); null while there are none.
+    std::shared_ptr<HeaderMap> headers_;
+    std::shared_ptr<const HeaderMap> requestHeaders_;
     std::atomic<std::int64_t> status_{kInitialStatus};
 
     // The message owns its blocks; the maps point into the list, and a block never moves.
@@ -291,7 +301,7 @@ private:
     std::uint64_t port_ = 0;
 
     std::chrono::system_clock::time_point timeStamp_;
-    PeerMap peer_;
+    std::shared_ptr<const PeerMap> peer_;
     std::atomic<bool> answerReceived_{false};
 
     // Reader state.

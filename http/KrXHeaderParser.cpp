@@ -292,8 +292,8 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
 }
 
 bool KrXHeader::readDeclaredLength() {
-    const auto found = headers_.find("content-length");
-    if (found == headers_.end() || found->second.empty()) {
+    const auto found = headerMap().find("content-length");
+    if (found == headerMap().end() || found->second.empty()) {
         declaredLength_ = 0;
         return true;
     }
@@ -363,7 +363,7 @@ bool KrXHeader::parseFirstLine() {
         }
     }
     std::erase_if(tokens, [](const std::string& token) { return token.empty(); });
-    auto& first = headers_[std::string(kFirstLineKey)];
+    auto& first = changeHeaders()[std::string(kFirstLineKey)];
     first.insert(first.end(), tokens.begin(), tokens.end());
     if (tokens.size() >= 2) {
         splitTarget(tokens[1]);
@@ -396,7 +396,7 @@ void KrXHeader::parseHeaderLine() {
     if (!inValue || name.empty() || value.empty()) {
         return;
     }
-    headers_[kr::asciiLower(name)].push_back(std::move(value));
+    changeHeaders()[kr::asciiLower(name)].push_back(std::move(value));
 }
 
 void KrXHeader::splitTarget(std::string_view target) {
@@ -456,8 +456,8 @@ int KrXHeader::parseBody() {
 KrXHeader::BodyType KrXHeader::bodyType() const {
     constexpr std::string_view kMultipart = "multipart/form-data;boundary=";
     constexpr std::string_view kForm = "application/x-www-form-urlencoded";
-    const auto contentType = headers_.find("content-type");
-    if (contentType == headers_.end() || contentType->second.empty()) {
+    const auto contentType = headerMap().find("content-type");
+    if (contentType == headerMap().end() || contentType->second.empty()) {
         return {BodyKind::kNone, {}};
     }
     const std::string& type = contentType->second.front();

@@ -21,7 +21,7 @@ KrTransceiverConnection::KrTransceiverConnection(KrTransceiver* hub, std::string
       hub_(hub),
       target_(std::move(target)),
       secondName_(std::move(secondName)),
-      peers_(std::move(peers)),
+      peers_(std::make_shared<const PeerMap>(std::move(peers))),
       expiry_(std::move(expiry)) {}
 
 void KrTransceiverConnection::reset() {

@@ -122,7 +122,9 @@ public:
 
     const std::string& target() const { return target_; }
     const std::string& secondName() const { return secondName_; }
-    const PeerMap& peerMap() const { return peers_; }
+    const PeerMap& peerMap() const { return *peers_; }
+    // The same, for the messages read on the connection to share.
+    const std::shared_ptr<const PeerMap>& sharedPeerMap() const { return peers_; }
     KrTransceiver* hub() const { return hub_; }
     bool dataAvailable() const { return dataAvailable_.load(); }
     // Whether queued bytes wait for the send job. Virtual only so that a test can act in the
@@ -159,7 +161,7 @@ private:
     KrTransceiver* const hub_;
     const std::string target_;
     const std::string secondName_;
-    const PeerMap peers_;
+    const std::shared_ptr<const PeerMap> peers_;
     const ExpiryCallback expiry_;
 
     // Guards input_ and the writes of the flags below; no other lock is taken under it.

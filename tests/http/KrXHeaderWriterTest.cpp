@@ -235,6 +235,25 @@ TEST(Answer, CreatedFromARequest) {
     EXPECT_EQ(bare->requestText(), "-");
 }
 
+TEST(Answer, KeepsTheRequestFieldsAsTheyWereWhenItWasMade) {
+    auto request = httptest::newRequest();
+    const auto accept = [](KrXHeader&) { return true; };
+    request->input().write("GET /page HTTP/1.1\r\nReferer: http://x/\r\n");
+    ASSERT_EQ(request->readMessage(accept), KrXHeader::kNeedMore);
+    const auto early = request->createAnswer();
+    request->input().write("User-Agent: A\r\nReferer: http://y/\r\n\r\n");
+    ASSERT_EQ(request->readMessage(accept), KrXHeader::kComplete);
+    const auto late = request->createAnswer();
+
+    EXPECT_EQ(early->requestHeaderValue("referer"), "http://x/");
+    EXPECT_EQ(early->requestHeaderValue("user-agent"), "");
+    EXPECT_FALSE(early->requestHeaderMap().contains("user-agent"));
+    EXPECT_EQ(late->requestHeaderValue("user-agent"), "A");
+    EXPECT_EQ(late->requestHeaderMap().at("referer"),
+              (std::vector<std::string>{"http://x/", "http://y/"}));
+    EXPECT_EQ(late->requestHeaderMap(), request->headerMap());
+}
+
 TEST(Tables, LookupsAndFallbacks) {
     EXPECT_EQ(kr::methodTable().at("GET"), 1u);
     EXPECT_EQ(kr::methodTable().at("ANSWER"), 3u);
