@@ -54,9 +54,14 @@ constexpr std::size_t kEventsPerWait = 256;
 
 // What a TCP job's set reports: looked for without sleeping for a short while first, so that
 // the next request or answer soon after the last costs no wake-up (kr::kHandOverSpin); then
-// the job sleeps until something is ready. The number of reports (0 after a failed wait).
+// the job sleeps until something is ready. Work that comes another way (other()) ends the
+// wait as well: before the job sleeps, it announces that in sleeping, looks at other() once
+// more, and sleeps only when there is still none; whoever gives it such work looks at
+// sleeping afterwards and signals the job's wake event when it is set. The number of
+// reports (0 after a failed wait, and when other work ended it).
+template <class Other>
 std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
-                          const char* job) {
+                          const char* job, const Other& other, std::atomic<bool>& sleeping) {
     std::size_t count = 0;
     const auto look = [&](std::chrono::milliseconds timeout) {
         const auto waited = set.wait(ready, timeout);
@@ -66,10 +71,22 @@ std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::
         count = waited.ok() ? waited.value : 0;
         return count > 0;
     };
-    if (!kr::spinBriefly([&] { return look(std::chrono::milliseconds(0)); })) {
+    if (kr::spinBriefly([&] { return other() || look(std::chrono::milliseconds(0)); })) {
+        return count;
+    }
+    sleeping.store(true);
+    if (!other()) {
         (void)look(platform::kWaitForever);
     }
+    sleeping.store(false);
     return count;
+}
+
+std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
+                          const char* job) {
+    std::atomic<bool> sleeping{false};
+    return waitForEvents(
+        set, ready, job, [] { return false; }, sleeping);
 }
 
 KrJobMessage noticeAbout(const std::string& id, std::uint32_t type) {
@@ -532,6 +549,19 @@ void KrTransceiver::writeWhenReady(int socket, Token token) {
                           platform::EventPoll::Report::Once);
 }
 
+void KrTransceiver::writeSoon(Token token) {
+    {
+        std::lock_guard lock(writeSoonMutex_);
+        writeSoon_.push_back(token);
+        writeSoonQueued_.store(true);
+    }
+    // Read after the store above: the send job either sees the token before it sleeps, or
+    // has announced its sleep by now (see waitForEvents).
+    if (sendJobSleeps_.load()) {
+        sendWake_.signal();
+    }
+}
+
 void KrTransceiver::resumeReading(Token token) {
     {
         std::lock_guard lock(socketMutex_);
@@ -649,24 +679,38 @@ void KrTransceiver::resumePausedReading() {
 
 void KrTransceiver::sendLoop() {
     std::vector<platform::PollEvent> ready(kEventsPerWait);
+    std::vector<Token> soon;
     std::vector<std::string> done;
+    const auto write = [&](Token token) {
+        const SocketEntry entry = entryFor(token);
+        if (!entry.connection) {
+            return;
+        }
+        // Writes what the socket takes, and asks for this job again while output remains.
+        const int code = entry.connection->writeToSocket(*entry.socket);
+        if (code == KrSocketIPvx::kSendFailed || closingAndDrained(*entry.connection)) {
+            done.push_back(entry.connection->id());
+        }
+    };
     while (sendRun_) {
-        const std::size_t count = waitForEvents(sendSet_, ready, "send");
+        const std::size_t count = waitForEvents(
+            sendSet_, ready, "send", [this] { return writeSoonQueued_.load(); }, sendJobSleeps_);
         done.clear();
+        {
+            std::lock_guard lock(writeSoonMutex_);
+            soon.swap(writeSoon_);
+            writeSoonQueued_.store(false);
+        }
+        for (const Token token : soon) {
+            write(token);
+        }
+        soon.clear();
         for (std::size_t i = 0; i < count; ++i) {
             if (ready[i].token == kWakeToken) {
                 sendWake_.drain();
                 continue;
             }
-            const SocketEntry entry = entryFor(ready[i].token);
-            if (!entry.connection) {
-                continue;
-            }
-            // Writes what the socket takes, and asks for this job again while output remains.
-            const int code = entry.connection->writeToSocket(*entry.socket);
-            if (code == KrSocketIPvx::kSendFailed || closingAndDrained(*entry.connection)) {
-                done.push_back(entry.connection->id());
-            }
+            write(ready[i].token);
         }
         for (const std::string& id : done) {
             removeConnection(id);

@@ -123,6 +123,10 @@ public:
     // (once; it asks again while output remains). Called by a served connection under its
     // output lock, so never for a socket that the hub has taken back.
     void writeWhenReady(int socket, std::uint64_t token);
+    // The send job writes the connection of this token as soon as it can, without waiting
+    // for its socket to report room: for output that was not tried yet. It costs the caller
+    // no change of the send job's set, and a wake-up only when the send job sleeps.
+    void writeSoon(std::uint64_t token);
     // A connection whose reading had paused at its limits may be read again.
     void resumeReading(std::uint64_t token);
 
@@ -234,6 +238,13 @@ private:
     platform::WakeEvent sendWake_;
     platform::EventPoll receiveSet_;
     platform::EventPoll sendSet_;
+
+    // Guards writeSoon_, the tokens of connections the send job is to write without waiting
+    // for their sockets; nothing is locked under it.
+    std::mutex writeSoonMutex_;
+    std::vector<Token> writeSoon_;
+    std::atomic<bool> writeSoonQueued_{false};  // writeSoon_ holds a token; written under the lock
+    std::atomic<bool> sendJobSleeps_{false};    // the send job sleeps, or is about to
 
     // Guards housekeepingRun_; nothing is locked under it.
     std::mutex housekeepingMutex_;

@@ -167,9 +167,14 @@ void KrTransceiverConnection::sendLocked(Writer writer) {
     if (socket_ == nullptr) {
         return;
     }
+    if (writer == Writer::SendJob) {
+        if (hub_ != nullptr) {
+            hub_->writeSoon(token_);
+        }
+        return;
+    }
     std::size_t sent = 0;
-    const int code =
-        writer == Writer::ThisThread ? writeLocked(*socket_, sent) : KrSocketIPvx::kPartialSend;
+    const int code = writeLocked(*socket_, sent);
     // The rest, a failure, or a close that waits for the drained output: the send job's.
     if (code == KrSocketIPvx::kSendFailed || !output_.empty() || closeWhenDrained_) {
         askSendJobLocked();

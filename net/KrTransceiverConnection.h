@@ -151,8 +151,9 @@ private:
     void appendOutputLocked(std::unique_ptr<KrStringBuf>& stream);
     // One gathering write of the queue; what went out is dropped.
     int writeLocked(KrSocketIPvx& socket, std::size_t& sent);
-    // Writes what the attached socket takes (all of it with Writer::SendJob) and leaves the
-    // rest (or a failure) to the hub's send job. Nothing without an attached socket.
+    // Writes what the attached socket takes and leaves the rest (or a failure) to the hub's
+    // send job; with Writer::SendJob the send job writes all of it, as soon as it can.
+    // Nothing without an attached socket.
     void sendLocked(Writer writer = Writer::ThisThread);
     // The hub's send job writes this connection once its socket has room; nothing while the
     // connection is not served.

@@ -407,6 +407,53 @@ TEST_F(Hub, ALastAnswerQueuedWhileTheSendJobLooksIsWrittenBeforeTheClose) {
     EXPECT_TRUE(eventually([&] { return hub->connectionCount() == 0; }));
 }
 
+// A connection served by the hub for nothing but output.
+class OutputOnly : public KrTransceiverConnection {
+public:
+    explicit OutputOnly(KrTransceiver* hub)
+        : KrTransceiverConnection(hub, "nobody", "nobody", {}, {}) {}
+};
+
+TEST_F(Hub, AnswersLeftToTheSendJobArriveWholeAndInOrderWhetherItSleepsOrNot) {
+    using Writer = KrTransceiverConnection::Writer;
+    ServedPair pair;
+    const auto connection = kr::makeJob<OutputOnly>(hub.get());
+    hub->addConnection(std::move(pair.server), connection);
+    struct Step {
+        Writer writer;
+        std::size_t bodySize;  // beyond what a socket takes at once for the large ones
+        std::chrono::milliseconds pauseBefore;  // long enough for the send job to sleep
+    };
+    const std::vector<Step> steps{
+        {Writer::SendJob, 10, 0ms},         {Writer::SendJob, 10, 0ms},
+        {Writer::ThisThread, 10, 0ms},      {Writer::SendJob, 10, 200ms},
+        {Writer::SendJob, 4 << 20, 0ms},    {Writer::ThisThread, 10, 0ms},
+        {Writer::ThisThread, 4 << 20, 0ms}, {Writer::SendJob, 10, 0ms},
+        {Writer::SendJob, 10, 200ms},
+    };
+    std::string expected;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        std::this_thread::sleep_for(steps[i].pauseBefore);
+        auto head = std::make_unique<KrStringBuf>();
+        head->write("head " + std::to_string(i) + ":");
+        auto body = std::make_unique<KrStringBuf>();
+        body->write(std::string(steps[i].bodySize, static_cast<char>('a' + i)));
+        expected += "head " + std::to_string(i) + ":" +
+                    std::string(steps[i].bodySize, static_cast<char>('a' + i));
+        connection->queueOutput(head, body, steps[i].writer);
+        if (steps[i].pauseBefore > 0ms) {
+            // Nothing else comes: the send job must be woken for it.
+            EXPECT_EQ(pair.peer.receive(expected.size()).size(), expected.size()) << i;
+            expected.clear();
+        }
+    }
+    connection->closeWhenDrained();
+    const std::string received = pair.peer.receive(expected.size());
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+    EXPECT_TRUE(pair.peer.waitForClose());
+}
+
 TEST_F(Hub, ASlowReaderDoesNotHoldUpOtherConnections) {
     const std::uint16_t port = listen();
     Client slow;
