@@ -19,27 +19,29 @@ namespace {
 // quote as \xHH, so that no request can end the line or its quoted field early, forge a
 // line of its own, or send escape sequences to the terminal that shows the log. Every other
 // byte is written as it came.
-std::string logField(std::string_view text) {
+void appendLogField(std::string& line, std::string_view text) {
     constexpr char kHexDigits[] = "0123456789ABCDEF";
-    std::string field;
-    field.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F || c == '"') {
-            field += "\\x";
-            field += kHexDigits[byte >> 4];
-            field += kHexDigits[byte & 0x0F];
+            line += "\\x";
+            line += kHexDigits[byte >> 4];
+            line += kHexDigits[byte & 0x0F];
         } else {
-            field += c;
+            line += c;
         }
     }
-    return field;
 }
 
 // The first value of a field of the request an answer is for, or "-".
-std::string requestFieldOrDash(const KrXHeader& answer, std::string_view name) {
-    const std::string value = answer.requestHeaderValue(name);
-    return value.empty() ? "-" : logField(value);
+void appendRequestFieldOrDash(std::string& line, const KrXHeader& answer, std::string_view name) {
+    const auto& fields = answer.requestHeaderMap();
+    const auto found = fields.find(name);
+    if (found == fields.end() || found->second.empty() || found->second.front().empty()) {
+        line += '-';
+    } else {
+        appendLogField(line, found->second.front());
+    }
 }
 
 // The whole file, or none when it cannot be read.
@@ -303,12 +305,25 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
 
 std::string KrTransceiverServerL1HTTP::accessLogLine(const KrXHeader& answer,
                                                      std::uint64_t bytesSent) {
+    // Put together in one string: a line for every request.
+    std::string line;
+    line.reserve(160);
     const auto peer = answer.peerMap().find("remoteaddress");
-    std::string line = peer != answer.peerMap().end() ? peer->second : "none";
-    line += " - " + KrURLParts::schemeName(answer.protocol());
-    line += " - [" + answer.timeStampText() + "] \"" + logField(answer.requestText()) + "\" --> ";
-    line += std::to_string(answer.status()) + " " + std::to_string(bytesSent);
-    line += " \"" + requestFieldOrDash(answer, "referer") + "\" \"" +
-            requestFieldOrDash(answer, "user-agent") + "\"";
+    line += peer != answer.peerMap().end() ? std::string_view(peer->second) : "none";
+    line += " - ";
+    line += KrURLParts::schemeName(answer.protocol());
+    line += " - [";
+    line += answer.timeStampText();
+    line += "] \"";
+    appendLogField(line, answer.requestText());
+    line += "\" --> ";
+    line += std::to_string(answer.status());
+    line += ' ';
+    line += std::to_string(bytesSent);
+    line += " \"";
+    appendRequestFieldOrDash(line, answer, "referer");
+    line += "\" \"";
+    appendRequestFieldOrDash(line, answer, "user-agent");
+    line += '"';
     return line;
 }
