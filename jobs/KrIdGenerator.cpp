@@ -1,7 +1,7 @@
 #include "jobs/KrIdGenerator.h"
 
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 
 KrIdGenerator::KrIdGenerator(std::string prefix, WallClock clock)
     : prefix_(std::move(prefix)), clock_(clock) {}
@@ -46,14 +46,30 @@ KrIdGenerator& KrIdGenerator::registrationNames() {
 
 namespace kr {
 
+namespace {
+
+// The number in decimal, zero-filled to at least width digits.
+void appendZeroFilled(std::string& out, std::int64_t number, std::size_t width) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    const auto length = static_cast<std::size_t>(end - digits);
+    if (length < width) {
+        out.append(width - length, '0');
+    }
+    out.append(digits, length);
+}
+
+}  // namespace
+
 std::string idDigits(std::int64_t microseconds) {
     constexpr std::int64_t kPerSecond = 1'000'000;
     const std::int64_t stamp = microseconds < 0 ? 0 : microseconds;
-    char digits[32];
-    const int length = std::snprintf(digits, sizeof digits, "%07lld%011lld",
-                                     static_cast<long long>(stamp % kPerSecond),
-                                     static_cast<long long>(stamp / kPerSecond));
-    return std::string(digits, static_cast<size_t>(length));
+    // Every job and every request's link name is made with these: no formatted print.
+    std::string digits;
+    digits.reserve(18);
+    appendZeroFilled(digits, stamp % kPerSecond, 7);
+    appendZeroFilled(digits, stamp / kPerSecond, 11);
+    return digits;
 }
 
 const std::string& commonErrorName() {

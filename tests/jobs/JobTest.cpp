@@ -47,6 +47,8 @@ TEST(Identifiers, DigitsAreSevenOfMicrosecondsAndElevenOfSeconds) {
         {0, "000000000000000000"},         {999'999, "099999900000000000"},
         {1'000'000, "000000000000000001"}, {1'733'779'200'123'456, "012345601733779200"},
         {-5, "000000000000000000"},
+        {123'456'789'012'000'007, "0000007123456789012"},  // wider seconds are not cut
+        {9'223'372'036'854'775'807, "07758079223372036854"},
     };
     for (const auto& [microseconds, digits] : cases) {
         EXPECT_EQ(kr::idDigits(microseconds), digits) << microseconds;
