@@ -162,6 +162,7 @@ KrCombinedTask::Counters KrCombinedTask::counters() const {
 }
 
 void KrCombinedTask::linkLocked(const std::string& name, KrJob& job) {
+    job.linked_.store(true, std::memory_order_release);
     JobLinks& links = jobs_[job.id()];
     links.job = &job;
     links.names.insert(name);

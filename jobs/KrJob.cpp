@@ -35,7 +35,9 @@ void KrJob::openForDelivery() {
 }
 
 void KrJob::leaveRegistry() {
-    KrCombinedTask::instance().unregister(id_);
+    if (linked_.load(std::memory_order_acquire)) {
+        KrCombinedTask::instance().unregister(id_);
+    }
     // The registry looks a job up and try-locks it in one step under its own lock, so once
     // the job has left no new delivery can begin; one that began before holds this lock.
     std::lock_guard waitOut(deliveryLock_);

@@ -85,6 +85,7 @@ protected:
 private:
     template <class T>
     friend class KrJobInstance;
+    friend class KrCombinedTask;  // marks a job it links (linked_)
 
     // Called when the most-derived object is complete.
     void openForDelivery();
@@ -103,6 +104,9 @@ private:
     std::recursive_mutex deliveryLock_;
     bool openForDelivery_ = false;  // written by the constructing thread before publication
     const std::string id_;
+    // Set by the registry when it first links the job: one that never was (most messages
+    // never are) has nothing to leave, and its end costs no look-up in the registry.
+    std::atomic<bool> linked_{false};
 
     // Guards the change callback and the subscription name, and serialises writes of the
     // state words. No other lock is taken under it.
