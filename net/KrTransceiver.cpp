@@ -193,6 +193,7 @@ KrTransceiver::~KrTransceiver() {
         std::lock_guard lock(registryMutex_);
         clients.swap(clients_);
         connections.swap(connections_);
+        connectionsChangedLocked();
         deadlineOf_.clear();
         deadlines_.clear();
     }
@@ -249,11 +250,44 @@ void KrTransceiver::removeClient(KrRequestHandler& handler) {
     handler.detachSender(this);
 }
 
+namespace {
+
+// Every change of a hub's connection registry takes a new number from here, so that a
+// number seen once stands for one state of one registry.
+std::atomic<std::uint64_t> connectionRegistryVersions{0};
+
+}  // namespace
+
+void KrTransceiver::connectionsChangedLocked() {
+    connectionsVersion_.store(connectionRegistryVersions.fetch_add(1) + 1,
+                              std::memory_order_release);
+}
+
 std::shared_ptr<KrTransceiverConnection> KrTransceiver::findConnection(
     const std::string& id) const {
+    // A request's connection is looked up several times by the thread that serves it: each
+    // thread keeps the last one it found, valid while the registry has not changed since.
+    struct LastFound {
+        const KrTransceiver* hub = nullptr;
+        std::uint64_t version = 0;
+        std::string id;
+        std::weak_ptr<KrTransceiverConnection> connection;
+    };
+    thread_local LastFound last;
+    if (last.hub == this && last.version == connectionsVersion_.load(std::memory_order_acquire) &&
+        last.id == id) {
+        if (auto connection = last.connection.lock()) {
+            return connection;
+        }
+    }
     std::lock_guard lock(registryMutex_);
     const auto found = connections_.find(id);
-    return found != connections_.end() ? found->second : nullptr;
+    auto connection = found != connections_.end() ? found->second : nullptr;
+    last.hub = this;
+    last.version = connectionsVersion_.load(std::memory_order_relaxed);
+    last.id = id;
+    last.connection = connection;
+    return connection;
 }
 
 std::shared_ptr<KrTransceiverServer> KrTransceiver::findServer(const std::string& id) const {
@@ -471,6 +505,7 @@ void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
         tokens_[connection->id()] = token;
         sockets_[token] = SocketEntry{socket, connection};
         connections_[connection->id()] = connection;
+        connectionsChangedLocked();
         fileDeadlineLocked(*connection);
         startTcpJobsLocked();
     }
@@ -523,6 +558,7 @@ void KrTransceiver::removeConnection(const std::string& connectionId) {
         sockets_.erase(found);
         tokens_.erase(token);
         connections_.erase(connectionId);
+        connectionsChangedLocked();
         forgetDeadlineLocked(connectionId);
     }
     // Out of the sets while the socket is still open, so that its descriptor cannot be
@@ -797,6 +833,7 @@ void KrTransceiver::expireIdleConnections() {
         {
             std::lock_guard lock(registryMutex_);
             connections_.erase(connection->id());
+            connectionsChangedLocked();
             forgetDeadlineLocked(connection->id());
         }
         try {

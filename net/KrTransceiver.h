@@ -209,6 +209,10 @@ private:
     std::map<std::string, KrTransceiverClientRecord> clients_;
     // Hashed: the layers look a connection up several times for every request.
     std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>> connections_;
+    // Raised (to a number no registry had before) with every change of connections_, so
+    // that a connection found before is known to be the one a look-up would find now.
+    std::atomic<std::uint64_t> connectionsVersion_{0};
+    void connectionsChangedLocked();
     // Every connection of connections_ by the deadline it had when it was filed: a deadline
     // only moves later, so a housekeeping pass asks only the connections filed under a
     // deadline that has passed (and files those that are not idle anew), instead of all.

@@ -454,6 +454,33 @@ TEST_F(Hub, AnswersLeftToTheSendJobArriveWholeAndInOrderWhetherItSleepsOrNot) {
     EXPECT_TRUE(pair.peer.waitForClose());
 }
 
+TEST_F(Hub, AConnectionIsFoundExactlyWhileItIsServedHoweverOftenItIsLookedUp) {
+    ServedPair firstPair;
+    ServedPair secondPair;
+    const auto first = kr::makeJob<OutputOnly>(hub.get());
+    const auto second = kr::makeJob<OutputOnly>(hub.get());
+    EXPECT_EQ(hub->findConnection(first->id()), nullptr);
+    hub->addConnection(std::move(firstPair.server), first);
+    EXPECT_EQ(hub->findConnection(first->id()), first);
+    EXPECT_EQ(hub->findConnection(first->id()), first);
+    EXPECT_EQ(hub->findConnection(second->id()), nullptr);
+    hub->addConnection(std::move(secondPair.server), second);
+    EXPECT_EQ(hub->findConnection(second->id()), second);
+    EXPECT_EQ(hub->findConnection(first->id()), first);
+    {
+        // Another hub's registry is another: what this one just found is nothing there.
+        KrRarediScheduler2 otherScheduler;
+        const auto other = kr::makeUniqueJob<KrTransceiver>(otherScheduler);
+        EXPECT_EQ(other->findConnection(first->id()), nullptr);
+    }
+    EXPECT_EQ(hub->findConnection(second->id()), second);
+    hub->removeConnection(second->id());
+    EXPECT_EQ(hub->findConnection(second->id()), nullptr);
+    EXPECT_EQ(hub->findConnection(first->id()), first);
+    hub->removeConnection(first->id());
+    EXPECT_EQ(hub->findConnection(first->id()), nullptr);
+}
+
 TEST_F(Hub, ASlowReaderDoesNotHoldUpOtherConnections) {
     const std::uint16_t port = listen();
     Client slow;
