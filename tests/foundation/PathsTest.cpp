@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -127,6 +131,24 @@ TEST(TimeStampText, HasTheCtimeLayoutWithoutLineFeed) {
     EXPECT_TRUE(std::regex_match(
         now, std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d \d{4})")))
         << now;
+}
+
+TEST(TimeStampText, EachTimeGetsTheTextOfItsOwnSecond) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    using namespace std::chrono_literals;
+    const auto base = std::chrono::system_clock::from_time_t(1'700'000'000);
+    // Asked in this order: the same second again, later in it, the next second, back.
+    const std::vector<std::chrono::system_clock::duration> offsets{0s, 0s,  999ms, 1s,
+                                                                   0s, 61s, 1000ms, -1s};
+    for (const auto offset : offsets) {
+        const auto time = base + offset;
+        const time_t seconds = std::chrono::system_clock::to_time_t(time);
+        char expected[32];
+        ASSERT_NE(::ctime_r(&seconds, expected), nullptr);
+        EXPECT_EQ(kr::timeStampText(time) + "\n", expected)
+            << std::chrono::duration_cast<std::chrono::milliseconds>(offset).count();
+    }
 }
 
 }  // namespace
