@@ -63,11 +63,22 @@ KrNuxelApplication2::~KrNuxelApplication2() {
     retired_.clear();
     // Deleted one by one in key order, each taken out of the registry first.
     while (!sessions_.empty()) {
-        const auto first = sessions_.begin();
-        const std::unique_ptr<KrHTMLKontextN> context = std::move(first->second.context);
-        registered_.erase(context.get());
-        useOrder_.erase(first->second.use);
-        sessions_.erase(first);
+        std::vector<std::string> ids;
+        ids.reserve(sessions_.size());
+        for (const auto& entry : sessions_) {
+            ids.push_back(entry.first);
+        }
+        std::sort(ids.begin(), ids.end());
+        for (const std::string& id : ids) {
+            const auto entry = sessions_.find(id);
+            if (entry == sessions_.end()) {
+                continue;
+            }
+            const std::unique_ptr<KrHTMLKontextN> context = std::move(entry->second.context);
+            registered_.erase(context.get());
+            useOrder_.erase(entry->second.use);
+            sessions_.erase(entry);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -160,8 +161,9 @@ private:
 
     std::recursive_mutex sessionMutex_;
     // All guarded by sessionMutex_. useOrder_ holds every session, least recently used first;
-    // registered_ every context that sessions_ holds.
-    std::map<std::string, Session> sessions_;
+    // registered_ every context that sessions_ holds. Every request of a session and every
+    // new one looks its identifier up: hashed, not ordered.
+    std::unordered_map<std::string, Session> sessions_;
     UseOrder useOrder_;
     std::unordered_set<const KrHTMLKontextN*> registered_;
     std::vector<std::unique_ptr<KrHTMLKontextN>> retired_;
