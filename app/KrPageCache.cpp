@@ -16,8 +16,8 @@ std::unique_ptr<KrHTML_Document2> readPage(std::string_view text) {
 KrPageCache::~KrPageCache() = default;
 
 std::unique_ptr<KrHTML_Document2> KrPageCache::document(std::string_view text) {
-    const std::shared_ptr<const KrHTML_Document2> page = readOnce(text);
-    std::unique_ptr<KrXMLComplexElement> copy = page->copyTree();
+    const Page page = readOnce(text);
+    std::unique_ptr<KrXMLComplexElement> copy = page.document->copyTree(page.copyBytes);
     if (copy == nullptr) {
         // Every node the reader makes copies itself; should one not, the page is read.
         return readPage(text);
@@ -26,7 +26,7 @@ std::unique_ptr<KrHTML_Document2> KrPageCache::document(std::string_view text) {
     return std::unique_ptr<KrHTML_Document2>(static_cast<KrHTML_Document2*>(copy.release()));
 }
 
-std::shared_ptr<const KrHTML_Document2> KrPageCache::readOnce(std::string_view text) {
+KrPageCache::Page KrPageCache::readOnce(std::string_view text) {
     {
         std::lock_guard lock(mutex_);
         if (const auto found = pages_.find(text); found != pages_.end()) {
@@ -34,7 +34,9 @@ std::shared_ptr<const KrHTML_Document2> KrPageCache::readOnce(std::string_view t
         }
     }
     // Read without the lock: a page read twice at once is stored once, and either is right.
-    std::shared_ptr<const KrHTML_Document2> page = readPage(text);
+    std::shared_ptr<const KrHTML_Document2> document = readPage(text);
+    const std::size_t copyBytes = document->copyFootprint();
+    Page page{std::move(document), copyBytes};
     std::lock_guard lock(mutex_);
     if (pages_.size() >= kMaxPages) {
         pages_.clear();

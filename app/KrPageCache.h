@@ -31,10 +31,16 @@ public:
     std::unique_ptr<KrHTML_Document2> document(std::string_view text);
 
 private:
-    std::shared_ptr<const KrHTML_Document2> readOnce(std::string_view text);
+    // A page as read, and the bytes a copy of it takes, measured once.
+    struct Page {
+        std::shared_ptr<const KrHTML_Document2> document;
+        std::size_t copyBytes;
+    };
+
+    Page readOnce(std::string_view text);
 
     // Guards pages_; no other lock is taken under it. The documents themselves are never
     // changed once stored, so they are copied with the lock released.
     std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<const KrHTML_Document2>, std::less<>> pages_;
+    std::map<std::string, Page, std::less<>> pages_;
 };

@@ -63,6 +63,21 @@ void ChildList::insert(std::size_t index, std::unique_ptr<Node> child) {
     ++block_->size;
 }
 
+void ChildList::takeAllReversed(std::vector<std::unique_ptr<Node>>& into) {
+    // Room first: once a child is on the vector, nothing may throw before the list lets go.
+    // The vector grows by doubling, as push_back would make it: a tree's deletion puts
+    // every list on it in turn.
+    if (into.capacity() - into.size() < size()) {
+        into.reserve(std::max(2 * into.capacity(), into.size() + size()));
+    }
+    for (std::size_t i = size(); i > 0; --i) {
+        into.emplace_back(items()[i - 1]);
+    }
+    if (block_ != nullptr) {
+        block_->size = 0;
+    }
+}
+
 std::unique_ptr<ChildList::Node> ChildList::take(std::size_t index) {
     Node** slots = items();
     std::unique_ptr<Node> taken(slots[index]);

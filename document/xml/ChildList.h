@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class KrXMLComplexElement;
 
@@ -45,6 +46,8 @@ public:
     // Puts the child before the one at the index (at the end for size()).
     void insert(std::size_t index, std::unique_ptr<Node> child);
     void append(std::unique_ptr<Node> child) { insert(size(), std::move(child)); }
+    // Takes every child out of the list, last first, onto the end of the vector.
+    void takeAllReversed(std::vector<std::unique_ptr<Node>>& into);
     // Takes the child at the index out of the list and hands it back.
     std::unique_ptr<Node> take(std::size_t index);
     // Puts the child in the place of the one at the index, which is handed back.

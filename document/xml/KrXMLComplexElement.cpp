@@ -58,12 +58,7 @@ KrXMLComplexElement::~KrXMLComplexElement() {
     // children on in reverse keeps the order of a recursive deletion: every node before its
     // children, children front to back.
     std::vector<std::unique_ptr<KrXMLComplexElement>> pending;
-    const auto moveChildrenTo = [&pending](Children& children) {
-        while (!children.empty()) {
-            pending.push_back(children.take(children.size() - 1));
-        }
-    };
-    moveChildrenTo(children_);
+    children_.takeAllReversed(pending);
     while (!pending.empty()) {
         std::unique_ptr<KrXMLComplexElement> next = std::move(pending.back());
         pending.pop_back();
@@ -71,13 +66,12 @@ KrXMLComplexElement::~KrXMLComplexElement() {
         // ahead is what comes next, and a deleted page is mostly no longer in the cache.
         // For a tree made otherwise the hint costs next to nothing.
         __builtin_prefetch(reinterpret_cast<const char*>(next.get()) + kDeletionPrefetchAhead);
-        moveChildrenTo(next->children_);
+        next->children_.takeAllReversed(pending);
         next.reset();
     }
 }
 
-std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
-    // The arena is sized for the whole copy, so that the copy is made in one block.
+std::size_t KrXMLComplexElement::copyFootprint() const {
     std::size_t bytes = 0;
     forEachInTree([&bytes](const KrXMLComplexElement& node) {
         bytes += kr::NodeArena::footprint(node.nodeSize());
@@ -85,7 +79,16 @@ std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
             bytes += kr::NodeArena::footprint(Children::blockBytes(node.children_.size()));
         }
     });
-    kr::NodeArena arena(bytes);
+    return bytes;
+}
+
+std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
+    // The arena is sized for the whole copy, so that the copy is made in one block.
+    return copyTree(copyFootprint());
+}
+
+std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree(std::size_t plannedBytes) const {
+    kr::NodeArena arena(plannedBytes);
     // A node whose class does not copy itself would come back as one of its bases.
     const auto copyOf = [&arena](const KrXMLComplexElement& node) {
         std::unique_ptr<KrXMLComplexElement> copy = node.cloneNode(arena);
@@ -105,7 +108,9 @@ std::unique_ptr<KrXMLComplexElement> KrXMLComplexElement::copyTree() const {
         KrXMLComplexElement* copy;
         std::size_t next;
     };
-    std::vector<Step> path{{this, top.get(), 0}};
+    std::vector<Step> path;
+    path.reserve(kWalkReserve);
+    path.push_back({this, top.get(), 0});
     while (!path.empty()) {
         Step& step = path.back();
         const Children& children = step.original->children_;

@@ -56,6 +56,12 @@ public:
     // objects; null when a node below cannot be copied (its class does not copy itself).
     // The original is only read, so several threads may copy one tree at once.
     std::unique_ptr<KrXMLComplexElement> copyTree() const;
+    // The same, made in an arena planned for that many bytes: what copyFootprint measured
+    // of this tree, kept by a caller that copies one tree many times. A plan that falls
+    // short only costs further blocks.
+    std::unique_ptr<KrXMLComplexElement> copyTree(std::size_t plannedBytes) const;
+    // The bytes that a copy of the tree as it is now takes in its arena.
+    std::size_t copyFootprint() const;
 
     const std::string& name() const { return name_.str(); }
     KrXMLComplexElement* parent() const { return parent_; }
@@ -170,6 +176,10 @@ private:
     // Sets generic_.
     friend class KrXMLGenericElement;
 
+    // The room a walk through a tree makes for its list of pending nodes at once: enough
+    // for the pages of the system, so that a walk allocates once and not as the list grows.
+    static constexpr std::size_t kWalkReserve = 32;
+
     KrXMLComplexElement* linkChild(std::size_t where, std::unique_ptr<KrXMLComplexElement> child);
     // Calls the visitor with this node and every node below it, in pre-order.
     template <class Visitor>
@@ -200,7 +210,9 @@ private:
 template <class Predicate>
 KrXMLComplexElement* KrXMLComplexElement::findFirstWhere(const Predicate& matches) {
     // Nodes still to look at, the next one last: a list, not recursion, at any depth.
-    std::vector<KrXMLComplexElement*> pending{this};
+    std::vector<KrXMLComplexElement*> pending;
+    pending.reserve(kWalkReserve);
+    pending.push_back(this);
     while (!pending.empty()) {
         KrXMLComplexElement* const node = pending.back();
         pending.pop_back();
@@ -218,7 +230,9 @@ KrXMLComplexElement* KrXMLComplexElement::findFirstWhere(const Predicate& matche
 template <class Visitor>
 void KrXMLComplexElement::forEachInTree(const Visitor& visit) const {
     // A list, not recursion, at any depth.
-    std::vector<const KrXMLComplexElement*> pending{this};
+    std::vector<const KrXMLComplexElement*> pending;
+    pending.reserve(kWalkReserve);
+    pending.push_back(this);
     while (!pending.empty()) {
         const KrXMLComplexElement* const node = pending.back();
         pending.pop_back();

@@ -133,6 +133,26 @@ TEST(NodeArena, ACopiedTreeChangesLikeAnyOtherAndGoesWithAllItsBlocks) {
     EXPECT_EQ(NodeArena::blocksAlive(), before);
 }
 
+// A caller that copies one tree many times measures it once and plans each copy with that;
+// a plan that falls short, or is far too big, still makes the same copy.
+TEST(NodeArena, ACopyPlannedForItsFootprintTakesOneBlockAndAnyPlanMakesTheSameCopy) {
+    const std::unique_ptr<KrXMLGenericElement> original = sampleTree();
+    const std::string markup = markupOf(*original);
+    const std::size_t footprint = original->copyFootprint();
+    for (const std::size_t plan : {footprint, std::size_t{0}, footprint / 2, 10 * footprint}) {
+        SCOPED_TRACE(plan);
+        const std::size_t before = NodeArena::blocksAlive();
+        std::unique_ptr<KrXMLComplexElement> copy = original->copyTree(plan);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(markupOf(*copy), markup);
+        if (plan >= footprint) {
+            EXPECT_EQ(NodeArena::blocksAlive(), before + 1);
+        }
+        copy.reset();
+        EXPECT_EQ(NodeArena::blocksAlive(), before);
+    }
+}
+
 // Copies itself like any node class, but its copy constructor throws once the tree has
 // made other copies in the arena.
 class RefusesToCopy : public KrXMLGenericElement {
