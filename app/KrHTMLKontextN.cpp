@@ -1,5 +1,6 @@
 #include "app/KrHTMLKontextN.h"
 
+#include <algorithm>
 #include <mutex>
 #include <ostream>
 
@@ -196,11 +197,31 @@ KrHTMLKontextN::SessionIds KrHTMLKontextN::sessionIds() { return sessionIds_; }
 
 // ---- requests ----
 
-void KrHTMLKontextN::setHook(const std::string& path, KrPageHandler handler) {
-    hooks_[path] = std::move(handler);
+std::vector<KrHTMLKontextN::Hook>::const_iterator KrHTMLKontextN::findHook(
+    std::string_view path) const {
+    const auto found = std::lower_bound(
+        hooks_.begin(), hooks_.end(), path,
+        [](const Hook& hook, std::string_view wanted) { return hook.path < wanted; });
+    return found != hooks_.end() && found->path == path ? found : hooks_.end();
 }
 
-bool KrHTMLKontextN::hasHook(const std::string& path) const { return hooks_.contains(path); }
+void KrHTMLKontextN::setHook(const std::string& path, KrPageHandler handler) {
+    if (hooks_.empty()) {
+        hooks_.reserve(kHooksExpected);
+    }
+    const auto at = std::lower_bound(
+        hooks_.begin(), hooks_.end(), path,
+        [](const Hook& hook, const std::string& wanted) { return hook.path < wanted; });
+    if (at != hooks_.end() && at->path == path) {
+        at->handler = std::move(handler);
+        return;
+    }
+    hooks_.insert(at, Hook{path, std::move(handler)});
+}
+
+bool KrHTMLKontextN::hasHook(const std::string& path) const {
+    return findHook(path) != hooks_.end();
+}
 
 void KrHTMLKontextN::handleRequest(KrXHeader& request, KrXResponseHeader& response,
                                    const std::string& command) {
@@ -208,12 +229,12 @@ void KrHTMLKontextN::handleRequest(KrXHeader& request, KrXResponseHeader& respon
     // dispatchToContext, runs under the session lock.
     std::lock_guard lock(application_->sessionMutex());
     firstRequestDone_ = true;
-    const auto found = hooks_.find(request.path());
+    const auto found = findHook(request.path());
     if (found == hooks_.end()) {
         return;
     }
     // A copy: the hook may replace its own registration while it runs.
-    const KrPageHandler hook = found->second;
+    const KrPageHandler hook = found->handler;
     // While it runs the application neither evicts nor deletes this context.
     struct Running {
         int& count;

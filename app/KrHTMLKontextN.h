@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/KrUpdateRegistry.h"
@@ -113,7 +114,15 @@ private:
     KrWidgetManager widgetManager_;
     KrNuxelApplication2* const application_;
     KrSettingsMap* const settings_;
-    std::map<std::string, KrPageHandler> hooks_;
+    // By path, sorted: a page has a dozen or two, and every request looks one up. In one
+    // block, made once with room for what a game page sets.
+    struct Hook {
+        std::string path;
+        KrPageHandler handler;
+    };
+    static constexpr std::size_t kHooksExpected = 16;
+    std::vector<Hook>::const_iterator findHook(std::string_view path) const;
+    std::vector<Hook> hooks_;
     std::unique_ptr<KrHTML_Document2> document_;
     std::uint64_t pageLoads_ = 0;
     SessionIds sessionIds_;

@@ -95,6 +95,42 @@ TEST_F(Context, AHookMayReplaceItselfWhileItRuns) {
     EXPECT_EQ(run(*context, "/x").body(), "replaced");
 }
 
+// More hooks than a game page sets, set in no order and some of them twice, and a hook that
+// sets many more while it runs: each path still runs its own latest hook and no other.
+TEST_F(Context, ManyHooksSetInAnyOrderEachAnswerOnlyTheirOwnPath) {
+    auto context = newContext();
+    KrHTMLKontextN* page = context.get();
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+        paths.push_back("/p" + std::to_string((i * 17) % 40));
+    }
+    paths.insert(paths.end(), {"/p", "/p1/", "/a", "/z"});
+    for (const std::string& path : paths) {
+        context->setHook(path, answering("old " + path));
+    }
+    for (const std::string& path : paths) {
+        if (path.size() % 2 == 0) {
+            context->setHook(path, answering(path));
+        }
+    }
+    const std::string kept(1000, 'k');  // state the running hook reads after it set the others
+    context->setHook(
+        "/grow", [page, kept, this](KrXHeader&, KrXResponseHeader& response, const std::string&) {
+            for (int i = 0; i < 100; ++i) {
+                page->setHook("/q" + std::to_string(i), answering("q" + std::to_string(i)));
+            }
+            response.writeAnswer(kept.substr(0, 4));
+        });
+    EXPECT_EQ(run(*context, "/grow").body(), "kkkk");
+    for (const std::string& path : paths) {
+        EXPECT_EQ(run(*context, path).body(), path.size() % 2 == 0 ? path : "old " + path);
+    }
+    EXPECT_EQ(run(*context, "/q99").body(), "q99");
+    for (const char* unknown : {"/p40", "/p1/x", "/q", "/b"}) {
+        EXPECT_EQ(run(*context, unknown).status(), 500) << unknown;
+    }
+}
+
 TEST_F(Context, EveryContextServesTheUpdateChannelAndWidgetActions) {
     auto context = contextWithPage(kPage);
     EXPECT_TRUE(context->hasHook("/"));
