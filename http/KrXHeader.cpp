@@ -6,6 +6,13 @@
 #include "http/KrXResponseHeader.h"
 #include "net/KrProtocol.h"
 
+namespace {
+
+// Room for the status line, the server and length fields of an answer's head.
+constexpr std::size_t kAnswerHeadReserve = 128;
+
+}  // namespace
+
 KrXHeader::KrXHeader(std::uint32_t methodCode, bool writeInState5, std::uint32_t protocol)
     : KrTransceiverMessage(protocol),
       writeInState5_(writeInState5),
@@ -85,15 +92,29 @@ void KrXHeader::writeAnswerHead(std::ostream& out) {
         bodyLength_ = body_ != nullptr ? static_cast<std::uint64_t>(body_->unreadSize()) : 0;
     }
     const std::int64_t code = status();
-    out << "HTTP/" << version_ << ' ' << code << ' '
-        << kr::statusReasonTable().reasonAddingUnknown(code) << "\r\n";
-    out << "Server: " << kr::serverSoftware() << "\r\n";
-    out << "Content-Length: " << bodyLength_ << "\r\n";
+    // Put together first and handed to the stream in one write: every answer has a head.
+    static const std::string software = kr::serverSoftware();
+    std::string head;
+    head.reserve(kAnswerHeadReserve + cgiHead.size());
+    head += "HTTP/";
+    head += version_;
+    head += ' ';
+    head += std::to_string(code);
+    head += ' ';
+    head += kr::statusReasonTable().reasonAddingUnknown(code);
+    head += "\r\nServer: ";
+    head += software;
+    head += "\r\nContent-Length: ";
+    head += std::to_string(bodyLength_);
+    head += "\r\n";
     if (code == 303) {
-        out << "Location: " << redirect_ << "\r\n";
+        head += "Location: ";
+        head += redirect_;
+        head += "\r\n";
     }
     // The CGI block carries its own empty line.
-    out << (cgiHead.empty() ? std::string_view("\r\n") : std::string_view(cgiHead));
+    head += cgiHead.empty() ? std::string_view("\r\n") : std::string_view(cgiHead);
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
 }
 
 void KrXHeader::writeRequestHead(std::ostream& out) {
