@@ -78,7 +78,7 @@ std::string KrCombinedTask::registerJob(KrJob& job, std::string_view description
     NameLinks& links = names_[name];
     links.ownerId = job.id();
     links.description = description;
-    linkLocked(name, job);
+    linkLocked(name, links, job);
     return name;
 }
 
@@ -88,7 +88,7 @@ bool KrCombinedTask::subscribe(const std::string& name, KrJob& job) {
     if (found == names_.end() || !jobs_.contains(found->second.ownerId)) {
         return false;
     }
-    linkLocked(name, job);
+    linkLocked(name, found->second, job);
     return true;
 }
 
@@ -161,12 +161,12 @@ KrCombinedTask::Counters KrCombinedTask::counters() const {
     return counters_;
 }
 
-void KrCombinedTask::linkLocked(const std::string& name, KrJob& job) {
+void KrCombinedTask::linkLocked(const std::string& name, NameLinks& nameLinks, KrJob& job) {
     job.linked_.store(true, std::memory_order_release);
     JobLinks& links = jobs_[job.id()];
     links.job = &job;
     links.names.insert(name);
-    names_[name].memberIds.insert(job.id());
+    nameLinks.memberIds.insert(job.id());
 }
 
 void KrCombinedTask::unlinkLocked(const std::string& id, const std::string& name) {

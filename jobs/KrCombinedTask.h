@@ -91,7 +91,8 @@ private:
     };
 
     void deliveryLoop();
-    void linkLocked(const std::string& name, KrJob& job);
+    // nameLinks: the entry of names_ for name.
+    void linkLocked(const std::string& name, NameLinks& nameLinks, KrJob& job);
     void unlinkLocked(const std::string& id, const std::string& name);
     void noticeLocked(const std::string& targetId, std::string_view note);
 
