@@ -502,8 +502,11 @@ void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
             return;
         }
         token = ++lastToken_;
-        tokens_[connection->id()] = token;
-        sockets_[token] = SocketEntry{socket, connection};
+        {
+            std::lock_guard table(socketTableMutex_);
+            tokens_[connection->id()] = token;
+            sockets_[token] = SocketEntry{socket, connection};
+        }
         connections_[connection->id()] = connection;
         connectionsChangedLocked();
         fileDeadlineLocked(*connection);
@@ -553,10 +556,13 @@ void KrTransceiver::removeConnection(const std::string& connectionId) {
         if (token == tokens_.end()) {
             return;
         }
-        const auto found = sockets_.find(token->second);
-        entry = std::move(found->second);
-        sockets_.erase(found);
-        tokens_.erase(token);
+        {
+            std::lock_guard table(socketTableMutex_);
+            const auto found = sockets_.find(token->second);
+            entry = std::move(found->second);
+            sockets_.erase(found);
+            tokens_.erase(token);
+        }
         connections_.erase(connectionId);
         connectionsChangedLocked();
         forgetDeadlineLocked(connectionId);
@@ -613,6 +619,7 @@ void KrTransceiver::stopTcpJobs() {
         tcpStopped_ = true;
         receiveRun_ = false;
         sendRun_ = false;
+        std::lock_guard table(socketTableMutex_);
         sockets.swap(sockets_);
         tokens_.clear();
     }
@@ -641,7 +648,7 @@ void KrTransceiver::endTcpJobs() {
 }
 
 KrTransceiver::SocketEntry KrTransceiver::entryFor(Token token) const {
-    std::lock_guard lock(socketMutex_);
+    std::shared_lock lock(socketTableMutex_);
     const auto found = sockets_.find(token);
     return found != sockets_.end() ? found->second : SocketEntry{};
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -226,6 +227,11 @@ private:
     // registryMutex_ may be taken with it as above, and the scheduler's lock under it to
     // start the TCP jobs; nothing else. A connection's output lock is never held with it.
     mutable std::recursive_mutex socketMutex_;
+    // Guards sockets_ and tokens_ besides socketMutex_: they change only with both held
+    // (this one exclusively, taken last, nothing under it), so that the receive and send
+    // jobs, which look a token up for every event, only share this one and never wait for
+    // each other.
+    mutable std::shared_mutex socketTableMutex_;
     std::unordered_map<Token, SocketEntry> sockets_;
     std::unordered_map<std::string, Token> tokens_;  // by connection id
     Token lastToken_ = kWakeToken;
