@@ -75,10 +75,10 @@ std::string KrCombinedTask::registerJob(KrJob& job, std::string_view description
     // Made before the lock: the generator has a lock of its own.
     std::string name = KrIdGenerator::registrationNames().makeUniqueJobId();
     std::lock_guard lock(mutex_);
-    NameLinks& links = names_[name];
-    links.ownerId = job.id();
-    links.description = description;
-    linkLocked(name, links, job);
+    NameEntry& entry = *names_.try_emplace(name).first;
+    entry.second.ownerId = job.id();
+    entry.second.description = description;
+    linkLocked(entry, job);
     return name;
 }
 
@@ -88,7 +88,7 @@ bool KrCombinedTask::subscribe(const std::string& name, KrJob& job) {
     if (found == names_.end() || !jobs_.contains(found->second.ownerId)) {
         return false;
     }
-    linkLocked(name, found->second, job);
+    linkLocked(*found, job);
     return true;
 }
 
@@ -100,7 +100,7 @@ bool KrCombinedTask::unsubscribe(const std::string& name, const std::string& id)
     }
     NameLinks& links = found->second;
     if (links.ownerId == id) {
-        for (const std::string& member : links.memberIds) {
+        for (const std::string_view member : links.memberIds) {
             unlinkLocked(member, name);
         }
         names_.erase(found);
@@ -126,12 +126,13 @@ bool KrCombinedTask::unregister(const std::string& id) {
     if (job == jobs_.end()) {
         return false;
     }
-    for (const std::string& name : job->second.names) {
+    for (const std::string_view name : job->second.names) {
         const auto found = names_.find(name);
         if (found == names_.end()) {
             continue;
         }
-        std::set<std::string>& members = found->second.memberIds;
+        // The name's entry may go below; this view of its key is not looked at again.
+        std::set<std::string_view>& members = found->second.memberIds;
         members.erase(id);
         if (members.size() == 1) {
             noticeLocked(*members.begin(), KrJobMessage::kPartnerUnregisteredNote);
@@ -161,15 +162,15 @@ KrCombinedTask::Counters KrCombinedTask::counters() const {
     return counters_;
 }
 
-void KrCombinedTask::linkLocked(const std::string& name, NameLinks& nameLinks, KrJob& job) {
+void KrCombinedTask::linkLocked(NameEntry& name, KrJob& job) {
     job.linked_.store(true, std::memory_order_release);
     JobLinks& links = jobs_[job.id()];
     links.job = &job;
-    links.names.insert(name);
-    nameLinks.memberIds.insert(job.id());
+    links.names.insert(name.first);
+    name.second.memberIds.insert(job.id());
 }
 
-void KrCombinedTask::unlinkLocked(const std::string& id, const std::string& name) {
+void KrCombinedTask::unlinkLocked(std::string_view id, std::string_view name) {
     const auto job = jobs_.find(id);
     if (job == jobs_.end()) {
         return;
@@ -180,13 +181,13 @@ void KrCombinedTask::unlinkLocked(const std::string& id, const std::string& name
     }
 }
 
-void KrCombinedTask::noticeLocked(const std::string& targetId, std::string_view note) {
+void KrCombinedTask::noticeLocked(std::string_view targetId, std::string_view note) {
     // Link notices are never refused: the queue limit is for posts from outside.
     KrJobMessage message;
     message.type = KrJobMessage::kPartnerLeft;
     message.text = targetId;
     message.note = note;
-    queue_.push_back(Entry{targetId, std::move(message)});
+    queue_.push_back(Entry{std::string(targetId), std::move(message)});
     wake_.notify_one();
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -76,14 +77,17 @@ public:
     Counters counters() const;
 
 private:
+    // The links hold views, not copies: a member's id is its job's own, and a job is linked
+    // only while it lives (it leaves before it is destroyed); a name lies in names_, which
+    // keeps it while any job is linked with it. So linking and unlinking copy no text.
     struct NameLinks {
         std::string ownerId;  // compared by id: the owner may be gone
         std::string description;
-        std::set<std::string> memberIds;  // the owner and every subscriber
+        std::set<std::string_view> memberIds;  // the owner and every subscriber
     };
     struct JobLinks {
         KrJob* job = nullptr;
-        std::set<std::string> names;
+        std::set<std::string_view> names;  // keys of names_
     };
     struct Entry {
         std::string targetId;
@@ -91,10 +95,10 @@ private:
     };
 
     void deliveryLoop();
-    // nameLinks: the entry of names_ for name.
-    void linkLocked(const std::string& name, NameLinks& nameLinks, KrJob& job);
-    void unlinkLocked(const std::string& id, const std::string& name);
-    void noticeLocked(const std::string& targetId, std::string_view note);
+    using NameEntry = std::pair<const std::string, NameLinks>;  // an entry of names_
+    void linkLocked(NameEntry& name, KrJob& job);
+    void unlinkLocked(std::string_view id, std::string_view name);
+    void noticeLocked(std::string_view targetId, std::string_view note);
 
     // Guards every member below. Nothing is locked under it but a try-lock of a job's
     // delivery lock, which never waits; onMessage runs without it.
@@ -102,8 +106,16 @@ private:
     std::condition_variable wake_;  // the delivery thread waits on it for stopping_ or a message
     bool stopping_ = false;
     // Hashed: every message, and every request's link, looks them up.
-    std::unordered_map<std::string, NameLinks> names_;  // by registration name
-    std::unordered_map<std::string, JobLinks> jobs_;    // by job id; exactly the ids messages reach
+    // Looked up by a view as well as by a string.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    std::unordered_map<std::string, NameLinks, TextHash, std::equal_to<>> names_;  // by name
+    // By job id (the job's own, as above); exactly the ids messages reach.
+    std::unordered_map<std::string_view, JobLinks> jobs_;
     std::deque<Entry> queue_;
     // The length of queue_, for the delivery thread to look at without the lock before it
     // sleeps; written under mutex_.

@@ -242,6 +242,36 @@ TEST(Links, ANameWhoseOwnerIsGoneCountsAsDissolved) {
     EXPECT_FALSE(member.unsubscribe(name));
 }
 
+TEST(Links, AJobLeavingSeveralNamesAtOnceEndsEachAsItsMembersRequire) {
+    // Its own name (no other member) is registered first, so it is the first one the
+    // leaving job's links go through and the first to go, before the others are handled.
+    auto leaver = kr::makeUniqueJob<RecordingJob>();
+    KrJobInstance<RecordingJob> pairOwner;
+    KrJobInstance<RecordingJob> groupOwner;
+    KrJobInstance<RecordingJob> groupMember;
+    KrJobInstance<RecordingJob> latecomer;
+    const std::string own = leaver->registerJob("own");
+    const std::string pair = pairOwner.registerJob("pair");
+    const std::string group = groupOwner.registerJob("group");
+    ASSERT_TRUE(leaver->subscribe(pair));
+    ASSERT_TRUE(leaver->subscribe(group));
+    ASSERT_TRUE(groupMember.subscribe(group));
+
+    leaver.reset();
+    ASSERT_TRUE(pairOwner.waitForCount(1));
+    EXPECT_EQ(pairOwner.messages()[0].note, KrJobMessage::kPartnerUnregisteredNote);
+    ASSERT_TRUE(flushDeliveries());
+    EXPECT_TRUE(groupOwner.messages().empty());
+    EXPECT_TRUE(groupMember.messages().empty());
+    EXPECT_FALSE(latecomer.subscribe(own));
+    // The group goes on with its two members.
+    EXPECT_TRUE(latecomer.subscribe(group));
+    EXPECT_TRUE(groupMember.unsubscribe(group));
+    EXPECT_TRUE(latecomer.unsubscribe(group));
+    ASSERT_TRUE(groupOwner.waitForCount(1));
+    EXPECT_EQ(groupOwner.messages()[0].note, KrJobMessage::kPartnerUnsubscribedNote);
+}
+
 // A base that links itself and posts to itself in its constructor, as servers register in
 // theirs, with a derived part that takes a while to build.
 class EagerBase : public KrJob {
