@@ -54,6 +54,7 @@ void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& stream) 
     }
     {
         std::lock_guard lock(outputMutex_);
+        freeSpentLocked();
         appendOutputLocked(stream);
         sendLocked();
     }
@@ -65,11 +66,19 @@ void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& head,
     restartTimeout();
     {
         std::lock_guard lock(outputMutex_);
+        freeSpentLocked();
         appendOutputLocked(head);
         appendOutputLocked(body);
         sendLocked(writer);
     }
     resumeIfPaused();
+}
+
+void KrTransceiverConnection::freeSpentLocked() {
+    // Emptied in place: the list keeps its room, so the writer that fills it allocates
+    // nothing either.
+    spent_.clear();
+    spentBytes_ = 0;
 }
 
 void KrTransceiverConnection::queueOutput(const char* bytes, std::size_t length,
@@ -115,6 +124,11 @@ void KrTransceiverConnection::consumeOutputLocked(std::size_t count) {
         outputBytes_ -= taken;
         count -= taken;
         if (taken == unread) {
+            const std::size_t bytes = front.view().size();
+            if (spentBytes_ + bytes <= kSpentLimit) {
+                spentBytes_ += bytes;
+                spent_.push_back(std::move(output_.front()));
+            }
             output_.pop_front();
         }
     }

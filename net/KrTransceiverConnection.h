@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "foundation/KrStringBuf.h"
 #include "jobs/KrJobWithTimeout.h"
@@ -40,6 +41,9 @@ public:
     // Reading resumes when the layer takes the input or the peer takes the output.
     static constexpr std::size_t kInputLimit = std::size_t{1} << 20;
     static constexpr std::size_t kOutputLimit = std::size_t{4} << 20;
+    // Written buffers up to this many bytes together wait for the thread that queues the
+    // next output to free them (see spent_).
+    static constexpr std::size_t kSpentLimit = 1024;
 
     // Empties input and output and leaves the subscription.
     virtual void reset();
@@ -148,6 +152,8 @@ private:
     // Posts a data-arrived notice to the target; false when the registry refused it.
     bool postDataNotice();
     void consumeOutputLocked(std::size_t count);
+    // Frees the written buffers kept in spent_, on the thread that queues output.
+    void freeSpentLocked();
     void appendOutputLocked(std::unique_ptr<KrStringBuf>& stream);
     // One gathering write of the queue; what went out is dropped.
     int writeLocked(KrSocketIPvx& socket, std::size_t& sent);
@@ -181,6 +187,13 @@ private:
     // under it.
     std::mutex outputMutex_;
     std::deque<std::unique_ptr<KrStringBuf>> output_;
+    // Written buffers, freed by the thread that queues output next rather than by the one
+    // that wrote them: answers are mostly made by a server's buffer job and written by the
+    // send job, and memory freed by another thread than the one that took it makes the two
+    // contend for the allocator's lock at every answer. Small ones only (kSpentLimit), so
+    // that an idle connection keeps little.
+    std::vector<std::unique_ptr<KrStringBuf>> spent_;
+    std::size_t spentBytes_ = 0;
     std::shared_ptr<KrSocketIPvx> socket_;
     std::atomic<std::uint64_t> token_{0};  // written under outputMutex_
     std::atomic<bool> pendingOutput_{false};
