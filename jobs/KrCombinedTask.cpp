@@ -63,7 +63,7 @@ KrCombinedTask::KrCombinedTask() : delivery_([this] { deliveryLoop(); }) {}
 
 KrCombinedTask::~KrCombinedTask() {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(queueMutex_);
         stopping_ = true;
     }
     // Woken without the lock held, so the thread can take it, see the flag and end.
@@ -146,7 +146,7 @@ bool KrCombinedTask::unregister(const std::string& id) {
 
 bool KrCombinedTask::enqueue(const std::string& targetId, const KrJobMessage& message) {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(queueMutex_);
         if (queue_.size() >= kQueueLimit) {
             return false;
         }
@@ -158,7 +158,7 @@ bool KrCombinedTask::enqueue(const std::string& targetId, const KrJobMessage& me
 }
 
 KrCombinedTask::Counters KrCombinedTask::counters() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(queueMutex_);
     return counters_;
 }
 
@@ -187,48 +187,68 @@ void KrCombinedTask::noticeLocked(std::string_view targetId, std::string_view no
     message.type = KrJobMessage::kPartnerLeft;
     message.text = targetId;
     message.note = note;
-    queue_.push_back(Entry{std::string(targetId), std::move(message)});
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.push_back(Entry{std::string(targetId), std::move(message)});
+        queued_.store(queue_.size(), std::memory_order_relaxed);
+    }
     wake_.notify_one();
 }
 
 void KrCombinedTask::deliveryLoop() {
     BusyBackoff backoff;
-    std::unique_lock lock(mutex_);
     for (;;) {
-        if (queue_.empty() && !stopping_) {
-            lock.unlock();
-            (void)kr::spinBriefly([this] { return queued_.load(std::memory_order_relaxed) != 0; });
-            lock.lock();
+        const Entry* front = nullptr;
+        {
+            std::unique_lock queueLock(queueMutex_);
+            if (queue_.empty() && !stopping_) {
+                queueLock.unlock();
+                (void)kr::spinBriefly(
+                    [this] { return queued_.load(std::memory_order_relaxed) != 0; });
+                queueLock.lock();
+            }
+            wake_.wait(queueLock, [this] { return stopping_ || !queue_.empty(); });
+            ++counters_.passes;
+            if (stopping_) {
+                return;
+            }
+            front = &queue_.front();
         }
-        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        ++counters_.passes;
-        if (stopping_) {
-            return;
+        KrJob* job = nullptr;
+        bool busy = false;
+        {
+            std::lock_guard links(mutex_);
+            const auto target = jobs_.find(front->targetId);
+            if (target != jobs_.end()) {
+                job = target->second.job;
+                // Looked up and locked in one step under mutex_: a job that leaves the
+                // registry afterwards finds this delivery holding its lock and waits for it.
+                busy = !job->deliveryLock().try_lock();
+            }
         }
-        const auto target = jobs_.find(queue_.front().targetId);
-        if (target == jobs_.end()) {
-            queue_.pop_front();
-            queued_.store(queue_.size(), std::memory_order_relaxed);
-            ++counters_.dropped;
+        if (busy) {
+            backoff.pause();  // the busy job's message stays in front
             continue;
         }
-        KrJob& job = *target->second.job;
-        // Looked up and locked in one step under mutex_: a job that leaves the registry
-        // afterwards finds this delivery holding its lock and waits for it.
-        if (!job.deliveryLock().try_lock()) {
-            lock.unlock();
-            backoff.pause();
-            lock.lock();
+        Entry entry;
+        {
+            std::lock_guard queueLock(queueMutex_);
+            if (stopping_) {  // set meanwhile: nothing more is delivered
+                if (job != nullptr) {
+                    job->deliveryLock().unlock();
+                }
+                return;
+            }
+            entry = std::move(queue_.front());
+            queue_.pop_front();
+            queued_.store(queue_.size(), std::memory_order_relaxed);
+            ++(job != nullptr ? counters_.delivered : counters_.dropped);
+        }
+        if (job == nullptr) {
             continue;
         }
         backoff.reset();
-        const Entry entry = std::move(queue_.front());
-        queue_.pop_front();
-        queued_.store(queue_.size(), std::memory_order_relaxed);
-        ++counters_.delivered;
-        lock.unlock();
-        deliver(job, entry.message);
-        job.deliveryLock().unlock();
-        lock.lock();
+        deliver(*job, entry.message);
+        job->deliveryLock().unlock();
     }
 }

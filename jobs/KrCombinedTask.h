@@ -100,11 +100,9 @@ private:
     void unlinkLocked(std::string_view id, std::string_view name);
     void noticeLocked(std::string_view targetId, std::string_view note);
 
-    // Guards every member below. Nothing is locked under it but a try-lock of a job's
-    // delivery lock, which never waits; onMessage runs without it.
+    // Guards the links (names_, jobs_). Under it only queueMutex_ (to queue a link notice)
+    // and a try-lock of a job's delivery lock, which never waits; onMessage runs without it.
     mutable std::mutex mutex_;
-    std::condition_variable wake_;  // the delivery thread waits on it for stopping_ or a message
-    bool stopping_ = false;
     // Hashed: every message, and every request's link, looks them up.
     // Looked up by a view as well as by a string.
     struct TextHash {
@@ -116,9 +114,17 @@ private:
     std::unordered_map<std::string, NameLinks, TextHash, std::equal_to<>> names_;  // by name
     // By job id (the job's own, as above); exactly the ids messages reach.
     std::unordered_map<std::string_view, JobLinks> jobs_;
+
+    // Guards the queue, stopping_ and the counters, apart from the links: a post does not
+    // wait for a request that links or unlinks a job. Nothing is locked under it.
+    mutable std::mutex queueMutex_;
+    std::condition_variable wake_;  // the delivery thread waits on it for stopping_ or a message
+    bool stopping_ = false;
+    // Only the delivery thread takes entries out, so the front entry stays where it is
+    // while it looks its target up without this lock (a deque keeps its elements in place).
     std::deque<Entry> queue_;
     // The length of queue_, for the delivery thread to look at without the lock before it
-    // sleeps; written under mutex_.
+    // sleeps; written under queueMutex_.
     std::atomic<std::size_t> queued_{0};
     Counters counters_;
 
