@@ -6,8 +6,11 @@
 
 namespace kr {
 
-std::string serverSoftware() {
-    return "brantel/" + std::string(kFrameworkVersion) + "(" + std::string(kReleaseNumber) + ")";
+const std::string& serverSoftware() {
+    // Made once: every answer's head names it.
+    static const std::string software =
+        "brantel/" + std::string(kFrameworkVersion) + "(" + std::string(kReleaseNumber) + ")";
+    return software;
 }
 
 const std::map<std::string, std::uint32_t, std::less<>>& methodTable() {

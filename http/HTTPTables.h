@@ -12,7 +12,7 @@
 namespace kr {
 
 // "brantel/1.28.1(96)": the product token written after "Server: " and "User-Agent: ".
-std::string serverSoftware();
+const std::string& serverSoftware();
 
 // Method names ("NONE", "GET", "POST", "ANSWER") to method codes 0 to 3.
 const std::map<std::string, std::uint32_t, std::less<>>& methodTable();

@@ -35,12 +35,11 @@ void appendLogField(std::string& line, std::string_view text) {
 
 // The first value of a field of the request an answer is for, or "-".
 void appendRequestFieldOrDash(std::string& line, const KrXHeader& answer, std::string_view name) {
-    const auto& fields = answer.requestHeaderMap();
-    const auto found = fields.find(name);
-    if (found == fields.end() || found->second.empty() || found->second.front().empty()) {
+    const std::string_view value = answer.requestHeaderValue(name);
+    if (value.empty()) {
         line += '-';
     } else {
-        appendLogField(line, found->second.front());
+        appendLogField(line, value);
     }
 }
 

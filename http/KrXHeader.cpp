@@ -93,7 +93,6 @@ void KrXHeader::writeAnswerHead(std::ostream& out) {
     }
     const std::int64_t code = status();
     // Put together first and handed to the stream in one write: every answer has a head.
-    static const std::string software = kr::serverSoftware();
     std::string head;
     head.reserve(kAnswerHeadReserve + cgiHead.size());
     head += "HTTP/";
@@ -103,7 +102,7 @@ void KrXHeader::writeAnswerHead(std::ostream& out) {
     head += ' ';
     head += kr::statusReasonTable().reasonAddingUnknown(code);
     head += "\r\nServer: ";
-    head += software;
+    head += kr::serverSoftware();
     head += "\r\nContent-Length: ";
     head += std::to_string(bodyLength_);
     head += "\r\n";
@@ -171,18 +170,19 @@ bool KrXHeader::readyToWrite() {
 
 namespace {
 
-std::string firstValue(const KrXHeader::HeaderMap& fields, std::string_view name) {
+std::string_view firstValue(const KrXHeader::HeaderMap& fields, std::string_view name) {
     const auto found = fields.find(name);
-    return found != fields.end() && !found->second.empty() ? found->second.front() : std::string();
+    return found != fields.end() && !found->second.empty() ? std::string_view(found->second.front())
+                                                            : std::string_view();
 }
 
 }  // namespace
 
 std::string KrXHeader::headerValue(std::string_view name) const {
-    return firstValue(headerMap(), name);
+    return std::string(firstValue(headerMap(), name));
 }
 
-std::string KrXHeader::requestHeaderValue(std::string_view name) const {
+std::string_view KrXHeader::requestHeaderValue(std::string_view name) const {
     return firstValue(requestHeaderMap(), name);
 }
 

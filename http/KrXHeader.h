@@ -176,8 +176,9 @@ public:
     const HeaderMap& headerMap() const { return headers_ ? *headers_ : noHeaders(); }
     // The first value of a field of this message, or "".
     std::string headerValue(std::string_view name) const;
-    // The first value of a field of the request this answer is for, or "".
-    std::string requestHeaderValue(std::string_view name) const;
+    // The first value of a field of the request this answer is for, or "". The request's
+    // fields never change once an answer shares them, so the view lasts as the answer does.
+    std::string_view requestHeaderValue(std::string_view name) const;
     const HeaderMap& requestHeaderMap() const {
         return requestHeaders_ ? *requestHeaders_ : noHeaders();
     }

@@ -25,6 +25,24 @@ FileStatus statusOf(const struct stat& st) {
     return status;
 }
 
+// Flags of every file opened for reading: no wait for a writer (a FIFO), no controlling
+// terminal, not inherited by children.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+// Runs an open-like call (a descriptor, or -1 with errno) again while a signal cuts it short.
+template <class Open>
+SysResult<Fd> openUninterrupted(Open open) {
+    for (;;) {
+        const long fd = open();
+        if (fd >= 0) {
+            return {.value = Fd(static_cast<int>(fd))};
+        }
+        if (errno != EINTR) {
+            return {.error = errno};
+        }
+    }
+}
+
 }  // namespace
 
 SysResult<FileStatus> fileStatus(const std::string& path) {
@@ -36,44 +54,25 @@ SysResult<FileStatus> fileStatus(const std::string& path) {
 }
 
 SysResult<Fd> openForReading(const std::string& path) {
-    for (;;) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd >= 0) {
-            return {.value = Fd(fd)};
-        }
-        if (errno != EINTR) {
-            return {.error = errno};
-        }
-    }
+    return openUninterrupted([&] { return ::open(path.c_str(), kReadFlags); });
 }
 
 SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path) {
-    Fd opened;
+    SysResult<Fd> opened;
     int base = AT_FDCWD;
     if (directory != "." && directory != "./") {
-        for (;;) {
-            opened.reset(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-            if (opened.valid() || errno != EINTR) {
-                break;
-            }
+        opened = openUninterrupted(
+            [&] { return ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+        if (!opened.ok()) {
+            return opened;
         }
-        if (!opened.valid()) {
-            return {.error = errno};
-        }
-        base = opened.get();
+        base = opened.value.get();
     }
     open_how how{};
-    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    how.flags = kReadFlags;
     how.resolve = RESOLVE_BENEATH;
-    for (;;) {
-        const long fd = ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how);
-        if (fd >= 0) {
-            return {.value = Fd(static_cast<int>(fd))};
-        }
-        if (errno != EINTR) {
-            return {.error = errno};
-        }
-    }
+    return openUninterrupted(
+        [&] { return ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how); });
 }
 
 SysResult<FileStatus> descriptorStatus(const Fd& fd) {
