@@ -23,6 +23,11 @@ constexpr std::string_view kUpdateCommand = "feskoupdate";
 // The field every form of the page carries the session identifier in.
 constexpr std::string_view kSessionField = "nuxelid";
 
+// The order of a page's hooks: by path.
+constexpr auto kHookBefore = [](const auto& hook, std::string_view path) {
+    return hook.path < path;
+};
+
 // Gives every form of the page exactly one field of that name with that value: the fields
 // it has get the value, a form without one gets a hidden input.
 void stampFormField(KrXMLGenericElement& form, std::string_view name, std::string_view value) {
@@ -199,9 +204,7 @@ KrHTMLKontextN::SessionIds KrHTMLKontextN::sessionIds() { return sessionIds_; }
 
 std::vector<KrHTMLKontextN::Hook>::const_iterator KrHTMLKontextN::findHook(
     std::string_view path) const {
-    const auto found = std::lower_bound(
-        hooks_.begin(), hooks_.end(), path,
-        [](const Hook& hook, std::string_view wanted) { return hook.path < wanted; });
+    const auto found = std::lower_bound(hooks_.begin(), hooks_.end(), path, kHookBefore);
     return found != hooks_.end() && found->path == path ? found : hooks_.end();
 }
 
@@ -209,9 +212,8 @@ void KrHTMLKontextN::setHook(const std::string& path, KrPageHandler handler) {
     if (hooks_.empty()) {
         hooks_.reserve(kHooksExpected);
     }
-    const auto at = std::lower_bound(
-        hooks_.begin(), hooks_.end(), path,
-        [](const Hook& hook, const std::string& wanted) { return hook.path < wanted; });
+    const auto at = std::lower_bound(hooks_.begin(), hooks_.end(), std::string_view(path),
+                                     kHookBefore);
     if (at != hooks_.end() && at->path == path) {
         at->handler = std::move(handler);
         return;
