@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""The dev script as a user and CI call it, with stubs in place of the system (checkout.py).
+
+    python3 dev_test.py --dev PATH/dev [--bench PROGRAM ...] [unittest args]
+
+--bench names real benchmark programs for the test of "./dev bench", which skips without
+them (ctest runs it only where they are built).
+"""
+
+import argparse
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from checkout import RUN_TIMEOUT, Checkout
+
+
+class Options:
+    dev = None
+    bench = []
+
+
+def configure_calls(checkout):
+    """The logged cmake calls that configure a build directory."""
+    return [call for call in checkout.calls("cmake") if " -S . -B " in call]
+
+
+class Arguments(unittest.TestCase):
+    """What the script refuses before it installs or builds anything, and the settings it
+    takes from the environment."""
+
+    def test_a_command_line_that_cannot_be_meant_is_refused_with_a_usage_line(self):
+        cases = [
+            (["fuzz", "abc"], {}),
+            (["fuzz", "0"], {}),
+            (["fuzz", "-5"], {}),
+            (["fuzz", "1.5"], {}),
+            (["fuzz", "10s"], {}),
+            (["fuzz", ""], {}),
+            (["fuzz", "10", "20"], {}),
+            (["test"], {"JOBS": "abc"}),
+            (["test"], {"JOBS": "0"}),
+            (["fuzz", "10"], {"JOBS": "-1"}),
+        ]
+        for arguments, environment in cases:
+            with self.subTest(arguments=arguments, environment=environment):
+                with Checkout(Options.dev) as checkout:
+                    result = checkout.dev(*arguments, environment=environment)
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertRegex(result.stderr, r"^usage: .*positive whole number")
+                    self.assertEqual(checkout.log(), [], "nothing installed or built")
+
+    def test_jobs_sets_the_parallelism_of_the_build_and_of_the_tests(self):
+        for environment, jobs in [({"JOBS": "3"}, "3"), ({}, str(os.cpu_count()))]:
+            with self.subTest(environment=environment), Checkout(Options.dev) as checkout:
+                result = checkout.dev("test", environment=environment)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(f"cmake --build build -j {jobs}", checkout.calls("cmake"))
+                (ctest,) = checkout.calls("ctest")
+                self.assertIn(f" -j {jobs} ", ctest)
+
+    def test_every_build_follows_the_warning_switch_off_by_default(self):
+        commands = [["test"], ["run"], ["asan"], ["tsan"], ["fuzz", "1"], ["bench"], ["load"]]
+        for switch, expected in [(None, "OFF"), ("ON", "ON")]:
+            for command in commands:
+                with self.subTest(command=command, GRIDLO_WERROR=switch):
+                    with Checkout(Options.dev) as checkout:
+                        Checkout.write_program(
+                            checkout.root / "build/frontend/console/Gridlo", "#!/bin/sh\n"
+                        )
+                        checkout.dev(*command, environment={"GRIDLO_WERROR": switch} if switch else {})
+                        configures = configure_calls(checkout)
+                        self.assertNotEqual(configures, [], "the command configures a build")
+                        for configure in configures:
+                            self.assertIn(f" -DGRIDLO_WERROR={expected} ", f"{configure} ")
+
+
+class WarningSwitch(unittest.TestCase):
+    """A build of one's own with a newer compiler is not broken by a new warning: the
+    project's switch that makes warnings errors is off unless asked for."""
+
+    def compile_commands(self, *options):
+        with tempfile.TemporaryDirectory() as build:
+            subprocess.run(
+                ["cmake", "-S", str(pathlib.Path(Options.dev).parent), "-B", build, "-G", "Ninja",
+                 "-DGRIDLO_TESTS=OFF", "-DGRIDLO_BENCH=OFF", *options],
+                check=True, capture_output=True, timeout=RUN_TIMEOUT,
+            )
+            return json.loads((pathlib.Path(build) / "compile_commands.json").read_text())
+
+    def test_warnings_are_errors_only_when_switched_on(self):
+        for options, werror in [((), False), (("-DGRIDLO_WERROR=ON",), True)]:
+            with self.subTest(options=options):
+                commands = self.compile_commands(*options)
+                self.assertNotEqual(commands, [])
+                for command in commands:
+                    self.assertEqual("-Werror" in command["command"].split(), werror, command)
+
+
+class Bench(unittest.TestCase):
+    """A filter runs what it matches and says nothing of the programs it does not select."""
+
+    def setUp(self):
+        if not Options.bench:
+            self.skipTest("no benchmark programs given (--bench)")
+
+    def checkout_with_benchmarks(self, checkout):
+        for program in Options.bench:
+            link = checkout.root / "build/bench" / pathlib.Path(program).name
+            link.parent.mkdir(parents=True, exist_ok=True)
+            link.symlink_to(program)
+
+    def test_programs_the_filter_does_not_select_stay_silent(self):
+        with Checkout(Options.dev) as checkout:
+            self.checkout_with_benchmarks(checkout)
+            result = checkout.dev("bench", "BM_SessionMemory/get")
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertIn("BM_SessionMemory/get", result.stdout)
+            self.assertNotIn("Failed to match", result.stdout + result.stderr)
+
+    def test_a_filter_that_matches_nothing_fails(self):
+        with Checkout(Options.dev) as checkout:
+            self.checkout_with_benchmarks(checkout)
+            result = checkout.dev("bench", "BM_NoSuchBenchmark")
+            self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+            self.assertIn("no benchmark matches 'BM_NoSuchBenchmark'", result.stderr)
+            self.assertNotIn("Failed to match", result.stdout + result.stderr)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dev", required=True)
+    parser.add_argument("--bench", action="append", default=[])
+    known, rest = parser.parse_known_args()
+    Options.dev = known.dev
+    Options.bench = known.bench
+    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
