@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """The dev script as a user and CI call it, with stubs in place of the system (checkout.py).
 
-    python3 dev_test.py --dev PATH/dev [--bench PROGRAM ...] [unittest args]
+    python3 dev_test.py --dev PATH/dev [--gridlo PROGRAM] [--bench PROGRAM ...] [unittest args]
 
---bench names real benchmark programs for the test of "./dev bench", which skips without
-them (ctest runs it only where they are built).
+--gridlo names the real console program, which the test of "./dev run" starts through the
+script; --bench names real benchmark programs for the test of "./dev bench". The classes
+that need them skip without them (ctest runs them only where they are built).
 """
 
 import argparse
+import http.client
 import json
 import os
 import pathlib
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from checkout import RUN_TIMEOUT, Checkout
@@ -21,6 +24,7 @@ from checkout import RUN_TIMEOUT, Checkout
 
 class Options:
     dev = None
+    gridlo = None
     bench = []
 
 
@@ -131,12 +135,90 @@ class Bench(unittest.TestCase):
             self.assertNotIn("Failed to match", result.stdout + result.stderr)
 
 
+# Writes the address Gridlo hands to its browser launcher beside itself; the rename makes
+# the file appear complete or not at all.
+STUB_LAUNCHER = """#!/bin/sh
+printf '%s' "$1" > "$(dirname "$0")/opened.part"
+mv "$(dirname "$0")/opened.part" "$(dirname "$0")/opened"
+"""
+START_TIMEOUT = 60.0
+
+
+class Run(unittest.TestCase):
+    """"./dev run" starts the real Gridlo in build/www, so that the checkout is not served."""
+
+    def setUp(self):
+        if not Options.gridlo:
+            self.skipTest("no Gridlo program given (--gridlo)")
+
+    def test_the_checkout_is_not_served_but_what_the_user_puts_in_build_www(self):
+        with Checkout(Options.dev) as checkout:
+            program = checkout.root / "build/frontend/console/Gridlo"
+            program.parent.mkdir(parents=True)
+            program.symlink_to(Options.gridlo)
+            (checkout.root / "README.md").write_text("the checkout's README\n")
+            (checkout.root / "build/CMakeCache.txt").write_text("the build's cache\n")
+            Checkout.write_program(checkout.bin / "xdg-open", STUB_LAUNCHER)
+            with open(checkout.directory / "gridlo.out", "wb") as output:
+                gridlo = subprocess.Popen(
+                    [str(checkout.root / "dev"), "run"],
+                    cwd=checkout.root,
+                    env=checkout.environment(),
+                    stdin=subprocess.PIPE,
+                    stdout=output,
+                    stderr=subprocess.STDOUT,
+                )
+            try:
+                port = self.port(checkout, gridlo)
+                for path in ["/README.md", "/dev", "/build/CMakeCache.txt"]:
+                    with self.subTest(path=path):
+                        status, body = self.get(port, path)
+                        self.assertEqual(status, 404, body[:200])
+                www = checkout.root / "build/www"
+                self.assertTrue(www.is_dir())
+                self.assertEqual(list(www.iterdir()), [], "made empty")
+                (www / "mine.txt").write_text("the user's own\n")
+                self.assertEqual(self.get(port, "/mine.txt"), (200, b"the user's own\n"))
+                gridlo.stdin.write(b"quit\n")
+                gridlo.stdin.close()
+                self.assertEqual(gridlo.wait(timeout=START_TIMEOUT), 0)
+                self.assertEqual(sorted(p.name for p in www.iterdir()), ["mine.txt"])
+            finally:
+                if gridlo.poll() is None:
+                    gridlo.kill()
+                    gridlo.wait()
+
+    def port(self, checkout, gridlo):
+        opened = checkout.bin / "opened"
+        deadline = time.monotonic() + START_TIMEOUT
+        while not opened.exists():
+            if gridlo.poll() is not None or time.monotonic() > deadline:
+                output = (checkout.directory / "gridlo.out").read_text(errors="replace")
+                self.fail(f"no start page reached the browser launcher\n{output}")
+            time.sleep(0.05)
+        address = opened.read_text()
+        self.assertRegex(address, r"^http://127\.0\.0\.1:\d+/$")
+        return int(address.rsplit(":", 1)[1].rstrip("/"))
+
+    @staticmethod
+    def get(port, path):
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=START_TIMEOUT)
+        try:
+            connection.request("GET", path)
+            answer = connection.getresponse()
+            return answer.status, answer.read()
+        finally:
+            connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dev", required=True)
+    parser.add_argument("--gridlo")
     parser.add_argument("--bench", action="append", default=[])
     known, rest = parser.parse_known_args()
     Options.dev = known.dev
+    Options.gridlo = known.gridlo
     Options.bench = known.bench
     program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
     sys.exit(0 if program.result.wasSuccessful() else 1)
