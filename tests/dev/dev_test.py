@@ -105,6 +105,63 @@ class WarningSwitch(unittest.TestCase):
                     self.assertEqual("-Werror" in command["command"].split(), werror, command)
 
 
+class NginxInstall(unittest.TestCase):
+    """"./dev load" installs nginx-light without leaving a system web server behind."""
+
+    NGINX = ("nginx-light", "nginx-common")
+
+    def load(self, checkout, environment=None):
+        result = checkout.dev("load", "--seconds", "1", environment=environment)
+        return result, result.stdout + result.stderr
+
+    def test_the_service_is_kept_from_starting_and_left_disabled(self):
+        with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
+            result, output = self.load(checkout)
+            self.assertEqual(result.returncode, 0, output)
+            self.assertIn("policy-rc.d nginx start: 101", checkout.log(), "during the install")
+            self.assertFalse(checkout.policy_rc_d.exists(), "the policy went with the install")
+            self.assertIn("systemctl disable --quiet nginx.service", checkout.log())
+            self.assertIn("update-rc.d nginx disable", checkout.log())
+            self.assertIn("kept from starting", output)
+            self.assertIn("left disabled; the load run starts an nginx of its own", output)
+            (load,) = checkout.calls("python3")
+            self.assertIn("bench/load/load.py build-load/frontend/console/Gridlo --seconds 1", load)
+
+    def test_the_machines_own_policy_stays_as_it_was(self):
+        with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
+            own = "#!/bin/sh\n# the machine's\nexit 101\n"
+            Checkout.write_program(checkout.policy_rc_d, own)
+            result, output = self.load(checkout)
+            self.assertEqual(result.returncode, 0, output)
+            self.assertIn("policy-rc.d nginx start: 101", checkout.log())
+            self.assertEqual(checkout.policy_rc_d.read_text(), own)
+            self.assertIn("systemctl disable --quiet nginx.service", checkout.log())
+
+    def test_a_failed_install_leaves_no_policy_behind(self):
+        with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
+            result, output = self.load(checkout, environment={"STUB_APT_FAILS": "1"})
+            self.assertNotEqual(result.returncode, 0, output)
+            self.assertFalse(checkout.policy_rc_d.exists())
+            self.assertEqual(checkout.calls("python3"), [], "no load run")
+
+    def test_an_nginx_that_is_there_is_left_alone(self):
+        cases = [
+            # Installed already: nothing to install, no service touched.
+            ((), []),
+            # Another nginx's service was there before: installed, its service left as it was.
+            (("nginx-light",), ["install"]),
+        ]
+        for missing, installs in cases:
+            with self.subTest(missing=missing), Checkout(Options.dev, missing) as checkout:
+                result, output = self.load(checkout)
+                self.assertEqual(result.returncode, 0, output)
+                done = [call.split()[1] for call in checkout.calls("apt-get")]
+                self.assertEqual([call for call in done if call == "install"], installs)
+                self.assertEqual(checkout.calls("systemctl"), [])
+                self.assertEqual(checkout.calls("update-rc.d"), [])
+                self.assertFalse(checkout.policy_rc_d.exists())
+
+
 class Bench(unittest.TestCase):
     """A filter runs what it matches and says nothing of the programs it does not select."""
 
