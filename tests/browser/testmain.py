@@ -3,11 +3,13 @@
     python3 some_test.py --out DIR [--gridlo PROGRAM] [unittest arguments]
 
 Exits with SKIP_CODE, which ctest reports as a skip, only when Chromium, chromedriver or
-Selenium (for this interpreter) is not installed; every process the tests started is ended
-and reaped before the exit.
+Selenium (for this interpreter) is not installed; under CI (CI=true) that fails instead,
+since a run that could not test in the browser is no pass. Every process the tests started
+is ended and reaped before the exit.
 """
 
 import argparse
+import os
 import pathlib
 import sys
 import unittest
@@ -36,10 +38,11 @@ def main():
 
     missing = browser.missing_browser()
     if missing:
-        print(
-            f"SKIPPED: {missing}; the browser tests need Debian's chromium, chromium-driver"
-            " and python3-selenium"
-        )
+        needs = "the browser tests need Debian's chromium, chromium-driver and python3-selenium"
+        if under_ci():
+            print(f"FAILED: {missing}; {needs}, and under CI a browser test does not skip")
+            sys.exit(1)
+        print(f"SKIPPED: {missing}; {needs}")
         sys.exit(SKIP_CODE)
 
     children.become_subreaper()
@@ -51,6 +54,10 @@ def main():
         show_logs(pathlib.Path(known.out))
         sys.exit(1)
     sys.exit(0)
+
+
+def under_ci():
+    return os.environ.get("CI", "").lower() in ("true", "1")
 
 
 def show_logs(out, lines=60):

@@ -105,6 +105,65 @@ class WarningSwitch(unittest.TestCase):
                     self.assertEqual("-Werror" in command["command"].split(), werror, command)
 
 
+class Fuzz(unittest.TestCase):
+    """A finding outlives the fuzzing corpus and fails the run, once every target has run."""
+
+    # A stand-in for a libFuzzer target: logs its arguments, and when told to crash writes
+    # an input under the artifact prefix it was given and fails as libFuzzer does.
+    TARGET = """#!/bin/sh
+echo "$(basename "$0") $*" >> "$STUB_STATE/log"
+for argument; do
+  case $argument in -artifact_prefix=*) prefix=${argument#-artifact_prefix=} ;; esac
+done
+if [ "$(basename "$0")" = fuzz_crashes ]; then
+  echo "==1==ERROR: AddressSanitizer: heap-buffer-overflow"
+  printf 'boom' > "${prefix}crash-da39a3ee"
+  exit 1
+fi
+echo "Done 100 runs in 1 second(s)"
+"""
+
+    def targets(self, checkout, names):
+        for name in names:
+            Checkout.write_program(checkout.root / "build-asan/fuzz" / name, self.TARGET)
+
+    def test_a_crash_is_kept_where_the_run_says_and_fails_it(self):
+        with Checkout(Options.dev) as checkout:
+            self.targets(checkout, ["fuzz_crashes", "fuzz_holds"])
+            findings = checkout.directory / "kept"
+            # Relative to where the command is typed, not to the checkout.
+            result = checkout.dev(
+                "fuzz", "7", environment={"GRIDLO_FUZZ_FINDINGS": "kept"}, cwd=checkout.directory
+            )
+            self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+            crash = findings / "fuzz_crashes" / "crash-da39a3ee"
+            self.assertEqual(crash.read_text(), "boom")
+            self.assertIn("heap-buffer-overflow", (findings / "fuzz_crashes/output.txt").read_text())
+            self.assertIn(str(crash), result.stdout)
+            self.assertFalse((findings / "fuzz_holds").exists(), "a target without findings")
+            (holds,) = checkout.calls("fuzz_holds")
+            self.assertIn("-max_total_time=7 ", holds)
+            self.assertIn(f"-artifact_prefix={findings}/fuzz_holds/ ", holds)
+
+    def test_targets_without_findings_pass_and_leave_nothing(self):
+        with Checkout(Options.dev) as checkout:
+            self.targets(checkout, ["fuzz_holds", "fuzz_holds_too"])
+            result = checkout.dev("fuzz", "1")
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            self.assertEqual(len(checkout.calls("fuzz_holds")), 1)
+            self.assertEqual(len(checkout.calls("fuzz_holds_too")), 1)
+            findings = checkout.root / "build-asan/fuzz-findings"
+            self.assertEqual(list(findings.rglob("*")), [])
+
+    def test_without_a_folder_named_the_findings_stay_beside_the_build(self):
+        with Checkout(Options.dev) as checkout:
+            self.targets(checkout, ["fuzz_crashes"])
+            result = checkout.dev("fuzz", "1")
+            self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+            crash = checkout.root / "build-asan/fuzz-findings/fuzz_crashes/crash-da39a3ee"
+            self.assertTrue(crash.is_file(), result.stdout)
+
+
 class NginxInstall(unittest.TestCase):
     """"./dev load" installs nginx-light without leaving a system web server behind."""
 
