@@ -187,14 +187,24 @@ class NginxInstall(unittest.TestCase):
             self.assertIn("bench/load/load.py build-load/frontend/console/Gridlo --seconds 1", load)
 
     def test_the_machines_own_policy_stays_as_it_was(self):
-        with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
-            own = "#!/bin/sh\n# the machine's\nexit 101\n"
-            Checkout.write_program(checkout.policy_rc_d, own)
-            result, output = self.load(checkout)
-            self.assertEqual(result.returncode, 0, output)
-            self.assertIn("policy-rc.d nginx start: 101", checkout.log())
-            self.assertEqual(checkout.policy_rc_d.read_text(), own)
-            self.assertIn("systemctl disable --quiet nginx.service", checkout.log())
+        own = "#!/bin/sh\n# the machine's\nexit 101\n"
+        with self.subTest("a policy that forbids"):
+            with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
+                Checkout.write_program(checkout.policy_rc_d, own)
+                result, output = self.load(checkout)
+                self.assertEqual(result.returncode, 0, output)
+                self.assertIn("policy-rc.d nginx start: 101", checkout.log())
+                self.assertEqual(checkout.policy_rc_d.read_text(), own)
+                self.assertIn("systemctl disable --quiet nginx.service", checkout.log())
+        with self.subTest("a link to nothing, which nothing is written through"):
+            with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
+                target = checkout.directory / "elsewhere"
+                checkout.policy_rc_d.symlink_to(target)
+                result, output = self.load(checkout)
+                self.assertEqual(result.returncode, 0, output)
+                self.assertTrue(checkout.policy_rc_d.is_symlink())
+                self.assertFalse(target.exists())
+                self.assertIn("systemctl disable --quiet nginx.service", checkout.log())
 
     def test_a_failed_install_leaves_no_policy_behind(self):
         with Checkout(Options.dev, missing_packages=self.NGINX) as checkout:
