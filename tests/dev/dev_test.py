@@ -11,7 +11,6 @@ that need them skip without them (ctest runs them only where they are built).
 import argparse
 import http.client
 import json
-import os
 import pathlib
 import subprocess
 import sys
@@ -59,7 +58,8 @@ class Arguments(unittest.TestCase):
                     self.assertEqual(checkout.log(), [], "nothing installed or built")
 
     def test_jobs_sets_the_parallelism_of_the_build_and_of_the_tests(self):
-        for environment, jobs in [({"JOBS": "3"}, "3"), ({}, str(os.cpu_count()))]:
+        cpus = subprocess.run(["nproc"], capture_output=True, text=True, check=True).stdout.strip()
+        for environment, jobs in [({"JOBS": "3"}, "3"), ({}, cpus)]:
             with self.subTest(environment=environment), Checkout(Options.dev) as checkout:
                 result = checkout.dev("test", environment=environment)
                 self.assertEqual(result.returncode, 0, result.stderr)
@@ -76,7 +76,8 @@ class Arguments(unittest.TestCase):
                         Checkout.write_program(
                             checkout.root / "build/frontend/console/Gridlo", "#!/bin/sh\n"
                         )
-                        checkout.dev(*command, environment={"GRIDLO_WERROR": switch} if switch else {})
+                        environment = {"GRIDLO_WERROR": switch} if switch else {}
+                        checkout.dev(*command, environment=environment)
                         configures = configure_calls(checkout)
                         self.assertNotEqual(configures, [], "the command configures a build")
                         for configure in configures:
@@ -138,7 +139,8 @@ echo "Done 100 runs in 1 second(s)"
             self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
             crash = findings / "fuzz_crashes" / "crash-da39a3ee"
             self.assertEqual(crash.read_text(), "boom")
-            self.assertIn("heap-buffer-overflow", (findings / "fuzz_crashes/output.txt").read_text())
+            output = (findings / "fuzz_crashes/output.txt").read_text()
+            self.assertIn("heap-buffer-overflow", output)
             self.assertIn(str(crash), result.stdout)
             self.assertFalse((findings / "fuzz_holds").exists(), "a target without findings")
             (holds,) = checkout.calls("fuzz_holds")
