@@ -142,6 +142,7 @@ echo "Done 100 runs in 1 second(s)"
             output = (findings / "fuzz_crashes/output.txt").read_text()
             self.assertIn("heap-buffer-overflow", output)
             self.assertIn(str(crash), result.stdout)
+            self.assertIn("ERROR: AddressSanitizer: heap-buffer-overflow", result.stdout)
             self.assertFalse((findings / "fuzz_holds").exists(), "a target without findings")
             (holds,) = checkout.calls("fuzz_holds")
             self.assertIn("-max_total_time=7 ", holds)
