@@ -49,6 +49,9 @@ public:
     static constexpr std::size_t kSpentLimit = 1024;
     // A queued file goes out at most this many bytes per write, so that a large one keeps
     // the writing thread from the other connections no longer than a buffer would.
+    // FIXME: a part of the file that is not in the page cache is read from the disk inside
+    // that write, on the writing thread (a step at most); reading ahead on a thread of its
+    // own would keep a slow disk from holding the send job.
     static constexpr std::size_t kFileSendStep = std::size_t{256} << 10;
     // A queued file counts toward kOutputLimit with its unsent bytes and this charge for the
     // descriptor it holds, so that a peer that pipelines requests for files and reads
@@ -219,10 +222,10 @@ private:
     std::atomic<bool> inputEnded_{false};   // the peer ended its stream
     std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 
-    // Guards output_, socket_ and token_. Held across the non-blocking sends and while the
-    // hub's send job is asked to write (a call into the kernel only), so that the socket is
-    // never written or waited for once the hub has taken it back; no other lock is taken
-    // under it.
+    // Guards output_, socket_ and token_. Held across the non-blocking sends (a file's step
+    // included, see kFileSendStep) and while the hub's send job is asked to write (a call
+    // into the kernel only), so that the socket is never written or waited for once the hub
+    // has taken it back; no other lock is taken under it.
     std::mutex outputMutex_;
     std::deque<OutputPiece> output_;
     // Written buffers, freed by the thread that queues output next rather than by the one
