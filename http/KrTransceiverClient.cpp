@@ -232,8 +232,8 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
         return kr::findServableFile(baseDirectory_, relative, file, size) &&
                runPhp(file, serverName, request);
     }
-    const auto servable = kr::openServableFile(baseDirectory_, relative);
-    return servable && serveStaticFile(request, *servable);
+    auto servable = kr::openServableFile(baseDirectory_, relative);
+    return servable && serveStaticFile(request, std::move(*servable));
 }
 
 bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& request) {
@@ -242,22 +242,18 @@ bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& r
     if (kr::findServableFile(baseDirectory_, kIndexScript, file, size)) {
         return runPhp(file, serverName, request);
     }
-    const auto servable = kr::openServableFile(baseDirectory_, kIndexPage);
-    return servable && serveStaticFile(request, *servable);
+    auto servable = kr::openServableFile(baseDirectory_, kIndexPage);
+    return servable && serveStaticFile(request, std::move(*servable));
 }
 
-bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, const kr::ServableFile& file) {
-    // Read here, from the file that passed the checks, not again by name when the answer is
-    // written: the name may stand for another file by then.
-    std::string bytes;
-    if (!kr::readServableFile(file, bytes)) {
-        return false;
-    }
+bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, kr::ServableFile file) {
+    // The answer carries the file that passed the checks, open: it is sent from that
+    // descriptor, never opened again by name, which may stand for another file by then.
     // No content type: the head carries the status line, the server and the length only.
-    // The bytes read become the body as they are, without a copy.
     const auto answer = request.createAnswer();
-    answer->setBody(std::make_unique<KrStringBuf>(std::move(bytes)));
-    answer->writeAnswer({});
+    answer->setFile(std::move(file));
+    answer->setStatus(200);
+    answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);
     return true;
 }

@@ -122,7 +122,7 @@ private:
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);
-    bool serveStaticFile(const KrXHeader& request, const kr::ServableFile& file);
+    bool serveStaticFile(const KrXHeader& request, kr::ServableFile file);
     void sendNotFoundPage(const KrXHeader& request);
     void sendEmptyNotFound(const KrXHeader& request);
     bool runChild(const std::string& command, const std::string& path, KrXHeader& request);

@@ -1,6 +1,5 @@
 #include "http/KrTransceiverServerL1HTTP.h"
 
-#include <fstream>
 #include <ostream>
 #include <string_view>
 
@@ -41,18 +40,6 @@ void appendRequestFieldOrDash(std::string& line, const KrXHeader& answer, std::s
     } else {
         appendLogField(line, value);
     }
-}
-
-// The whole file, or none when it cannot be read.
-std::unique_ptr<KrStringBuf> readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return nullptr;
-    }
-    // Straight from the file's buffer into the body: a file is never held twice.
-    auto bytes = std::make_unique<KrStringBuf>();
-    std::ostream(bytes.get()) << file.rdbuf();
-    return bytes;
 }
 
 }  // namespace
@@ -269,29 +256,29 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
     }
     KrTransceiverConnection& connection = *target.connection;
 
-    // A file is read before the head is written, so that Content-Length is the number of
-    // bytes actually read.
-    std::unique_ptr<KrStringBuf> file;
-    if (!answer->filePath().empty()) {
-        file = readFile(answer->filePath());
-        answer->setFile(answer->filePath(),
-                        file ? static_cast<std::uint64_t>(file->unreadSize()) : 0);
-    }
     std::uint64_t bytesSent = 0;
     auto head = std::make_unique<KrStringBuf>();
     std::ostream headOut(head.get());
     if (answer->writeHeader(headOut)) {
         bytesSent += static_cast<std::uint64_t>(head->unreadSize());
-        auto body = answer->filePath().empty() ? answer->takeBody() : std::move(file);
-        if (body) {
-            bytesSent += static_cast<std::uint64_t>(body->unreadSize());
-        }
         // With more notices waiting, this buffer job is what holds the server up, and the
         // send job writes the answer meanwhile; otherwise it goes at once, without a
         // hand-over.
-        connection.queueOutput(head, body,
-                               busy() ? KrTransceiverConnection::Writer::SendJob
-                                      : KrTransceiverConnection::Writer::ThisThread);
+        const auto writer = busy() ? KrTransceiverConnection::Writer::SendJob
+                                   : KrTransceiverConnection::Writer::ThisThread;
+        if (auto file = answer->takeFile()) {
+            // The head announced the size the file had when it was checked: that many bytes
+            // follow, sent from the descriptor as the peer takes them, or the connection
+            // closes short of them.
+            bytesSent += file->size;
+            connection.queueOutput(head, std::move(file->fd), file->size, writer);
+        } else {
+            auto body = answer->takeBody();
+            if (body) {
+                bytesSent += static_cast<std::uint64_t>(body->unreadSize());
+            }
+            connection.queueOutput(head, body, writer);
+        }
     }
 
     KrServerCallback_t event;

@@ -1,5 +1,7 @@
 #include "http/KrXHeader.h"
 
+#include <utility>
+
 #include "foundation/KrException.h"
 #include "foundation/Paths.h"
 #include "http/HTTPTables.h"
@@ -56,10 +58,12 @@ void KrXHeader::setStatus(std::int64_t code) {
     }
 }
 
-void KrXHeader::setFile(std::string path, std::uint64_t length) {
-    filePath_ = std::move(path);
-    bodyLength_ = length;
+void KrXHeader::setFile(kr::ServableFile file) {
+    bodyLength_ = file.size;
+    file_ = std::move(file);
 }
+
+std::optional<kr::ServableFile> KrXHeader::takeFile() { return std::exchange(file_, std::nullopt); }
 
 // ---- writing ----
 
@@ -84,7 +88,7 @@ void KrXHeader::writeAnswerHead(std::ostream& out) {
     // A file's length was stored with it; otherwise the body is what the stream holds after
     // a CGI header block has been taken out of it.
     std::string cgiHead;
-    if (filePath_.empty()) {
+    if (!file_) {
         if (cgi_) {
             cgiHead = takeCgiHeaderBlock();
             cgi_ = !cgiHead.empty();

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 #include "foundation/KrStringBuf.h"
 #include "http/KrHTTPMessageBlock.h"
+#include "http/RequestPath.h"
 #include "net/KrTransceiverMessage.h"
 
 class KrXResponseHeader;
@@ -111,9 +113,12 @@ public:
     void setStatusCode(std::int64_t code) { status_.store(code); }
     std::int64_t status() const { return status_.load(); }
 
-    // The answer's body is that file, of that length.
-    void setFile(std::string path, std::uint64_t length);
-    const std::string& filePath() const { return filePath_; }
+    // The answer's body is this open file, of the size it had when it was checked: the
+    // server layer sends it from its descriptor.
+    void setFile(kr::ServableFile file);
+    bool hasFile() const { return file_.has_value(); }
+    // Takes the file out, for the layer that sends it; nothing when there is none.
+    std::optional<kr::ServableFile> takeFile();
 
     // The body starts with a CGI header block, which the head writer takes out of the body
     // and writes in place of the bare empty line.
@@ -293,7 +298,7 @@ private:
     std::string query_;
     std::string requestText_ = "-";
     std::string boundary_;
-    std::string filePath_;
+    std::optional<kr::ServableFile> file_;
     bool cgi_ = false;
     std::string redirect_;
 

@@ -1,18 +1,13 @@
 #include "http/RequestPath.h"
 
-#include <span>
 #include <utility>
 
 #include "foundation/Paths.h"
 #include "platform/FileSystem.h"
-#include "platform/Pipe.h"
 
 namespace kr {
 
 namespace {
-
-// The bytes asked for in one read once a file proves longer than it was when checked.
-constexpr std::size_t kReadStep = 64 * 1024;
 
 // Whether a resolved path lies under the base directory, resolved now.
 bool liesUnderBase(const std::string& baseDirectory, const std::string& resolvedFile) {
@@ -122,28 +117,6 @@ std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
         return std::nullopt;
     }
     return ServableFile{std::move(opened.value), status.value.size};
-}
-
-bool readServableFile(const ServableFile& file, std::string& out) {
-    std::uint64_t total = 0;
-    for (;;) {
-        // One byte more than is left of the checked size: a file that did not change is
-        // read in one call, which comes back short, at its end.
-        const std::size_t want =
-            total < file.size ? static_cast<std::size_t>(file.size - total) + 1 : kReadStep;
-        const std::size_t start = out.size();
-        out.resize(start + want);
-        const platform::IoResult read =
-            platform::readSome(file.fd, std::span<char>(out.data() + start, want));
-        out.resize(start + (read.ok() ? read.bytes : 0));
-        if (!read.ok()) {
-            return false;
-        }
-        total += read.bytes;
-        if (read.bytes == 0 || (read.bytes < want && total == file.size)) {
-            return true;
-        }
-    }
 }
 
 }  // namespace kr

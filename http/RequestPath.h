@@ -23,11 +23,11 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
                       std::string& file, std::uint64_t& size);
 
 // A file a request is answered with, open: the checks were made on this open file, so the
-// bytes read from it are those of the file that passed them, whatever happens to its name
+// bytes sent from it are those of the file that passed them, whatever happens to its name
 // afterwards.
 struct ServableFile {
     platform::Fd fd;
-    std::uint64_t size = 0;  // when it was checked
+    std::uint64_t size = 0;  // when it was checked: the length an answer announces
 };
 
 // Opens the file of findServableFile's checks once, without blocking (a FIFO or a device
@@ -36,8 +36,5 @@ struct ServableFile {
 // cannot be opened.
 std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
                                              std::string_view relativePath);
-
-// Appends every byte of the open file to out, up to its end; false after a read error.
-bool readServableFile(const ServableFile& file, std::string& out);
 
 }  // namespace kr

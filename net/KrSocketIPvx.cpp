@@ -74,13 +74,14 @@ int KrSocketIPvx::send(const char* bytes, std::size_t length, std::size_t& sent)
     return sendBuffers(std::span(&buffer, 1), sent);
 }
 
-int KrSocketIPvx::sendBuffers(std::span<const std::string_view> buffers, std::size_t& sent) {
+int KrSocketIPvx::sendBuffers(std::span<const std::string_view> buffers, std::size_t& sent,
+                              platform::MoreToFollow more) {
     if (!primary_.valid()) {
         kr::errLine("no socket");
         return kSendFailed;
     }
-    const auto result = buffers.size() == 1 ? platform::sendBytes(primary_, buffers[0])
-                                            : platform::sendBuffers(primary_, buffers);
+    const auto result = buffers.size() == 1 ? platform::sendBytes(primary_, buffers[0], more)
+                                            : platform::sendBuffers(primary_, buffers, more);
     if (!result.ok()) {
         sent = 0;
         return kSendFailed;
@@ -91,6 +92,33 @@ int KrSocketIPvx::sendBuffers(std::span<const std::string_view> buffers, std::si
         total += buffer.size();
     }
     return sent == total ? kSuccess : kPartialSend;
+}
+
+int KrSocketIPvx::sendFile(const platform::Fd& file, std::uint64_t offset, std::size_t count,
+                           std::size_t& sent) {
+    sent = 0;
+    if (!primary_.valid()) {
+        kr::errLine("no socket");
+        return kSendFailed;
+    }
+    if (!nonBlocking_.load()) {
+        if (!platform::setNonBlocking(primary_).ok()) {
+            return kSendFailed;
+        }
+        nonBlocking_.store(true);
+    }
+    const auto result = platform::sendFileBytes(primary_, file, offset, count);
+    if (!result.ok()) {
+        return kSendFailed;
+    }
+    if (result.wouldBlock) {
+        return kPartialSend;
+    }
+    if (result.bytes == 0 && count > 0) {
+        return kSendFailed;  // the file ends before the bytes it was to hold
+    }
+    sent = result.bytes;
+    return sent == count ? kSuccess : kPartialSend;
 }
 
 int KrSocketIPvx::receive(char* buffer, std::size_t capacity, std::size_t& received) {

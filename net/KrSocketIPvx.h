@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/Fd.h"
+#include "platform/Socket.h"
 
 // The peer of a connection that is being accepted, as handed to an accept filter: its
 // numeric host and port texts.
@@ -83,8 +84,19 @@ public:
     // an error or a hang-up).
     bool waitReadable(int timeoutMilliseconds, int socket);
 
-    // Sends several buffers, in order, in one gathering write; codes and sent as send.
-    int sendBuffers(std::span<const std::string_view> buffers, std::size_t& sent);
+    // Sends several buffers, in order, in one gathering write; codes and sent as send. With
+    // more, bytes that follow at once (a file behind an answer's head) may share the last
+    // segment.
+    int sendBuffers(std::span<const std::string_view> buffers, std::size_t& sent,
+                    platform::MoreToFollow more = platform::MoreToFollow::No);
+
+    // Sends up to count bytes of the open file from offset (sendfile: they never pass through
+    // the process), without blocking. kSuccess when all went out, kPartialSend when fewer did
+    // (the socket's buffer is full), kSendFailed when the socket is broken, the file cannot
+    // be read, or it ends before offset + count: it shrank, and what the peer was promised
+    // can no longer be sent. sent: the bytes that went out.
+    int sendFile(const platform::Fd& file, std::uint64_t offset, std::size_t count,
+                 std::size_t& sent);
 
     // One non-blocking receive of out-of-band data; returns 0. received: the bytes that came
     // (0 when there were none or the receive failed).
@@ -118,6 +130,9 @@ private:
     std::atomic<bool> closed_{true};
     std::atomic<bool> lastWait_{false};
     std::atomic<int> lastError_{0};
+    // The socket has been put in non-blocking mode, which sendfile needs (it takes no flag
+    // for it); every other transfer asks for it per call. Set at the first file.
+    std::atomic<bool> nonBlocking_{false};
     std::string peerHost_;
     std::string peerPort_;
 

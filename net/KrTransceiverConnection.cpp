@@ -74,6 +74,19 @@ void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& head,
     resumeIfPaused();
 }
 
+void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& head, platform::Fd file,
+                                          std::uint64_t length, Writer writer) {
+    restartTimeout();
+    {
+        std::lock_guard lock(outputMutex_);
+        freeSpentLocked();
+        appendOutputLocked(head);
+        appendFileLocked(std::move(file), length);
+        sendLocked(writer);
+    }
+    resumeIfPaused();
+}
+
 void KrTransceiverConnection::freeSpentLocked() {
     // Emptied in place: the list keeps its room, so the writer that fills it allocates
     // nothing either.
@@ -95,15 +108,26 @@ void KrTransceiverConnection::appendOutputLocked(std::unique_ptr<KrStringBuf>& s
         return;
     }
     outputBytes_ += static_cast<std::size_t>(stream->unreadSize());
-    output_.push_back(std::move(stream));
+    output_.emplace_back().bytes = std::move(stream);
     pendingOutput_ = true;
     stream = std::make_unique<KrStringBuf>();
 }
 
+void KrTransceiverConnection::appendFileLocked(platform::Fd file, std::uint64_t length) {
+    if (length == 0) {
+        return;  // nothing to send: the descriptor closes here
+    }
+    outputBytes_ += static_cast<std::size_t>(length) + kFileCharge;
+    OutputPiece& piece = output_.emplace_back();
+    piece.file = std::move(file);
+    piece.left = length;
+    pendingOutput_ = true;
+}
+
 void KrTransceiverConnection::peekOutput(std::string& out) {
     std::lock_guard lock(outputMutex_);
-    if (!output_.empty()) {
-        output_.front()->copyUnread(out);
+    if (!output_.empty() && !output_.front().isFile()) {
+        output_.front().bytes->copyUnread(out);
     }
 }
 
@@ -117,7 +141,19 @@ void KrTransceiverConnection::consumeOutput(std::size_t count) {
 
 void KrTransceiverConnection::consumeOutputLocked(std::size_t count) {
     while (count > 0 && !output_.empty()) {
-        KrStringBuf& front = *output_.front();
+        if (OutputPiece& piece = output_.front(); piece.isFile()) {
+            const auto taken = static_cast<std::size_t>(std::min<std::uint64_t>(count, piece.left));
+            piece.offset += taken;
+            piece.left -= taken;
+            outputBytes_ -= taken;
+            count -= taken;
+            if (piece.left == 0) {
+                outputBytes_ -= kFileCharge;
+                output_.pop_front();  // closes the file
+            }
+            continue;
+        }
+        KrStringBuf& front = *output_.front().bytes;
         const auto unread = static_cast<std::size_t>(front.unreadSize());
         const std::size_t taken = std::min(count, unread);
         front.pubseekoff(static_cast<std::streamoff>(taken), std::ios_base::cur, std::ios_base::in);
@@ -127,7 +163,7 @@ void KrTransceiverConnection::consumeOutputLocked(std::size_t count) {
             const std::size_t bytes = front.view().size();
             if (spentBytes_ + bytes <= kSpentLimit) {
                 spentBytes_ += bytes;
-                spent_.push_back(std::move(output_.front()));
+                spent_.push_back(std::move(output_.front().bytes));
             }
             output_.pop_front();
         }
@@ -161,18 +197,41 @@ int KrTransceiverConnection::writeLocked(KrSocketIPvx& socket, std::size_t& sent
     // wait for the peer's delayed acknowledgement, so all go out in one write.
     std::array<std::string_view, kBuffersPerWrite> buffers;
     std::size_t count = 0;
-    for (const auto& stream : output_) {
-        if (count == buffers.size()) {
+    for (const auto& piece : output_) {
+        if (count == buffers.size() || piece.isFile()) {
             break;
         }
+        KrStringBuf& stream = *piece.bytes;
         buffers[count++] =
-            std::string_view(stream->readPointer(), static_cast<std::size_t>(stream->unreadSize()));
+            std::string_view(stream.readPointer(), static_cast<std::size_t>(stream.unreadSize()));
     }
-    if (count == 0) {
+    if (output_.empty()) {
         pendingOutput_ = false;
         return KrSocketIPvx::kSuccess;
     }
-    const int code = socket.sendBuffers(std::span(buffers.data(), count), sent);
+    if (count == 0) {
+        return writeFileLocked(socket, sent);
+    }
+    // A file right behind the buffers (an answer's head) goes out in the same step: the head
+    // waits for its first bytes instead of leaving in a small segment of its own.
+    const bool fileFollows = count < output_.size() && output_[count].isFile();
+    const int code =
+        socket.sendBuffers(std::span(buffers.data(), count), sent,
+                           fileFollows ? platform::MoreToFollow::Yes : platform::MoreToFollow::No);
+    consumeOutputLocked(sent);
+    if (code != KrSocketIPvx::kSuccess || !fileFollows) {
+        return code;
+    }
+    std::size_t fileSent = 0;
+    const int fileCode = writeFileLocked(socket, fileSent);
+    sent += fileSent;
+    return fileCode;
+}
+
+int KrTransceiverConnection::writeFileLocked(KrSocketIPvx& socket, std::size_t& sent) {
+    const OutputPiece& piece = output_.front();
+    const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.left, kFileSendStep));
+    const int code = socket.sendFile(piece.file, piece.offset, step, sent);
     consumeOutputLocked(sent);
     return code;
 }

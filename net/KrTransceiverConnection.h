@@ -13,6 +13,7 @@
 
 #include "foundation/KrStringBuf.h"
 #include "jobs/KrJobWithTimeout.h"
+#include "platform/Fd.h"
 
 class KrSocketIPvx;
 class KrTransceiver;
@@ -20,8 +21,10 @@ class KrTransceiver;
 // The buffered byte stream of one accepted or connected TCP socket. Received bytes collect
 // in its input until the protocol layer of its server takes them; outgoing bytes go straight
 // to the socket when it takes them, and wait in its output queue for the hub's send job when
-// it does not. Made by its server (makeConnection), served by the hub, and ended when the hub
-// removes it; the socket itself is the hub's, lent to the connection while it is served.
+// it does not. Besides buffers the queue holds open files, sent from their descriptors a
+// bounded piece at a time as the socket takes them and never read into memory. Made by its
+// server (makeConnection), served by the hub, and ended when the hub removes it; the socket
+// itself is the hub's, lent to the connection while it is served.
 //
 // The hub's receive job reads into it, the send job writes out of it, and the server's
 // buffer job takes input, queues (and so writes) output, resets and expires it. Input and
@@ -44,6 +47,18 @@ public:
     // Written buffers up to this many bytes together wait for the thread that queues the
     // next output to free them (see spent_).
     static constexpr std::size_t kSpentLimit = 1024;
+    // A queued file goes out at most this many bytes per write, so that a large one keeps
+    // the writing thread from the other connections no longer than a buffer would.
+    // FIXME: a part of the file that is not in the page cache is read from the disk inside
+    // that write, on the writing thread (a step at most); reading ahead on a thread of its
+    // own would keep a slow disk from holding the send job.
+    static constexpr std::size_t kFileSendStep = std::size_t{256} << 10;
+    // A queued file counts toward kOutputLimit with its unsent bytes and this charge for the
+    // descriptor it holds, so that a peer that pipelines requests for files and reads
+    // nothing makes the connection hold a few descriptors at most (kOutputLimit /
+    // kFileCharge), however small the files: the layer hands no request over while the
+    // output is at its limit.
+    static constexpr std::size_t kFileCharge = kOutputLimit / 4;
 
     // Empties input and output and leaves the subscription.
     virtual void reset();
@@ -64,18 +79,29 @@ public:
     // Queues an answer's head and body together, so that they leave in one write.
     void queueOutput(std::unique_ptr<KrStringBuf>& head, std::unique_ptr<KrStringBuf>& body,
                      Writer writer);
+    // Queues an answer's head and, as its body, the first length bytes of the open file,
+    // which the connection then owns; the head and the file's first bytes leave together.
+    // The file is sent from its descriptor (from offset 0, whatever its position) in pieces
+    // of at most kFileSendStep; a file that cannot be read, or that ends before length,
+    // breaks the connection (writeToSocket reports kSendFailed), so that a cut answer is
+    // never passed off as whole. One that has grown sends length bytes only.
+    void queueOutput(std::unique_ptr<KrStringBuf>& head, platform::Fd file, std::uint64_t length,
+                     Writer writer);
     // Restarts the timeout and queues a copy of the bytes; queued = length.
     virtual void queueOutput(const char* bytes, std::size_t length, std::size_t& queued);
 
-    // The unread bytes of the first queued buffer (nothing when the queue is empty).
+    // The unread bytes of the first queued buffer (nothing when the queue is empty or
+    // begins with a file).
     virtual void peekOutput(std::string& out);
-    // Drops up to count bytes from the front of the queue, buffer by buffer.
+    // Drops up to count bytes from the front of the queue, buffer by buffer (a file's bytes
+    // are skipped).
     virtual void consumeOutput(std::size_t count);
 
-    // Sends everything queued in one gathering write and drops what went out; a write that
-    // moved bytes restarts the timeout. While the connection is served, bytes that the
-    // socket did not take are left to the hub's send job. Returns the socket's send code:
-    // KrSocketIPvx::kSendFailed means the connection is broken.
+    // Sends the queued buffers in one gathering write, and then, when a file follows them,
+    // up to kFileSendStep of it; drops what went out. A write that moved bytes restarts the
+    // timeout. While the connection is served, what the socket did not take is left to the
+    // hub's send job. Returns the socket's send code: KrSocketIPvx::kSendFailed means the
+    // connection is broken (a file that failed or ended early included).
     virtual int writeToSocket(KrSocketIPvx& socket);
 
     // The hub lends the connection its socket while it serves it (token: the connection's
@@ -135,6 +161,7 @@ public:
     // send job's window between this read and the next.
     virtual bool pendingOutput() const { return pendingOutput_.load(); }
     std::size_t inputSize() const { return inputBytes_.load(); }
+    // The queued bytes not yet sent, with kFileCharge for each queued file.
     std::size_t outputSize() const { return outputBytes_.load(); }
 
 protected:
@@ -145,6 +172,16 @@ protected:
                             std::uint64_t timeoutMicroseconds = kConnectionTimeout);
 
 private:
+    // One piece of queued output: a buffer, or a part of an open file.
+    struct OutputPiece {
+        std::unique_ptr<KrStringBuf> bytes;  // null for a file
+        platform::Fd file;
+        std::uint64_t offset = 0;  // of the file's next byte to send
+        std::uint64_t left = 0;    // of the file's bytes still to send
+
+        bool isFile() const { return bytes == nullptr; }
+    };
+
     bool overLimit() const;
     // Wakes the receive job when reading had stopped and the connection is below the limits;
     // gives the notice noticeWhenDrained asked for once the output is below its limit.
@@ -155,8 +192,12 @@ private:
     // Frees the written buffers kept in spent_, on the thread that queues output.
     void freeSpentLocked();
     void appendOutputLocked(std::unique_ptr<KrStringBuf>& stream);
-    // One gathering write of the queue; what went out is dropped.
+    void appendFileLocked(platform::Fd file, std::uint64_t length);
+    // One gathering write of the queue's buffers up to its first file, then one step of
+    // that file when the buffers all went out; what went out is dropped.
     int writeLocked(KrSocketIPvx& socket, std::size_t& sent);
+    // One step of the file at the front of the queue.
+    int writeFileLocked(KrSocketIPvx& socket, std::size_t& sent);
     // Writes what the attached socket takes and leaves the rest (or a failure) to the hub's
     // send job; with Writer::SendJob the send job writes all of it, as soon as it can.
     // Nothing without an attached socket.
@@ -181,12 +222,12 @@ private:
     std::atomic<bool> inputEnded_{false};   // the peer ended its stream
     std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 
-    // Guards output_, socket_ and token_. Held across the non-blocking sends and while the
-    // hub's send job is asked to write (a call into the kernel only), so that the socket is
-    // never written or waited for once the hub has taken it back; no other lock is taken
-    // under it.
+    // Guards output_, socket_ and token_. Held across the non-blocking sends (a file's step
+    // included, see kFileSendStep) and while the hub's send job is asked to write (a call
+    // into the kernel only), so that the socket is never written or waited for once the hub
+    // has taken it back; no other lock is taken under it.
     std::mutex outputMutex_;
-    std::deque<std::unique_ptr<KrStringBuf>> output_;
+    std::deque<OutputPiece> output_;
     // Written buffers, freed by the thread that queues output next rather than by the one
     // that wrote them: answers are mostly made by a server's buffer job and written by the
     // send job, and memory freed by another thread than the one that took it makes the two

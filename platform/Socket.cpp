@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -41,6 +42,10 @@ SysStatus setIntOption(const Fd& socket, int level, int name, int value) {
         return {errno};
     }
     return {};
+}
+
+int sendFlags(MoreToFollow more) {
+    return MSG_NOSIGNAL | MSG_DONTWAIT | (more == MoreToFollow::Yes ? MSG_MORE : 0);
 }
 
 // send/recv share this: EINTR is retried, EAGAIN becomes "would block".
@@ -229,13 +234,13 @@ SysStatus shutdownSocket(const Fd& socket) {
     return {};
 }
 
-IoResult sendBytes(const Fd& socket, std::string_view bytes) {
-    return transfer([&] {
-        return ::send(socket.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    });
+IoResult sendBytes(const Fd& socket, std::string_view bytes, MoreToFollow more) {
+    return transfer(
+        [&] { return ::send(socket.get(), bytes.data(), bytes.size(), sendFlags(more)); });
 }
 
-IoResult sendBuffers(const Fd& socket, std::span<const std::string_view> buffers) {
+IoResult sendBuffers(const Fd& socket, std::span<const std::string_view> buffers,
+                     MoreToFollow more) {
     std::array<iovec, kMaxBuffersPerSend> vectors;
     const std::size_t count = std::min(buffers.size(), vectors.size());
     for (std::size_t i = 0; i < count; ++i) {
@@ -245,7 +250,14 @@ IoResult sendBuffers(const Fd& socket, std::span<const std::string_view> buffers
     msghdr message{};
     message.msg_iov = vectors.data();
     message.msg_iovlen = count;
-    return transfer([&] { return ::sendmsg(socket.get(), &message, MSG_NOSIGNAL | MSG_DONTWAIT); });
+    return transfer([&] { return ::sendmsg(socket.get(), &message, sendFlags(more)); });
+}
+
+IoResult sendFileBytes(const Fd& socket, const Fd& file, std::uint64_t offset, std::size_t count) {
+    // The kernel moves the offset it is given, never the file's position: the file may be
+    // sent to several sockets at once.
+    auto position = static_cast<off_t>(offset);
+    return transfer([&] { return ::sendfile(socket.get(), file.get(), &position, count); });
 }
 
 IoResult receiveBytes(const Fd& socket, std::span<char> buffer) {

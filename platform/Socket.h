@@ -107,12 +107,26 @@ SysStatus shutdownSocket(const Fd& socket);
 // rest with another call.
 inline constexpr std::size_t kMaxBuffersPerSend = 1024;
 
+// Whether more bytes follow at once the ones being sent (MSG_MORE): the system then holds a
+// part-filled last segment back for them instead of sending it by itself, so that an
+// answer's head and the first bytes of a file sent behind it share a segment although
+// TCP_NODELAY is on. The next send without it pushes what was held.
+enum class MoreToFollow { No, Yes };
+
 // One send(2), non-blocking, MSG_NOSIGNAL, EINTR retried.
-IoResult sendBytes(const Fd& socket, std::string_view bytes);
+IoResult sendBytes(const Fd& socket, std::string_view bytes, MoreToFollow more = MoreToFollow::No);
 
 // Several buffers, in order, in one sendmsg(2) (a gathering write), non-blocking,
 // MSG_NOSIGNAL, EINTR retried. bytes counts across the buffers.
-IoResult sendBuffers(const Fd& socket, std::span<const std::string_view> buffers);
+IoResult sendBuffers(const Fd& socket, std::span<const std::string_view> buffers,
+                     MoreToFollow more = MoreToFollow::No);
+
+// One sendfile(2): up to count (above 0) bytes of the file from offset to the socket, in the
+// kernel, without a copy through the process; the file's own position does not move. EINTR
+// retried. The socket must be in non-blocking mode (setNonBlocking), since sendfile takes no
+// flag for it: a full socket buffer is then wouldBlock. 0 bytes that are neither an error nor
+// wouldBlock: the file ends at offset.
+IoResult sendFileBytes(const Fd& socket, const Fd& file, std::uint64_t offset, std::size_t count);
 
 // One recv(2) into buffer (which must not be empty), non-blocking, EINTR retried.
 IoResult receiveBytes(const Fd& socket, std::span<char> buffer);

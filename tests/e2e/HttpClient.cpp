@@ -2,8 +2,10 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <span>
+#include <utility>
 
 #include "ProgramRun.h"
 #include "foundation/Strings.h"
@@ -108,6 +110,24 @@ bool HttpConnection::receiveMore() {
 }
 
 HttpAnswer HttpConnection::readAnswer() {
+    HttpAnswer answer = readHead();
+    if (answer.status == 0) {
+        return answer;
+    }
+    const int status = std::exchange(answer.status, 0);  // not complete before its body
+    const std::size_t length = std::stoul(answer.fields["content-length"]);
+    while (buffer_.size() < length) {
+        if (!receiveMore()) {
+            return answer;
+        }
+    }
+    answer.body = buffer_.substr(0, length);
+    buffer_.erase(0, length);
+    answer.status = status;
+    return answer;
+}
+
+HttpAnswer HttpConnection::readHead() {
     HttpAnswer answer;
     std::size_t headEnd;
     while ((headEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
@@ -129,18 +149,23 @@ HttpAnswer HttpConnection::readAnswer() {
                 valueStart == std::string::npos ? "" : line.substr(valueStart);
         }
     }
-    const std::size_t length = std::stoul(answer.fields["content-length"]);
-    const std::size_t bodyStart = headEnd + 4;
-    while (buffer_.size() < bodyStart + length) {
-        if (!receiveMore()) {
-            return answer;
-        }
-    }
-    answer.body = buffer_.substr(bodyStart, length);
-    buffer_.erase(0, bodyStart + length);
+    buffer_.erase(0, headEnd + 4);
     // "HTTP/1.1 200 OK"
     answer.status = statusLine.size() >= 12 ? std::stoi(statusLine.substr(9, 3)) : 0;
     return answer;
+}
+
+std::uint64_t HttpConnection::readBody(std::uint64_t count,
+                                       const std::function<void(std::string_view)>& sink) {
+    std::uint64_t read = 0;
+    while (read < count && (!buffer_.empty() || receiveMore())) {
+        const auto piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), count - read));
+        sink(std::string_view(buffer_).substr(0, piece));
+        buffer_.erase(0, piece);
+        read += piece;
+    }
+    return read;
 }
 
 HttpAnswer HttpConnection::exchange(std::string_view request) {

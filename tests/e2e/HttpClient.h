@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -38,6 +39,13 @@ public:
     bool send(std::string_view bytes);
     // Reads one answer: the head to its empty line, then "Content-Length" bytes of body.
     HttpAnswer readAnswer();
+    // Reads one answer's head only: its status and fields, without a body; what came after
+    // the head is left for readBody (or the next readAnswer).
+    HttpAnswer readHead();
+    // Reads up to count bytes of a body and hands them to sink as they come, keeping none,
+    // so that a body of any size can be read; the bytes read, fewer when the stream ended
+    // or the patience ran out first.
+    std::uint64_t readBody(std::uint64_t count, const std::function<void(std::string_view)>& sink);
     HttpAnswer exchange(std::string_view request);
     // Ends the client's sending side (shutdown(SHUT_WR)), as "nc -N" does after its input;
     // answers can still be read.

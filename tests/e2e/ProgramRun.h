@@ -79,6 +79,8 @@ public:
     // Empty when the program started; else why it did not.
     const std::string& startError() const { return startError_; }
     const std::filesystem::path& directory() const { return directory_; }
+    // The program's process id (for a look at it through /proc); -1 when it did not start.
+    int pid() const { return child_.pid(); }
     std::filesystem::path workingDirectory() const { return directory_ / "www"; }
 
     // The address the program handed to the browser launcher ("http://127.0.0.1:port/");

@@ -115,7 +115,7 @@ TEST(AnswerHead, RedirectWritesLocation) {
 TEST(AnswerHead, FileLengthIsTheBodyLength) {
     auto answer = newAnswer();
     answer->setStatus(200);
-    answer->setFile("/some/file", 1234);
+    answer->setFile(kr::ServableFile{.fd = platform::Fd(), .size = 1234});
     answer->setState(KrXHeader::kStateAnswerReady);
     EXPECT_EQ(head(*answer),
               "HTTP/1.1 200 OK\r\nServer: brantel/1.28.1(96)\r\nContent-Length: 1234\r\n\r\n");

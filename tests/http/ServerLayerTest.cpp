@@ -23,6 +23,14 @@ using namespace std::chrono_literals;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
+// The file at path, opened and checked as the dispatch does: its size is the one it has now.
+kr::ServableFile openedFile(const std::string& path) {
+    auto opened = platform::openForReading(path);
+    EXPECT_TRUE(opened.ok()) << path;
+    const auto status = platform::descriptorStatus(opened.value);
+    return kr::ServableFile{std::move(opened.value), status.value.size};
+}
+
 std::string repeated(std::string_view unit, std::size_t times) {
     std::string text;
     for (std::size_t i = 0; i < times; ++i) {
@@ -251,17 +259,59 @@ TEST_F(HTTPLayer, BytesBehindAnUnrecognisedRequestAreBoundedThenTheConnectionClo
     EXPECT_TRUE(client->waitForClose());
 }
 
-TEST_F(HTTPLayer, AFileAnswerCarriesTheLengthActuallyRead) {
-    const std::string path = testing::TempDir() + "layer-file.txt";
-    std::ofstream(path, std::ios::binary) << "12345";
-    handler->respond = [&path](KrXHeader&, KrXResponseHeader& answer) {
+// A file answer announces the size the file had when it was opened and checked, and sends
+// that many bytes of it. One that has grown since sends no more, and the connection serves
+// on; one that has shrunk cannot give what was announced, and the connection closes after
+// what there is, so that the peer sees the answer as cut.
+TEST_F(HTTPLayer, AFileAnswerSendsTheLengthItHadWhenCheckedOrClosesShortOfIt) {
+    const std::string large(3 * KrTransceiverConnection::kFileSendStep + 17, 'L');
+    const struct Case {
+        const char* name;
+        std::string atCheck;
+        std::string atSend;
+        bool whole;
+    } cases[] = {
+        {"unchanged since its check", "12345", "12345", true},
+        {"empty when checked and when sent", "", "", true},
+        {"grown after its check: only what was announced", "12345", "1234567890", true},
+        {"grown beyond a step of the file", "12345", large, true},
+        {"shrunk after its check: what there is, then the end", "1234567890", "12345", false},
+        {"emptied after its check", "1234567890", "", false},
+        {"large, and shrunk within the first step", large, "12345", false},
+    };
+    const std::string path = testing::TempDir() + "layer-file-" + std::to_string(::getpid());
+    // "/file/N" answers with case N's file, changed after its check and before its bytes
+    // are sent; any other path as usual.
+    handler->respond = [&](KrXHeader& request, KrXResponseHeader& answer) {
+        if (request.path().rfind("/file/", 0) != 0) {
+            answer.writeAnswer(describe(request));
+            return;
+        }
+        const Case& at = cases[std::stoul(request.path().substr(6))];
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << at.atCheck;
         answer.setStatus(200);
-        answer.setFile(path, 1000);  // as large as it was when it was looked at
+        answer.setFile(openedFile(path));
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << at.atSend;
         answer.setState(KrXHeader::kStateAnswerReady);
     };
-    ASSERT_TRUE(client->send("GET /file HTTP/1.1\r\n\r\n"));
-    const std::string expected = answerTo("12345");
-    EXPECT_EQ(client->receive(expected.size()), expected);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [name, atCheck, atSend, whole] = cases[i];
+        SCOPED_TRACE(name);
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        ASSERT_TRUE(peer.send("GET /file/" + std::to_string(i) + " HTTP/1.1\r\n\r\n"));
+        const std::string head = answerHead(atCheck.size());
+        if (whole) {
+            const std::string expected = head + atSend.substr(0, atCheck.size());
+            EXPECT_EQ(peer.receive(expected.size()), expected);
+            ASSERT_TRUE(peer.send("GET /next HTTP/1.1\r\n\r\n"));
+            const std::string next = plainAnswer("/next");
+            EXPECT_EQ(peer.receive(next.size()), next) << "nothing came behind the file";
+        } else {
+            EXPECT_EQ(peer.receive(head.size() + atCheck.size()), head + atSend);
+            EXPECT_TRUE(peer.waitForClose());
+        }
+    }
     std::remove(path.c_str());
 }
 
@@ -303,7 +353,7 @@ protected:
         handler->respond = [this](KrXHeader& request, KrXResponseHeader& answer) {
             if (request.path() == "/big.bin") {
                 answer.setStatus(200);
-                answer.setFile(bigFile_, kBigFileSize);
+                answer.setFile(openedFile(bigFile_));
                 answer.setState(KrXHeader::kStateAnswerReady);
             } else if (request.path() == "/hello.txt") {
                 answer.writeAnswer("hello\n");

@@ -1,7 +1,13 @@
 #include "net/KrTransceiverConnection.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -10,6 +16,7 @@
 
 #include "TransceiverTestSupport.h"
 #include "jobs/KrCombinedTask.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -250,3 +257,179 @@ TEST(KrTransceiverConnection, WritesEveryQueuedBufferInOneGoAndReadsUntilThePeer
 }
 
 }  // namespace
+
+// ---- files in the output queue ----
+
+// An accepted socket and the peer that connected to it.
+struct SocketPair {
+    // How much the socket takes at a time.
+    enum class Buffers {
+        Small,    // a small buffer's worth: a large answer goes out in many small writes
+        AsTuned,  // what the system's tuning gives loopback, soon more than a file's step
+    };
+
+    explicit SocketPair(Buffers buffers = Buffers::Small) {
+        std::uint16_t port = 0;
+        EXPECT_EQ(listener.listen("127.0.0.1", port, 16), KrSocketIPvx::kSuccess);
+        EXPECT_TRUE(peer.connect(port));
+        EXPECT_GE(listener.accept(*accepted, 30'000, [](const KrHostInfo_t&) { return true; }), 0);
+        if (buffers == Buffers::Small) {
+            constexpr int kSmallBuffer = 16 * 1024;
+            EXPECT_EQ(::setsockopt(accepted->handle(), SOL_SOCKET, SO_SNDBUF, &kSmallBuffer,
+                                   sizeof kSmallBuffer),
+                      0);
+            EXPECT_EQ(::setsockopt(peer.socket.handle(), SOL_SOCKET, SO_RCVBUF, &kSmallBuffer,
+                                   sizeof kSmallBuffer),
+                      0);
+        }
+    }
+
+    // Writes the connection to the accepted socket until its queue is empty or a write
+    // fails, taking what reaches the peer meanwhile into received; the last write's code.
+    // largestWrite: the most that one write took off the queue.
+    int drain(KrTransceiverConnection& connection, std::size_t& largestWrite) {
+        int code = KrSocketIPvx::kSuccess;
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (connection.pendingOutput() && std::chrono::steady_clock::now() < deadline) {
+            const std::size_t before = connection.outputSize();
+            code = connection.writeToSocket(*accepted);
+            largestWrite = std::max(largestWrite, before - connection.outputSize());
+            if (code == KrSocketIPvx::kSendFailed) {
+                break;
+            }
+            char buffer[64 * 1024];
+            std::size_t n = 0;
+            (void)peer.socket.receiveWhenReady(buffer, sizeof buffer, n);
+            received.append(buffer, n);
+        }
+        return code;
+    }
+
+    KrSocketIPvx listener;
+    Client peer;
+    std::unique_ptr<KrSocketIPvx> accepted = std::make_unique<KrSocketIPvx>();
+    std::string received;
+};
+
+// A file under the test's temporary directory, removed with the object.
+struct TestFile {
+    explicit TestFile(const std::string& content)
+        : path(testing::TempDir() + "connection-file-" + std::to_string(::getpid())) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    }
+    ~TestFile() { std::remove(path.c_str()); }
+
+    platform::Fd openForReading() const {
+        auto opened = platform::openForReading(path);
+        EXPECT_TRUE(opened.ok()) << path;
+        return std::move(opened.value);
+    }
+
+    const std::string path;
+};
+
+std::unique_ptr<KrStringBuf> bytesOf(std::string_view text) {
+    auto stream = std::make_unique<KrStringBuf>();
+    stream->write(text);
+    return stream;
+}
+
+// The head and then the file's first length bytes, in writes of at most one step of the
+// file each, as the socket takes them; a file that has grown beyond length sends no more,
+// and what is queued behind the file follows it.
+TEST(KrTransceiverConnection, AFileGoesOutBehindItsHeadInBoundedWritesAsThePeerTakesIt) {
+    std::string content(24 * KrTransceiverConnection::kFileSendStep + 1234, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i % 253 + i / 4099);
+    }
+    const TestFile file(content + "grown since");
+    for (const auto buffers : {SocketPair::Buffers::Small, SocketPair::Buffers::AsTuned}) {
+        SCOPED_TRACE(buffers == SocketPair::Buffers::Small ? "small buffers" : "tuned buffers");
+        SocketPair sockets(buffers);
+        auto connection = connectionFor("nobody");
+        auto head = bytesOf("HEAD\r\n\r\n");
+        connection->queueOutput(head, file.openForReading(), content.size(),
+                                KrTransceiverConnection::Writer::ThisThread);
+        EXPECT_EQ(connection->outputSize(),
+                  8 + content.size() + KrTransceiverConnection::kFileCharge)
+            << "the file counts with its bytes and its descriptor";
+        EXPECT_TRUE(connection->pendingOutput());
+
+        std::size_t largestWrite = 0;
+        EXPECT_NE(sockets.drain(*connection, largestWrite), KrSocketIPvx::kSendFailed);
+        EXPECT_FALSE(connection->pendingOutput());
+        EXPECT_EQ(connection->outputSize(), 0u);
+        // The last write takes the descriptor's charge off as well.
+        EXPECT_LE(largestWrite,
+                  KrTransceiverConnection::kFileSendStep + KrTransceiverConnection::kFileCharge);
+
+        std::size_t queued = 0;
+        connection->queueOutput("next", 4, queued);
+        EXPECT_EQ(sockets.drain(*connection, largestWrite), KrSocketIPvx::kSuccess);
+        const std::string expected = "HEAD\r\n\r\n" + content + "next";
+        sockets.received += sockets.peer.receive(expected.size() - sockets.received.size());
+        EXPECT_EQ(sockets.received.size(), expected.size());
+        EXPECT_TRUE(sockets.received == expected);
+    }
+}
+
+// A file that cannot be read, or that ends before the length its head announced, breaks
+// the connection: the peer gets what there was and then the end of the stream, never a
+// shorter answer that looks whole.
+TEST(KrTransceiverConnection, AFileThatFailsOrEndsEarlyBreaksTheConnection) {
+    const std::string large(2 * KrTransceiverConnection::kFileSendStep + 5, 'x');
+    const struct {
+        const char* name;
+        std::string content;   // in the file
+        std::uint64_t length;  // announced
+        bool readable;
+    } cases[] = {
+        {"shorter", "12345", 10, true},
+        {"empty", "", 10, true},
+        {"large, shorter", large, large.size() + 1, true},
+        {"not readable", "1234567890", 10, false},
+    };
+    for (const auto& [name, content, length, readable] : cases) {
+        SCOPED_TRACE(name);
+        const TestFile file(content);
+        SocketPair sockets;
+        auto connection = connectionFor("nobody");
+        auto head = bytesOf("HEAD\r\n\r\n");
+        connection->queueOutput(head,
+                                readable
+                                    ? file.openForReading()
+                                    : platform::Fd(::open(file.path.c_str(), O_WRONLY | O_CLOEXEC)),
+                                length, KrTransceiverConnection::Writer::ThisThread);
+        std::size_t largestWrite = 0;
+        EXPECT_EQ(sockets.drain(*connection, largestWrite), KrSocketIPvx::kSendFailed);
+        sockets.accepted.reset();  // as the hub closes a broken connection's socket
+        sockets.received += sockets.peer.receive(std::string::npos);
+        EXPECT_EQ(sockets.received, "HEAD\r\n\r\n" + (readable ? content : ""));
+        EXPECT_TRUE(sockets.peer.socket.closed());
+    }
+}
+
+// What a peer that reads nothing makes the connection hold: each queued file counts toward
+// the output limit with a charge for its descriptor, so that reading stops (and with it new
+// requests) after a few of them, however small; an empty file holds nothing.
+TEST(KrTransceiverConnection, QueuedFilesCountTowardTheOutputLimit) {
+    const TestFile file("x");
+    auto connection = connectionFor("nobody");
+    auto head = bytesOf("");
+    connection->queueOutput(head, file.openForReading(), 0,
+                            KrTransceiverConnection::Writer::ThisThread);
+    EXPECT_FALSE(connection->pendingOutput()) << "an empty file queues nothing";
+    EXPECT_EQ(connection->outputSize(), 0u);
+
+    std::size_t files = 0;
+    while (connection->wantsInput() && files < 64) {
+        head = bytesOf("H");
+        connection->queueOutput(head, file.openForReading(), 1,
+                                KrTransceiverConnection::Writer::ThisThread);
+        ++files;
+    }
+    EXPECT_EQ(files, KrTransceiverConnection::kOutputLimit / KrTransceiverConnection::kFileCharge);
+    connection->reset();
+    EXPECT_EQ(connection->outputSize(), 0u);
+    EXPECT_TRUE(connection->wantsInput());
+}

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
+#include "platform/Pipe.h"
 #include "platform/Poll.h"
 #include "platform/Socket.h"
 
@@ -149,6 +154,37 @@ TEST_F(LoopbackPair, SendingToAClosedPeerFailsWithoutASignal) {
         }
     }
     EXPECT_TRUE(failed);
+}
+
+// A file goes out from the offset asked for, the file's own position stays where it was, the
+// end of the file is no error, and a full socket says so instead of waiting.
+TEST_F(LoopbackPair, AFileGoesOutFromItsOffsetWithoutBlocking) {
+    const std::string path = testing::TempDir() + "socket-file-" + std::to_string(::getpid());
+    std::ofstream(path, std::ios::binary) << "0123456789";
+    const auto file = platform::openForReading(path);
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE(platform::setNonBlocking(server).ok());
+
+    const auto some = platform::sendFileBytes(server, file.value, 3, 4);
+    ASSERT_TRUE(some.ok());
+    EXPECT_EQ(some.bytes, 4u);
+    EXPECT_EQ(receiveSome(client, 4), "3456");
+    char first[2];
+    const auto read = platform::readSome(file.value, first);
+    EXPECT_EQ(std::string(first, read.bytes), "01") << "the file's position did not move";
+
+    const auto atEnd = platform::sendFileBytes(server, file.value, 10, 5);
+    EXPECT_TRUE(atEnd.ok());
+    EXPECT_FALSE(atEnd.wouldBlock);
+    EXPECT_EQ(atEnd.bytes, 0u);
+
+    const std::string chunk(1 << 20, 'a');
+    for (int i = 0; i < 256 && !platform::sendBytes(server, chunk).wouldBlock; ++i) {
+    }
+    const auto full = platform::sendFileBytes(server, file.value, 0, 10);
+    EXPECT_TRUE(full.ok());
+    EXPECT_TRUE(full.wouldBlock);
+    std::remove(path.c_str());
 }
 
 TEST(PlatformResolver, ResolvesNumericAddressesAndNamesErrors) {
