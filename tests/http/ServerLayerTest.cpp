@@ -504,7 +504,7 @@ protected:
 
     SlowRequestHTTPLayer()
         : LayerFixture(KrTransceiver::Timing{
-              .headTimeLimit = 1000ms, .bodyMinimumRate = kMinimumRate, .bodyGrace = 500ms}) {}
+              .headTimeLimit = 2000ms, .bodyMinimumRate = kMinimumRate, .bodyGrace = 1000ms}) {}
 
     void SetUp() override {
         port = listen();
@@ -547,7 +547,7 @@ TEST_F(SlowRequestHTTPLayer, ABodySlowerThanTheRateIsClosedAfterTheGraceOneAtThe
     EXPECT_TRUE(handler->requests.values().empty());
 
     // Ten times the rate, for twice the grace.
-    constexpr std::size_t kPieces = 40;
+    constexpr std::size_t kPieces = 80;
     constexpr std::size_t kPiece = kMinimumRate / 4;
     auto steady = connect(port);
     ASSERT_TRUE(steady);
