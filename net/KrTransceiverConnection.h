@@ -69,8 +69,9 @@ public:
     // the request deadline.
     std::int64_t dueTime() const;
 
-    // The protocol layer marks a request in progress from its complete head until its answer
-    // is queued.
+    // The protocol layer marks a request in progress while it reads the connection's bytes
+    // and answers the requests they complete, and while a request's body is still coming or a
+    // complete request waits to be answered.
     void setRequestInProgress(bool inProgress) { requestInProgress_.store(inProgress); }
     // Whether the connection is in the middle of a request: one is in progress, received bytes
     // wait for the layer, or queued output for the peer. The hub never removes such a
@@ -232,6 +233,8 @@ private:
     std::atomic<bool> closeWhenDrained_{false};
     std::atomic<bool> readingPaused_{false};
 
+    // Written by the protocol layer (its buffer job), read by the hub's housekeeping and by
+    // addConnection at the limit.
     std::atomic<std::int64_t> requestDeadline_{0};
     std::atomic<bool> requestInProgress_{false};
     std::atomic<bool> outgoing_{false};
