@@ -1,5 +1,7 @@
 #include "http/KrTransceiverServerL1HTTP.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ostream>
 #include <string_view>
 
@@ -11,8 +13,32 @@
 #include "net/KrRequestHandler.h"
 #include "net/KrTransceiver.h"
 #include "net/KrTransceiverConnection.h"
+#include "platform/Clock.h"
 
 namespace {
+
+std::int64_t nanosecondsOf(std::chrono::milliseconds duration) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
+}
+
+// Marks the connection's request in progress while its bytes are read and the requests they
+// complete are answered, so that the hub does not take the connection to make room meanwhile;
+// afterwards as the reading left it.
+class RequestInProgress {
+public:
+    explicit RequestInProgress(KrTransceiverConnection& connection) : connection_(connection) {
+        connection_.setRequestInProgress(true);
+    }
+    ~RequestInProgress() { connection_.setRequestInProgress(stays_); }
+    RequestInProgress(const RequestInProgress&) = delete;
+    RequestInProgress& operator=(const RequestInProgress&) = delete;
+
+    void staysInProgress(bool stays) { stays_ = stays; }
+
+private:
+    KrTransceiverConnection& connection_;
+    bool stays_ = false;
+};
 
 // A text from the peer as the access-log line writes it: control bytes, DEL and the double
 // quote as \xHH, so that no request can end the line or its quoted field early, forge a
@@ -97,11 +123,33 @@ void KrTransceiverServerL1HTTP::forgetConnection(const std::string& connectionNa
     }
 }
 
-KrTransceiverServerL1HTTP::PartialRequest KrTransceiverServerL1HTTP::partialRequest(
+KrTransceiverServerL1HTTP::PartialState KrTransceiverServerL1HTTP::partialRequest(
     const std::string& connectionName) const {
     std::lock_guard lock(partialMutex_);
     const auto found = partial_.find(connectionName);
-    return found != partial_.end() ? found->second : PartialRequest{};
+    if (found == partial_.end()) {
+        return {};
+    }
+    const PartialRequest& partial = found->second;
+    return {partial.request, partial.waitingForOutput, partial.bodyStart};
+}
+
+void KrTransceiverServerL1HTTP::startBody(const std::string& connectionName, std::int64_t bodyStart,
+                                          kr::ByteBudget::Reservation reservation) {
+    std::lock_guard lock(partialMutex_);
+    // A connection that went meanwhile has no partial request: the bytes go back at once.
+    if (const auto found = partial_.find(connectionName); found != partial_.end()) {
+        found->second.bodyStart = bodyStart;
+        found->second.reservation = std::move(reservation);
+    }
+}
+
+void KrTransceiverServerL1HTTP::endBody(const std::string& connectionName) {
+    std::lock_guard lock(partialMutex_);
+    if (const auto found = partial_.find(connectionName); found != partial_.end()) {
+        found->second.bodyStart = 0;
+        found->second.reservation.release();
+    }
 }
 
 void KrTransceiverServerL1HTTP::waitForOutput(const std::string& connectionName) {
@@ -147,7 +195,9 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
     if (!parties) {
         return;
     }
-    readRequests(connectionName, *parties.connection, *parties.handler, *parties.hub);
+    RequestInProgress inProgress(*parties.connection);
+    inProgress.staysInProgress(
+        readRequests(connectionName, *parties.connection, *parties.handler, *parties.hub));
     // A connection removed meanwhile has been announced to this server already: what was
     // filed for it after the announcement is freed here.
     if (!parties.hub->findConnection(connectionName)) {
@@ -155,7 +205,7 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
     }
 }
 
-void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
+bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
                                              KrTransceiverConnection& connection,
                                              KrRequestHandler& handler, KrTransceiver& owner) {
     const KrXHeader::HeadCallback acceptHead = [&handler](KrXHeader& message) {
@@ -165,12 +215,12 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             return false;
         }
     };
-    auto [request, waiting] = partialRequest(connectionName);
+    auto [request, waiting, bodyStart] = partialRequest(connectionName);
     int result = KrXHeader::kComplete;
     if (!request) {
         request = nextRequest(connectionName, connection, handler, nullptr, acceptHead, result);
         if (!request) {
-            return;
+            return false;
         }
     } else if (!waiting) {
         std::lock_guard parsing(request->messageMutex());
@@ -179,13 +229,23 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
     }
     // One request after the other: the bytes after a complete request are the next one's.
     for (;;) {
+        if (result == KrXHeader::kNeedMore &&
+            !awaitRest(connectionName, connection, *request, owner, bodyStart)) {
+            result = KrXHeader::kRefused;
+        }
         if (result == KrXHeader::kRefused) {
             dropPartialRequest(connectionName);
             connection.expire();
-            return;
+            return false;
         }
         if (result == KrXHeader::kNeedMore) {
-            return;
+            return request->headComplete();
+        }
+        // Complete: nothing more to wait for, and nothing of it incomplete to hold.
+        connection.clearRequestDeadline();
+        if (bodyStart != 0) {
+            endBody(connectionName);
+            bodyStart = 0;
         }
         if (connection.outputSize() >= KrTransceiverConnection::kOutputLimit) {
             // The peer is not reading its answers: this request waits until the output has
@@ -193,12 +253,12 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             // connection, whose input limit bounds them; it is not a request nobody takes.
             waitForOutput(connectionName);
             connection.noticeWhenDrained();
-            return;
+            return true;
         }
         if (!kr::layers::handOver(handler, secondText(), request)) {
             // Nobody takes it: it stays, and later bytes wait behind it (bounded by the
             // message) until the connection closes or times out.
-            return;
+            return false;
         }
         dropPartialRequest(connectionName);
         if (request->messageKind() == KrXHeader::kAnswer && request->answerReceived()) {
@@ -208,14 +268,44 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
         }
         if (request->closeRequested()) {
             connection.closeWhenDrained();
-            return;
+            return false;
         }
         request = nextRequest(connectionName, connection, handler, request->takePipelinedBytes(),
                               acceptHead, result);
         if (!request) {
-            return;
+            return false;
         }
     }
+}
+
+bool KrTransceiverServerL1HTTP::awaitRest(const std::string& connectionName,
+                                          KrTransceiverConnection& connection, KrXHeader& request,
+                                          KrTransceiver& owner, std::int64_t& bodyStart) {
+    const KrTransceiver::Timing& timing = owner.timing();
+    const std::int64_t now = platform::steadyNanoseconds();
+    if (!request.headComplete()) {
+        // Counted from the first byte seen, however the rest trickles in.
+        if (connection.requestDeadline() == 0) {
+            connection.setRequestDeadline(now + nanosecondsOf(timing.headTimeLimit));
+        }
+        return true;
+    }
+    if (bodyStart == 0) {
+        // The whole declared body, which the request will hold once it is complete.
+        auto reservation = owner.incompleteBytes().reserve(request.declaredLength());
+        if (!reservation) {
+            return false;
+        }
+        bodyStart = now;
+        startBody(connectionName, bodyStart, std::move(reservation));
+    }
+    // What has come of the body must have taken no longer than the minimum rate allows: the
+    // deadline is when the bytes received so far stop being enough.
+    const auto received = static_cast<std::int64_t>(request.body().unreadSize());
+    const auto rate = static_cast<std::int64_t>(std::max<std::uint64_t>(timing.bodyMinimumRate, 1));
+    const std::int64_t earned = received * 1'000'000'000 / rate;
+    connection.setRequestDeadline(bodyStart + std::max(nanosecondsOf(timing.bodyGrace), earned));
+    return true;
 }
 
 std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::nextRequest(

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "http/KrXHeader.h"
+#include "net/ByteBudget.h"
 #include "net/KrTransceiverServerL0Socket.h"
 
 class KrRequestHandler;
@@ -24,6 +25,14 @@ class KrTransceiverConnection;
 // holds a NUL in a field or a CR that ends no line, or whose head the handler refuses closes the
 // connection without an answer. An answer to a request that asked for "Connection: close" is
 // written completely before the connection closes.
+//
+// A request that does not come whole is bounded in time and memory by the limits of the
+// hub (KrTransceiverTiming, KrTransceiverLimits): its head must be complete within the head
+// time limit of its first byte; once the head is complete, its body must keep coming at the
+// minimum rate, averaged from its start, after a grace; and its declared body is reserved
+// from the hub's budget of incomplete bytes until it is complete, or the request is refused
+// (closed without an answer) when the budget has no room for it. A connection past such a
+// deadline is closed like an idle one. A request that comes in one read costs none of this.
 class KrTransceiverServerL1HTTP : public KrTransceiverServerL0Socket {
 public:
     explicit KrTransceiverServerL1HTTP(const KrServerSetup& setup);
@@ -63,13 +72,36 @@ private:
         // Complete, but the connection's output is over its limit: it is handed over when
         // the output has room, and the bytes behind it wait in the connection.
         bool waitingForOutput = false;
+        // While its body comes: when the body began (steady nanoseconds; 0 before), and its
+        // declared length, held from the hub's budget of incomplete bytes until the request
+        // is complete, dropped, or its connection goes.
+        std::int64_t bodyStart = 0;
+        kr::ByteBudget::Reservation reservation{};
+    };
+    // What the reading of a connection's bytes needs of its partial request.
+    struct PartialState {
+        std::shared_ptr<KrXHeader> request;  // null when there is none
+        bool waitingForOutput = false;
+        std::int64_t bodyStart = 0;
     };
 
-    // Reads the connection's new bytes into requests and hands each complete one over.
-    void readRequests(const std::string& connectionName, KrTransceiverConnection& connection,
+    // Reads the connection's new bytes into requests and hands each complete one over. True
+    // when a request stays in progress: its body is coming, or it waits for the output.
+    bool readRequests(const std::string& connectionName, KrTransceiverConnection& connection,
                       KrRequestHandler& handler, KrTransceiver& owner);
-    // The request still being read for the connection (null when there is none).
-    PartialRequest partialRequest(const std::string& connectionName) const;
+    // A request that has not come whole waits for its rest within the hub's limits: sets
+    // the connection's request deadline, and at the end of the head reserves the declared
+    // body (bodyStart: when the body began, set then). False when the budget has no room:
+    // the request is refused.
+    bool awaitRest(const std::string& connectionName, KrTransceiverConnection& connection,
+                   KrXHeader& request, KrTransceiver& owner, std::int64_t& bodyStart);
+    // The request still being read for the connection.
+    PartialState partialRequest(const std::string& connectionName) const;
+    // Files the start of the connection's body and the bytes reserved for it.
+    void startBody(const std::string& connectionName, std::int64_t bodyStart,
+                   kr::ByteBudget::Reservation reservation);
+    // The body is complete: its reservation goes back.
+    void endBody(const std::string& connectionName);
     void waitForOutput(const std::string& connectionName);
     // The next request of the connection: the bytes given (those after the last request)
     // and then those the connection holds, read into a new request (result: readMessage's).

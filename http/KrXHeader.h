@@ -176,6 +176,8 @@ public:
     // Method and target of a request, for the access-log line; "-" when unknown.
     const std::string& requestText() const { return requestText_; }
     bool closeRequested() const { return close_; }
+    // Whether the head has been read to its end (its body may still be coming).
+    bool headComplete() const { return !headerMode_; }
     std::uint64_t declaredLength() const { return declaredLength_; }
 
     const HeaderMap& headerMap() const { return headers_ ? *headers_ : noHeaders(); }

@@ -32,6 +32,10 @@ public:
 protected:
     explicit KrJobWithTimeout(std::uint64_t timeoutMicroseconds);
 
+    // Disarms; true for the one caller that found the timeout armed, which reports it. For a
+    // job that has deadlines of its own besides the idle one.
+    bool disarmToReport() { return armed_.exchange(false); }
+
 private:
     const std::uint64_t timeout_;
     KrDeadlineTimer timer_;

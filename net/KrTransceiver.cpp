@@ -132,9 +132,11 @@ std::vector<typename Map::mapped_type> valuesOf(const Map& map) {
 
 }  // namespace
 
-KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing)
+KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing, Limits limits)
     : scheduler_(scheduler),
       timing_(timing),
+      limits_(limits),
+      incompleteBytes_(kr::ByteBudget::make(limits.incompleteBytes)),
       receiveWake_(openWakeEvent()),
       sendWake_(openWakeEvent()),
       receiveSet_(openEventSet(receiveWake_)),
@@ -490,16 +492,25 @@ void KrTransceiver::printLog(const KrServerCallback_t& event) {
 
 // ---- connections and the TCP jobs -----------------------------------------------------
 
-void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
+bool KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
                                   std::shared_ptr<KrTransceiverConnection> connection) {
     if (!socket || !connection) {
         throw KrException("socket and connection must be defined", 3106, "src");
     }
     Token token;
+    SocketEntry makingRoom;
     {
         std::scoped_lock lock(socketMutex_, registryMutex_);
         if (tcpStopped_ || tokens_.contains(connection->id())) {
-            return;
+            return false;
+        }
+        // The limit is checked here only: every connection, accepted or outgoing, comes in
+        // through this call.
+        if (connections_.size() >= limits_.connections) {
+            makingRoom = takeConnectionLocked(connectionToMakeRoomLocked());
+            if (!makingRoom.connection) {
+                return false;
+            }
         }
         token = ++lastToken_;
         {
@@ -511,6 +522,9 @@ void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
         connectionsChangedLocked();
         fileDeadlineLocked(*connection);
         startTcpJobsLocked();
+    }
+    if (makingRoom.connection) {
+        finishRemoval(makingRoom);
     }
     // In the send set (waiting for nothing yet) before the connection gets its socket, so
     // that output queued before is written or left to the send job; in the receive set last,
@@ -524,7 +538,40 @@ void KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
     if (!sendable ||
         !receiveSet_.add(fd, kReadable, token, platform::EventPoll::Report::WhileReady).ok()) {
         removeConnection(connection->id());
+        return false;
     }
+    return true;
+}
+
+std::string KrTransceiver::connectionToMakeRoomLocked() {
+    // The earliest filed is the one idle longest, unless it has been active since it was
+    // filed: then it is filed anew under its deadline now, further on, and the walk goes on
+    // (one that is active again each time it is asked is taken all the same once every
+    // connection could have been filed anew, so that the walk ends). A connection with a
+    // request in progress stays, and so does an outgoing one.
+    std::size_t refiled = 0;
+    auto filed = deadlines_.begin();
+    while (filed != deadlines_.end()) {
+        const auto found = connections_.find(filed->second);
+        if (found == connections_.end()) {
+            ++filed;
+            continue;
+        }
+        const KrTransceiverConnection& connection = *found->second;
+        if (connection.outgoing() || connection.servingRequest()) {
+            ++filed;
+            continue;
+        }
+        if (connection.dueTime() <= filed->first || refiled > connections_.size()) {
+            return connection.id();
+        }
+        // The new filing lies after this one; the walk takes it up where it lies.
+        ++refiled;
+        const auto next = std::next(filed);
+        const auto anew = fileDeadlineLocked(connection);
+        filed = next == deadlines_.end() || anew->first < next->first ? anew : next;
+    }
+    return {};
 }
 
 void KrTransceiver::startTcpJobsLocked() {
@@ -552,21 +599,33 @@ void KrTransceiver::removeConnection(const std::string& connectionId) {
     SocketEntry entry;
     {
         std::scoped_lock lock(socketMutex_, registryMutex_);
-        const auto token = tokens_.find(connectionId);
-        if (token == tokens_.end()) {
-            return;
-        }
-        {
-            std::lock_guard table(socketTableMutex_);
-            const auto found = sockets_.find(token->second);
-            entry = std::move(found->second);
-            sockets_.erase(found);
-            tokens_.erase(token);
-        }
-        connections_.erase(connectionId);
-        connectionsChangedLocked();
-        forgetDeadlineLocked(connectionId);
+        entry = takeConnectionLocked(connectionId);
     }
+    if (entry.connection) {
+        finishRemoval(entry);
+    }
+}
+
+KrTransceiver::SocketEntry KrTransceiver::takeConnectionLocked(const std::string& connectionId) {
+    SocketEntry entry;
+    const auto token = tokens_.find(connectionId);
+    if (token == tokens_.end()) {
+        return entry;
+    }
+    {
+        std::lock_guard table(socketTableMutex_);
+        const auto found = sockets_.find(token->second);
+        entry = std::move(found->second);
+        sockets_.erase(found);
+        tokens_.erase(token);
+    }
+    connections_.erase(connectionId);
+    connectionsChangedLocked();
+    forgetDeadlineLocked(connectionId);
+    return entry;
+}
+
+void KrTransceiver::finishRemoval(const SocketEntry& entry) {
     // Out of the sets while the socket is still open, so that its descriptor cannot be
     // taken by a new socket first; the connection then writes nothing more to it.
     const int fd = entry.socket->handle();
@@ -763,9 +822,20 @@ void KrTransceiver::sendLoop() {
 
 // ---- housekeeping ---------------------------------------------------------------------
 
-void KrTransceiver::fileDeadlineLocked(const KrTransceiverConnection& connection) {
+KrTransceiver::Deadlines::iterator KrTransceiver::fileDeadlineLocked(
+    const KrTransceiverConnection& connection) {
     forgetDeadlineLocked(connection.id());
-    deadlineOf_[connection.id()] = deadlines_.emplace(connection.deadline(), connection.id());
+    const auto filed = deadlines_.emplace(connection.dueTime(), connection.id());
+    deadlineOf_[connection.id()] = filed;
+    return filed;
+}
+
+void KrTransceiver::fileDeadline(const KrTransceiverConnection& connection) {
+    std::lock_guard lock(registryMutex_);
+    const auto filed = deadlineOf_.find(connection.id());
+    if (filed != deadlineOf_.end() && connection.dueTime() < filed->second->first) {
+        fileDeadlineLocked(connection);
+    }
 }
 
 void KrTransceiver::forgetDeadlineLocked(const std::string& connectionId) {

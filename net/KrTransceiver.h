@@ -18,6 +18,8 @@
 #include "jobs/KrJob.h"
 #include "jobs/KrJobWithTimeout.h"
 #include "jobs/KrRarediScheduler2.h"
+#include "net/ByteBudget.h"
+#include "net/ConnectionLimit.h"
 #include "net/KrServerCallback_t.h"
 #include "net/KrServerLayer.h"
 #include "platform/EventPoll.h"
@@ -40,10 +42,36 @@ struct KrTransceiverClientRecord {
 
 // The time limits of what a hub builds. Only tests change them.
 struct KrTransceiverTiming {
+    // A request's head must be complete this long after its first byte came.
+    static constexpr std::chrono::milliseconds kHeadTimeLimit{30'000};
+    // A request's body, once its head is complete, must come at the minimum rate, averaged
+    // from the start of the body; during the grace it may be slower.
+    static constexpr std::uint64_t kBodyMinimumRate = 1024;  // bytes a second
+    static constexpr std::chrono::milliseconds kBodyGrace{10'000};
+
     std::uint64_t connectionTimeout = KrJobWithTimeout::kConnectionTimeout;  // µs
     std::uint64_t serverTimeout = KrJobWithTimeout::kServerTimeout;          // µs
     // A listener that cannot bind tries again after this pause.
     std::chrono::milliseconds listenRetryPause{30'000};
+    // The protocol layers read the request limits here (see
+    // KrTransceiverConnection::setRequestDeadline); the rate must not be 0.
+    std::chrono::milliseconds headTimeLimit = kHeadTimeLimit;
+    std::uint64_t bodyMinimumRate = kBodyMinimumRate;
+    std::chrono::milliseconds bodyGrace = kBodyGrace;
+};
+
+// What a hub holds at most. Only tests change them.
+struct KrTransceiverLimits {
+    // The bytes that incomplete requests may hold across all connections: a protocol layer
+    // reserves a request's declared body from incompleteBytes() before it reads it, and a
+    // request that would cross the total is refused.
+    static constexpr std::uint64_t kIncompleteBytes = std::uint64_t{256} << 20;
+
+    std::uint64_t incompleteBytes = kIncompleteBytes;
+    // Connections served at once; by default what the descriptor limit leaves after a reserve
+    // (see net/ConnectionLimit.h). At the limit a new connection takes the place of one
+    // without a request in progress, or is closed when there is none (see addConnection).
+    std::size_t connections = kr::defaultConnectionLimit();
 };
 
 // The hub between the network and the server layers. It keeps the registries of request
@@ -53,9 +81,12 @@ struct KrTransceiverTiming {
 // the number of connections. The receive job waits for every connection that may read; the
 // send job only for those whose output the socket did not take at once (a connection writes
 // what it can itself, see KrTransceiverConnection). A housekeeping thread removes idle
-// connections and expired servers once a second. It builds the server layer of a server
-// description through its table of layers, and routes answers back to the server and
-// connection they belong to.
+// connections, connections past the deadline of the request they are reading, and expired
+// servers once a second. It serves at most Limits::connections connections (see
+// addConnection) and keeps the budget of bytes that incomplete requests may hold across all
+// of them (incompleteBytes), which its protocol layers reserve from. It builds the server
+// layer of a server description through its table of layers, and routes answers back to the
+// server and connection they belong to.
 //
 // Shutdown (the destructor) runs in one order: stop the listeners, housekeeping, the receive
 // and send jobs and the servers' buffer jobs, waiting for each; then drop connections (which
@@ -65,11 +96,12 @@ public:
     using JobId = KrRarediScheduler2::JobId;
 
     using Timing = KrTransceiverTiming;
+    using Limits = KrTransceiverLimits;
 
     static constexpr std::chrono::milliseconds kHousekeepingPeriod{1000};
 
     // Throws KrException when the wake events cannot be made.
-    explicit KrTransceiver(KrRarediScheduler2& scheduler, Timing timing = {});
+    explicit KrTransceiver(KrRarediScheduler2& scheduler, Timing timing = {}, Limits limits = {});
     ~KrTransceiver() override;
 
     // Hands the message to the registry for the job with that id.
@@ -105,13 +137,24 @@ public:
 
     // Serves the connection over the socket; the first connection starts the receive and
     // send jobs. Throws KrException "socket and connection must be defined" when either is
-    // missing. After shutdown has begun the pair is dropped, which closes the socket.
-    void addConnection(std::shared_ptr<KrSocketIPvx> socket,
+    // missing. At the connection limit the served connection without a request in progress
+    // (see KrTransceiverConnection::servingRequest) whose deadline comes first is removed to
+    // make room: of those between requests the one idle longest, but a head still coming
+    // counts by its shorter time limit, so that a crowd of heads that never complete goes
+    // before the keep-alive connections of real users. An outgoing connection is never
+    // removed. False when the pair is dropped, which closes the socket: after shutdown has
+    // begun, or at the limit when no connection can make room.
+    bool addConnection(std::shared_ptr<KrSocketIPvx> socket,
                        std::shared_ptr<KrTransceiverConnection> connection);
 
     // Forgets the connection and tells its link name, its server and itself (type 2); its
     // socket closes with the last reference. Nothing happens for an unknown id.
     void removeConnection(const std::string& connectionId);
+
+    // A served connection whose deadline (KrTransceiverConnection::dueTime) has moved
+    // earlier than the one it is filed under for housekeeping is filed anew. A deadline that
+    // moves later needs no call: housekeeping files it anew when the earlier one comes.
+    void fileDeadline(const KrTransceiverConnection& connection);
 
     // Keeps the server under its id; the server subscribes to the hub's registration name.
     void addServer(std::shared_ptr<KrTransceiverServer> server);
@@ -149,6 +192,9 @@ public:
     const std::string& registrationName() const { return registrationName_; }
     KrRarediScheduler2& scheduler() const { return scheduler_; }
     const Timing& timing() const { return timing_; }
+    const Limits& limits() const { return limits_; }
+    // The budget of Limits::incompleteBytes.
+    kr::ByteBudget& incompleteBytes() const { return *incompleteBytes_; }
     JobId receiveJobId() const;
     JobId sendJobId() const;
 
@@ -172,9 +218,17 @@ private:
     void housekeepingPass();
     void expireIdleConnections();
     // Files the connection under its deadline, replacing an earlier filing; with
-    // registryMutex_ held.
-    void fileDeadlineLocked(const KrTransceiverConnection& connection);
+    // registryMutex_ held. The new filing.
+    std::multimap<std::int64_t, std::string>::iterator fileDeadlineLocked(
+        const KrTransceiverConnection& connection);
     void forgetDeadlineLocked(const std::string& connectionId);
+    // With socketMutex_ and registryMutex_ held: the id of the connection to remove for a new
+    // one at the limit, "" when none may go.
+    std::string connectionToMakeRoomLocked();
+    // With socketMutex_ and registryMutex_ held: takes the connection out of the registries
+    // (nothing for an unknown id); finishRemoval does the rest without the locks.
+    SocketEntry takeConnectionLocked(const std::string& connectionId);
+    void finishRemoval(const SocketEntry& entry);
     // The served connection of a token; empty once it was removed.
     SocketEntry entryFor(Token token) const;
     // Reads a connection the receive set reported; false when it is broken.
@@ -192,6 +246,8 @@ private:
 
     KrRarediScheduler2& scheduler_;
     const Timing timing_;
+    const Limits limits_;
+    const std::shared_ptr<kr::ByteBudget> incompleteBytes_;
     std::string registrationName_;
 
     // Held for the whole of one sendMessage, so answers go out one at a time. The registry
@@ -215,8 +271,10 @@ private:
     std::atomic<std::uint64_t> connectionsVersion_{0};
     void connectionsChangedLocked();
     // Every connection of connections_ by the deadline it had when it was filed: a deadline
-    // only moves later, so a housekeeping pass asks only the connections filed under a
-    // deadline that has passed (and files those that are not idle anew), instead of all.
+    // only moves later (one that moves earlier is filed anew, see fileDeadline), so a
+    // housekeeping pass asks only the connections filed under a deadline that has passed (and
+    // files those that are not idle anew), instead of all. The earliest filed are also the
+    // first asked to make room at the connection limit.
     using Deadlines = std::multimap<std::int64_t, std::string>;  // steady ns, connection id
     Deadlines deadlines_;
     std::unordered_map<std::string, Deadlines::iterator> deadlineOf_;

@@ -9,6 +9,7 @@
 #include "jobs/KrCombinedTask.h"
 #include "net/KrSocketIPvx.h"
 #include "net/KrTransceiver.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 
 static_assert(KrTransceiverConnection::kBuffersPerWrite <= platform::kMaxBuffersPerSend);
@@ -45,6 +46,39 @@ void KrTransceiverConnection::expire() {
     std::lock_guard lock(deliveryLock());
     disarmTimeout();
     expiry_(hub_, *this);
+}
+
+bool KrTransceiverConnection::checkTimeout() {
+    const std::int64_t request = requestDeadline_.load();
+    if (request != 0 && timeoutArmed() && platform::steadyNanoseconds() >= request) {
+        return disarmToReport();
+    }
+    return KrJobWithTimeout::checkTimeout();
+}
+
+void KrTransceiverConnection::setRequestDeadline(std::int64_t deadline) {
+    const std::int64_t before = requestDeadline_.exchange(deadline);
+    // A deadline that moves later is found by housekeeping when the earlier one comes; one
+    // earlier than the hub knows would come too late.
+    if (hub_ != nullptr && (before == 0 || deadline < before)) {
+        hub_->fileDeadline(*this);
+    }
+}
+
+void KrTransceiverConnection::clearRequestDeadline() {
+    if (requestDeadline_.load(std::memory_order_relaxed) != 0) {
+        requestDeadline_.store(0);
+    }
+}
+
+std::int64_t KrTransceiverConnection::dueTime() const {
+    const std::int64_t idle = deadline();
+    const std::int64_t request = requestDeadline_.load();
+    return request != 0 && request < idle ? request : idle;
+}
+
+bool KrTransceiverConnection::servingRequest() const {
+    return requestInProgress_.load() || dataAvailable() || pendingOutput();
 }
 
 void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& stream) {

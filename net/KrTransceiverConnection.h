@@ -67,6 +67,37 @@ public:
     // the hub and so closes its socket. An empty callback throws std::bad_function_call.
     virtual void expire();
 
+    // Beyond the idle timeout: a request deadline that has passed is a timeout too (reported
+    // once, as the idle one).
+    bool checkTimeout() override;
+
+    // The deadline of the request being read, in platform::steadyNanoseconds, which the
+    // protocol layer sets and moves as the request comes in: once it has passed, housekeeping
+    // expires the connection however recently bytes came, so a peer that trickles a request
+    // cannot hold the connection for ever. Set it only for a request that did not come whole:
+    // one that moves earlier costs a filing with the hub. 0 is none.
+    void setRequestDeadline(std::int64_t deadline);
+    // No request is being read: the idle timeout alone counts. Costs nothing when none was set.
+    void clearRequestDeadline();
+    std::int64_t requestDeadline() const { return requestDeadline_.load(); }
+    // When housekeeping looks at the connection next: the earlier of the idle deadline and
+    // the request deadline.
+    std::int64_t dueTime() const;
+
+    // The protocol layer marks a request in progress while it reads the connection's bytes
+    // and answers the requests they complete, and while a request's body is still coming or a
+    // complete request waits to be answered.
+    void setRequestInProgress(bool inProgress) { requestInProgress_.store(inProgress); }
+    // Whether the connection is in the middle of a request: one is in progress, received bytes
+    // wait for the layer, or queued output for the peer. The hub never removes such a
+    // connection to make room for a new one.
+    bool servingRequest() const;
+
+    // The connection was opened by this process, for a request of its own: it waits for an
+    // answer it asked for, and the hub never removes it to make room for another.
+    void markOutgoing() { outgoing_.store(true); }
+    bool outgoing() const { return outgoing_.load(); }
+
     // Restarts the timeout; queues the stream when it holds bytes, leaving the caller a new
     // empty one, and sends: what the socket takes at once goes now, the rest with the hub's
     // send job. Queued bytes always leave in the order they were queued.
@@ -242,4 +273,10 @@ private:
 
     std::atomic<bool> closeWhenDrained_{false};
     std::atomic<bool> readingPaused_{false};
+
+    // Written by the protocol layer (its buffer job), read by the hub's housekeeping and by
+    // addConnection at the limit.
+    std::atomic<std::int64_t> requestDeadline_{0};
+    std::atomic<bool> requestInProgress_{false};
+    std::atomic<bool> outgoing_{false};
 };

@@ -186,8 +186,8 @@ bool KrTransceiverServerL0Socket::connectOut() {
         std::lock_guard lock(transportMutex_);
         connectionName_ = connection->id();
     }
-    owner->addConnection(std::move(socket), std::move(connection));
-    return true;
+    connection->markOutgoing();
+    return owner->addConnection(std::move(socket), std::move(connection));
 }
 
 std::shared_ptr<KrTransceiverConnection> KrTransceiverServerL0Socket::makeConnection(

@@ -30,7 +30,7 @@ public:
 
     // Server role: submits the listener job (true). Client role: connects to the
     // description's "hoststring" and "port" and hands the connection to the hub; false when
-    // that fails.
+    // that fails, or the hub has no room for it.
     bool start() override;
 
     // Clears the run flag and wakes the listener, which then ends.

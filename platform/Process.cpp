@@ -1,7 +1,11 @@
 #include "platform/Process.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
+
+#include <limits>
 
 namespace platform {
 
@@ -13,5 +17,16 @@ void ignoreBrokenPipeSignal() {
 }
 
 void lineBufferStandardOutput() { ::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
+
+SysResult<std::uint64_t> descriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return {.error = errno};
+    }
+    if (limit.rlim_cur == RLIM_INFINITY) {
+        return {.value = std::numeric_limits<std::uint64_t>::max()};
+    }
+    return {.value = static_cast<std::uint64_t>(limit.rlim_cur)};
+}
 
 }  // namespace platform

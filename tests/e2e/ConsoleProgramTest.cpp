@@ -334,4 +334,57 @@ TEST(ConsoleProgramOutput, AProgramWhoseOutputIsGoneServesOn) {
     EXPECT_TRUE(endedWithZero(run.waitForExit())) << run.errors();
 }
 
+// Run with few descriptors, the program serves more connects than it has room for: a new
+// connection takes the place of the one that would be cut first (here heads that never
+// complete, as a client that trickles its requests leaves them), and what it keeps in
+// reserve lets files be read and CGI programs run all the while.
+TEST(ConsoleProgramAtItsDescriptorLimit, ServesEveryRealUserFilesAndProgramsPastTheLimit) {
+    constexpr const char* kPrlimit = "/usr/bin/prlimit";
+    if (!std::filesystem::exists(kPrlimit)) {
+        GTEST_SKIP() << kPrlimit << " is not installed";
+    }
+    constexpr int kDescriptors = 256;
+    // More connections than the program may hold descriptors.
+    constexpr int kTricklers = kDescriptors + 44;
+    e2e::ProgramRun::Options options;
+    options.program = kPrlimit;
+    options.arguments = {"--nofile=" + std::to_string(kDescriptors), GRIDLO_CONSOLE_PROGRAM};
+    e2e::ProgramRun run(std::move(options));
+    ASSERT_EQ(run.startError(), "");
+    const std::uint16_t port = run.port();
+    ASSERT_NE(port, 0) << run.errors();
+    std::ofstream(run.workingDirectory() / "hello.txt") << "hello, world\n";
+    const std::filesystem::path programs = run.workingDirectory() / "cgi-bin";
+    std::filesystem::create_directories(programs);
+    std::ofstream(programs / "hello")
+        << "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
+           "echo \"hello from $REQUEST_METHOD\"\n";
+    std::filesystem::permissions(programs / "hello", std::filesystem::perms::owner_all);
+
+    std::vector<std::unique_ptr<HttpConnection>> tricklers;
+    for (int i = 0; i < kTricklers; ++i) {
+        auto connection = std::make_unique<HttpConnection>(port);
+        ASSERT_TRUE(connection->connected()) << i;
+        ASSERT_TRUE(connection->send("GET /spiele.css HTTP/1.1\r\nHost: 127")) << i;
+        tricklers.push_back(std::move(connection));
+    }
+    for (int user = 0; user < 3; ++user) {
+        SCOPED_TRACE("user " + std::to_string(user));
+        HttpConnection browser(port);
+        const HttpAnswer start = browser.exchange(e2e::getRequest("/"));
+        EXPECT_EQ(start.status, 200);
+        EXPECT_EQ(sessionIdIn(start.body).size(), 25u);
+        const HttpAnswer file = browser.exchange(e2e::getRequest("/hello.txt"));
+        EXPECT_EQ(file.status, 200);
+        EXPECT_EQ(file.body, "hello, world\n");
+        const HttpAnswer program = browser.exchange(e2e::getRequest("/cgi-bin/hello"));
+        EXPECT_EQ(program.status, 200);
+        EXPECT_EQ(program.body, "hello from GET\n");
+    }
+    EXPECT_TRUE(tricklers.front()->waitForClose()) << "the first trickled head made room";
+    ASSERT_TRUE(run.sendLine("quit"));
+    EXPECT_TRUE(endedWithZero(run.waitForExit())) << run.errors();
+    EXPECT_EQ(run.errors(), "");
+}
+
 }  // namespace

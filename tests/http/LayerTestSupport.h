@@ -101,8 +101,8 @@ private:
 // the server of a description on the IPv4 loopback.
 class LayerFixture {
 public:
-    explicit LayerFixture(KrTransceiver::Timing timing = {})
-        : hub(kr::makeUniqueJob<KrTransceiver>(scheduler, timing)),
+    explicit LayerFixture(KrTransceiver::Timing timing = {}, KrTransceiver::Limits limits = {})
+        : hub(kr::makeUniqueJob<KrTransceiver>(scheduler, timing, limits)),
           handler(kr::makeJob<TestHandler>()) {
         kr::installServerLayers(*hub);
         hub->addClient(handler);

@@ -547,6 +547,223 @@ TEST_F(IdleHTTPLayer, ThePartialRequestOfAnExpiredConnectionIsFreed) {
     EXPECT_TRUE(eventually([&] { return http->partialCount() == 0; }));
 }
 
+// Request limits far below the defaults, so that the tests see them act.
+class SlowRequestHTTPLayer : public testing::Test, public LayerFixture {
+protected:
+    static constexpr std::uint64_t kMinimumRate = 2000;  // bytes a second
+
+    SlowRequestHTTPLayer()
+        : LayerFixture(KrTransceiver::Timing{
+              .headTimeLimit = 2000ms, .bodyMinimumRate = kMinimumRate, .bodyGrace = 1000ms}) {}
+
+    void SetUp() override {
+        port = listen();
+        ASSERT_NE(port, 0);
+    }
+
+    std::uint16_t port = 0;
+};
+
+TEST_F(SlowRequestHTTPLayer, AHeadTrickledPastItsTimeLimitIsClosedOneCompleteInTimeIsServed) {
+    auto inTime = connect(port);
+    ASSERT_TRUE(inTime);
+    ASSERT_TRUE(inTime->send("GET /split HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(
+        eventually([&] { return layer<KrTransceiverServerL1HTTP>()->partialCount() == 1; }));
+    ASSERT_TRUE(inTime->send("st: x\r\n\r\n"));
+    const std::string split = answerTo("method 1 path /split\nfield host=x\n");
+    ASSERT_EQ(inTime->receive(split.size()), split);
+
+    // A byte every 100 ms keeps the connection from ever being idle.
+    auto trickling = connect(port);
+    ASSERT_TRUE(trickling);
+    ASSERT_TRUE(trickling->send("GET /slow HTTP/1.1\r\nX-Slow: "));
+    EXPECT_TRUE(trickling->trickleUntilClosed("s", 100ms));
+    ASSERT_EQ(handler->requests.values().size(), 1u) << "the trickled head is never served";
+
+    // The first connection's head deadline, earlier than the trickled one's, has passed as
+    // well: it ended with its head, and the connection serves on.
+    ASSERT_TRUE(inTime->send("GET /next HTTP/1.1\r\n\r\n"));
+    const std::string next = answerTo("method 1 path /next\n");
+    EXPECT_EQ(inTime->receive(next.size()), next);
+}
+
+TEST_F(SlowRequestHTTPLayer, ABodySlowerThanTheRateIsClosedAfterTheGraceOneAtTheRateIsServed) {
+    auto slow = connect(port);
+    ASSERT_TRUE(slow);
+    ASSERT_TRUE(slow->send("POST /slow HTTP/1.1\r\nContent-Length: 100000\r\n\r\n"));
+    // 100 bytes a second, a twentieth of the rate.
+    EXPECT_TRUE(slow->trickleUntilClosed("0123456789", 100ms));
+    EXPECT_TRUE(handler->requests.values().empty());
+
+    // Ten times the rate, for twice the grace.
+    constexpr std::size_t kPieces = 80;
+    constexpr std::size_t kPiece = kMinimumRate / 4;
+    auto steady = connect(port);
+    ASSERT_TRUE(steady);
+    const std::string length = std::to_string(kPieces * kPiece);
+    ASSERT_TRUE(steady->send("POST /steady HTTP/1.1\r\nContent-Length: " + length + "\r\n\r\n"));
+    for (std::size_t i = 0; i < kPieces; ++i) {
+        std::this_thread::sleep_for(25ms);
+        ASSERT_TRUE(steady->send(std::string(kPiece, 'b'))) << i;
+    }
+    const std::string answer =
+        answerTo("method 2 path /steady\nfield content-length=" + length + "\n");
+    EXPECT_EQ(steady->receive(answer.size()), answer);
+}
+
+// Uploads under limits set by the test.
+class UploadHTTPLayer : public testing::Test, public LayerFixture {
+protected:
+    explicit UploadHTTPLayer(KrTransceiver::Limits limits) : LayerFixture({}, limits) {}
+
+    void SetUp() override {
+        port = listen();
+        ASSERT_NE(port, 0);
+    }
+
+    // A connection that has sent the head of a POST of that length and the first bytes of
+    // its body.
+    std::unique_ptr<Client> startUpload(const std::string& path, std::size_t length) {
+        auto client = connect(port);
+        if (!client || !client->send("POST " + path + " HTTP/1.1\r\nContent-Length: " +
+                                     std::to_string(length) + "\r\n\r\n0123456789")) {
+            return nullptr;
+        }
+        return client;
+    }
+
+    std::uint64_t held() const { return hub->incompleteBytes().held(); }
+
+    static std::string uploadAnswer(const std::string& path, std::size_t length) {
+        return answerTo("method 2 path " + path +
+                        "\nfield content-length=" + std::to_string(length) + "\n");
+    }
+
+    std::uint16_t port = 0;
+};
+
+// A small total of incomplete bytes.
+class BudgetHTTPLayer : public UploadHTTPLayer {
+protected:
+    BudgetHTTPLayer() : UploadHTTPLayer({.incompleteBytes = 1000}) {}
+};
+
+TEST_F(BudgetHTTPLayer, ABodyThatWouldCrossTheTotalIsRefusedOneWithinItIsServed) {
+    auto first = startUpload("/first", 600);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(eventually([&] { return held() == 600; }));
+
+    auto crossing = startUpload("/crossing", 500);
+    ASSERT_TRUE(crossing);
+    EXPECT_EQ(crossing->receive(1), "");
+    EXPECT_TRUE(crossing->waitForClose());
+    EXPECT_EQ(held(), 600u);
+
+    // A request that comes whole holds nothing incomplete, whatever its size.
+    auto whole = connect(port);
+    ASSERT_TRUE(whole);
+    ASSERT_TRUE(
+        whole->send("POST /whole HTTP/1.1\r\nContent-Length: 800\r\n\r\n" + std::string(800, 'w')));
+    EXPECT_EQ(whole->receive(uploadAnswer("/whole", 800).size()), uploadAnswer("/whole", 800));
+
+    auto within = startUpload("/within", 400);
+    ASSERT_TRUE(within);
+    ASSERT_TRUE(eventually([&] { return held() == 1000; }));
+    ASSERT_TRUE(within->send(std::string(390, 'b')));
+    EXPECT_EQ(within->receive(uploadAnswer("/within", 400).size()), uploadAnswer("/within", 400));
+    EXPECT_EQ(handler->requests.values().size(), 2u);
+}
+
+TEST_F(BudgetHTTPLayer, TheBytesReturnWhenTheRequestCompletesOrItsConnectionGoes) {
+    auto completing = startUpload("/completing", 600);
+    auto leaving = startUpload("/leaving", 400);
+    ASSERT_TRUE(completing && leaving);
+    ASSERT_TRUE(eventually([&] { return held() == 1000; }));
+
+    ASSERT_TRUE(completing->send(std::string(590, 'b')));
+    const std::string answer = uploadAnswer("/completing", 600);
+    ASSERT_EQ(completing->receive(answer.size()), answer);
+    EXPECT_TRUE(eventually([&] { return held() == 400; }));
+
+    leaving.reset();
+    EXPECT_TRUE(eventually([&] { return held() == 0; }));
+    // The whole total is there again.
+    auto large = startUpload("/large", 1000);
+    ASSERT_TRUE(large);
+    ASSERT_TRUE(eventually([&] { return held() == 1000; }));
+    ASSERT_TRUE(large->send(std::string(990, 'b')));
+    EXPECT_EQ(large->receive(uploadAnswer("/large", 1000).size()), uploadAnswer("/large", 1000));
+}
+
+// Room for three connections.
+class CrowdedHTTPLayer : public UploadHTTPLayer {
+protected:
+    CrowdedHTTPLayer() : UploadHTTPLayer({.connections = 3}) {}
+
+    // A new connection whose GET was answered; it stays open.
+    std::unique_ptr<Client> served(const std::string& path) {
+        auto client = connect(port);
+        const std::string answer = answerTo("method 1 path " + path + "\n");
+        if (!client || !client->send("GET " + path + " HTTP/1.1\r\n\r\n") ||
+            client->receive(answer.size()) != answer) {
+            return nullptr;
+        }
+        return client;
+    }
+};
+
+TEST_F(CrowdedHTTPLayer, NewConnectionsTakeThePlaceOfIdleOnesNeverOfABodyInProgress) {
+    auto keptAlive = connect(port);
+    ASSERT_TRUE(keptAlive);
+    ASSERT_TRUE(keptAlive->send("GET /first HTTP/1.1\r\n\r\n"));
+    const std::string first = answerTo("method 1 path /first\n");
+    ASSERT_EQ(keptAlive->receive(first.size()), first);
+    auto halfHead = connect(port);
+    ASSERT_TRUE(halfHead);
+    ASSERT_TRUE(halfHead->send("GET /half HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(
+        eventually([&] { return layer<KrTransceiverServerL1HTTP>()->partialCount() == 1; }));
+    auto uploading = startUpload("/upload", 20);
+    ASSERT_TRUE(uploading);
+    ASSERT_TRUE(eventually([&] { return held() == 20; }));
+
+    // The one that would be cut first makes room: the head that has not come whole, whose
+    // time limit is shorter than the idle time; then the keep-alive connection between its
+    // requests.
+    auto a = served("/a");
+    EXPECT_TRUE(a);
+    EXPECT_TRUE(halfHead->waitForClose());
+    auto b = served("/b");
+    EXPECT_TRUE(b);
+    EXPECT_TRUE(keptAlive->waitForClose());
+    EXPECT_EQ(hub->connectionCount(), 3u);
+
+    // Only bodies in progress: a new connection finds no room. (The two served ones make
+    // room for the uploads.)
+    auto second = startUpload("/second", 20);
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(eventually([&] { return held() == 40; }));
+    auto third = startUpload("/third", 20);
+    ASSERT_TRUE(third);
+    ASSERT_TRUE(eventually([&] { return held() == 60; }));
+    Client refused;
+    ASSERT_TRUE(refused.connect(port));
+    (void)refused.send("GET /refused HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(refused.waitForClose());
+
+    for (auto* upload : {&uploading, &second, &third}) {
+        ASSERT_TRUE((*upload)->send("abcdefghij"));
+    }
+    for (const auto& [upload, path] :
+         {std::pair{&uploading, "/upload"}, {&second, "/second"}, {&third, "/third"}}) {
+        EXPECT_EQ((*upload)->receive(uploadAnswer(path, 20).size()), uploadAnswer(path, 20));
+    }
+    for (const auto& request : handler->requests.values()) {
+        EXPECT_NE(request->path(), "/refused");
+    }
+}
+
 class NUXELLayer : public testing::Test, public LayerFixture {};
 
 TEST_F(NUXELLayer, RequestsCarryProtocol6AndAreAnsweredWithAnHTTPStatusLine) {

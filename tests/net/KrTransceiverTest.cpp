@@ -22,6 +22,7 @@
 #include "foundation/KrException.h"
 #include "jobs/KrCombinedTask.h"
 #include "jobs/KrIdGenerator.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -732,6 +733,95 @@ TEST(HubShutdown, WithOpenConnectionsEndsEveryJobAndThread) {
     EXPECT_EQ(threadCount(), threadsBefore);
     EXPECT_EQ(KrJob::liveCount(), jobsBefore);
     EXPECT_EQ(KrSocketIPvx::objectCount(), socketsBefore);
+}
+
+// A client of the hub's listener that has said its name: an echoed word, with which the test
+// layer learnt the id of its connection.
+struct NamedClient {
+    Client client;
+    std::string connectionId;
+};
+
+std::unique_ptr<NamedClient> connectNamed(HubFixture& fixture, std::uint16_t port,
+                                          const std::string& word) {
+    auto named = std::make_unique<NamedClient>();
+    if (!named->client.connect(port) || !named->client.send(word) ||
+        named->client.receive(word.size()) != word) {
+        return nullptr;
+    }
+    std::pair<std::string, std::string> received;
+    if (!fixture.layer()->received.waitFor([&](const auto& r) { return r.second == word; },
+                                           &received)) {
+        return nullptr;
+    }
+    named->connectionId = received.first;
+    return named;
+}
+
+// Whether the client's connection still echoes.
+bool echoes(Client& client, const std::string& word) {
+    return client.send(word) && client.receive(word.size()) == word;
+}
+
+TEST_F(Hub, ARequestDeadlineClosesAConnectionWhoseBytesKeepComing) {
+    const std::uint16_t port = listen();
+    auto named = connectNamed(*this, port, "trickle");
+    ASSERT_TRUE(named);
+    const auto connection = hub->findConnection(named->connectionId);
+    ASSERT_TRUE(connection);
+    // Far earlier than the idle time, which every byte restarts: the hub must file the
+    // connection anew under it.
+    connection->setRequestDeadline(platform::steadyNanoseconds() + 200'000'000);
+    EXPECT_TRUE(named->client.trickleUntilClosed("x", 50ms));
+    EXPECT_TRUE(layer()->messages.waitFor([&](const KrJobMessage& m) {
+        return m.type == KrJobMessage::kExpired && m.text == named->connectionId;
+    }));
+}
+
+class CrowdedHub : public testing::Test, public HubFixture {
+protected:
+    CrowdedHub() : HubFixture({}, KrTransceiver::Limits{.connections = 2}) {}
+};
+
+TEST_F(CrowdedHub, AtTheLimitTheConnectionIdleLongestMakesRoom) {
+    const std::uint16_t port = listen();
+    auto first = connectNamed(*this, port, "first");
+    auto second = connectNamed(*this, port, "second");
+    ASSERT_TRUE(first && second);
+    // The first connection was filed first, but is the last one active.
+    ASSERT_TRUE(echoes(first->client, "again"));
+    auto third = connectNamed(*this, port, "third");
+    ASSERT_TRUE(third) << "a new connection gets in at the limit";
+    EXPECT_TRUE(second->client.waitForClose());
+    EXPECT_TRUE(echoes(first->client, "still"));
+    EXPECT_EQ(hub->connectionCount(), 2u);
+    EXPECT_TRUE(layer()->messages.waitFor([&](const KrJobMessage& m) {
+        return m.type == KrJobMessage::kConnectionRemoved && m.text == second->connectionId;
+    }));
+}
+
+TEST_F(CrowdedHub, ConnectionsInARequestOrOutgoingStayAndTheNewOneIsClosed) {
+    const std::uint16_t port = listen();
+    auto busy = connectNamed(*this, port, "busy");
+    auto outgoing = connectNamed(*this, port, "outgoing");
+    ASSERT_TRUE(busy && outgoing);
+    const auto busyConnection = hub->findConnection(busy->connectionId);
+    ASSERT_TRUE(busyConnection);
+    busyConnection->setRequestInProgress(true);
+    hub->findConnection(outgoing->connectionId)->markOutgoing();
+
+    Client refused;
+    ASSERT_TRUE(refused.connect(port));
+    EXPECT_TRUE(refused.waitForClose()) << "no connection could make room";
+    EXPECT_TRUE(echoes(busy->client, "busy"));
+    EXPECT_TRUE(echoes(outgoing->client, "outgoing"));
+
+    busyConnection->setRequestInProgress(false);
+    auto admitted = connectNamed(*this, port, "admitted");
+    ASSERT_TRUE(admitted);
+    EXPECT_TRUE(busy->client.waitForClose());
+    EXPECT_TRUE(echoes(outgoing->client, "again"));
+    EXPECT_EQ(hub->connectionCount(), 2u);
 }
 
 // With a listener and an open connection but no traffic, every thread of the process

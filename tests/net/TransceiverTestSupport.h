@@ -339,6 +339,29 @@ public:
         return received;
     }
 
+    // Sends unit after unit, pause apart, until the peer closes (true) or patience runs out:
+    // a peer that trickles what it sends.
+    bool trickleUntilClosed(std::string_view unit, std::chrono::milliseconds pause) {
+        std::vector<char> buffer(64 * 1024);
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::size_t sent = 0;
+            if (socket.send(unit.data(), unit.size(), sent) == KrSocketIPvx::kSendFailed) {
+                return true;  // reset by the peer, which has closed
+            }
+            const auto ready = platform::pollOne(socket.handle(), platform::kPollReadable, pause);
+            if (!ready.ok() || ready.value == 0) {
+                continue;
+            }
+            std::size_t n = 0;
+            (void)socket.receive(buffer.data(), buffer.size(), n);
+            if (n == 0 && (socket.closed() || socket.lastError() != 0)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Reads and drops everything until the peer closes; true when it did.
     bool waitForClose() {
         std::vector<char> buffer(64 * 1024);
@@ -364,8 +387,8 @@ public:
 // listen()) one listener on the IPv4 loopback.
 class HubFixture {
 public:
-    explicit HubFixture(KrTransceiver::Timing timing = {})
-        : hub(kr::makeUniqueJob<KrTransceiver>(scheduler, timing)),
+    explicit HubFixture(KrTransceiver::Timing timing = {}, KrTransceiver::Limits limits = {})
+        : hub(kr::makeUniqueJob<KrTransceiver>(scheduler, timing, limits)),
           handler(kr::makeJob<EchoHandler>()) {
         hub->setServerLayer(kTestProtocol, TestLayer::layer());
         hub->addClient(handler);

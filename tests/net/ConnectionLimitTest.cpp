@@ -1,0 +1,42 @@
+#include "net/ConnectionLimit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/Process.h"
+
+namespace {
+
+TEST(ConnectionLimit, LeavesAReserveOfTheDescriptorLimitAndAdmitsTenThousandWhereItCan) {
+    struct Case {
+        std::uint64_t descriptors;
+        std::size_t connections;
+    };
+    const Case cases[] = {
+        {1024, 1024 - 128},       // the least reserve: a desktop's common limit
+        {20'000, 20'000 - 2500},  // an eighth
+        {65'536, 65'536 - 8192},
+        {11'000, 10'000},        // the eighth would leave fewer than 10 000
+        {10'128, 10'000},        // 10 000 and the least reserve, just
+        {10'100, 10'100 - 128},  // too few for both: the least reserve stays
+        {200, 100},              // half of a small limit
+        {1, 1},
+        {0, 1},
+        {std::numeric_limits<std::uint64_t>::max(),
+         std::numeric_limits<int>::max() - std::numeric_limits<int>::max() / 8},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kr::connectionLimitFor(c.descriptors), c.connections) << c.descriptors;
+    }
+}
+
+TEST(ConnectionLimit, TheDefaultIsMadeFromThisProcessDescriptorLimit) {
+    const auto descriptors = platform::descriptorLimit();
+    ASSERT_TRUE(descriptors.ok());
+    EXPECT_GT(descriptors.value, 0u);
+    EXPECT_EQ(kr::defaultConnectionLimit(), kr::connectionLimitFor(descriptors.value));
+}
+
+}  // namespace
