@@ -318,7 +318,9 @@ bool KrTransceiverClient::runChild(const std::string& command, const std::string
         answer->setStatus(500);
     }
     if (ending == KrWinPipeExec::Ending::kTimedOut) {
-        kr::errLine("stopped ", command, command == path ? "" : " running " + path,
+        // The path comes from the request's target.
+        kr::errLine("stopped ", kr::escapedText(command),
+                    command == path ? "" : " running " + kr::escapedText(path),
                     ": still running after its time limit of ", childTimeLimit().count(), " ms");
     }
     answer->setState(KrXHeader::kStateAnswerReady);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "foundation/KrStringBuf.h"
+#include "foundation/Strings.h"
 #include "http/HTTPTables.h"
 #include "http/KrXHeader.h"
 #include "http/LayerSupport.h"
@@ -17,20 +18,9 @@ namespace {
 
 // A text from the peer as the access-log line writes it: control bytes, DEL and the double
 // quote as \xHH, so that no request can end the line or its quoted field early, forge a
-// line of its own, or send escape sequences to the terminal that shows the log. Every other
-// byte is written as it came.
+// line of its own, or send escape sequences to the terminal that shows the log.
 void appendLogField(std::string& line, std::string_view text) {
-    constexpr char kHexDigits[] = "0123456789ABCDEF";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '"') {
-            line += "\\x";
-            line += kHexDigits[byte >> 4];
-            line += kHexDigits[byte & 0x0F];
-        } else {
-            line += c;
-        }
-    }
+    kr::appendEscapedText(line, text, kr::QuoteEscaping::kEscape);
 }
 
 // The first value of a field of the request an answer is for, or "-".

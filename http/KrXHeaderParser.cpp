@@ -445,7 +445,9 @@ int KrXHeader::parseBody() {
         switch (type.kind) {
             case BodyKind::kMultipart: parseMultipart(type.text); break;
             case BodyKind::kForm: addFormBlocks(unreadBody(), kr::formDecode); break;
-            case BodyKind::kOther: kr::errLine("content type not defined (", type.text, ")"); break;
+            case BodyKind::kOther:
+                kr::errLine("content type not defined (", kr::escapedText(type.text), ")");
+                break;
             case BodyKind::kNone: break;
         }
     }

@@ -566,6 +566,15 @@ TEST(Body, OtherContentTypesAreReportedAndLeaveNoParameters) {
     EXPECT_TRUE(read.message->parameters().empty());
 }
 
+TEST(Body, AnOtherContentTypeIsReportedWithItsControlBytesEscaped) {
+    const Outcome read = readOne(
+        "POST / HTTP/1.1\r\ncontent-type: t\x1B[2J\x1B]0;x\x07\x7F\"q\"\r\ncontent-length: 0\r\n\r\n",
+        0);
+    CaptureStderr();
+    EXPECT_EQ(read.message->parseBody(), KrXHeader::kComplete);
+    EXPECT_EQ(GetCapturedStderr(), "content type not defined (t\\x1B[2J\\x1B]0;x\\x07\\x7F\"q\")\n");
+}
+
 TEST(Body, ParseBodyComparesTheDeclaredLengthWithTheBufferedBytes) {
     auto message = httptest::newRequest();
     auto accept = [](KrXHeader&) { return true; };

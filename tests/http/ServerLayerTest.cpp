@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -239,6 +240,16 @@ TEST_F(HTTPLayer, AnExceptionFromTheHandlerLeavesThatRequestUnansweredOnly) {
     ASSERT_TRUE(client->send("GET /again HTTP/1.1\r\n\r\n"));
     const std::string again = plainAnswer("/again");
     EXPECT_EQ(client->receive(again.size()), again) << "the buffer job lives on";
+}
+
+TEST_F(HTTPLayer, AFailureThatQuotesTheRequestIsReportedWithItsControlBytesEscaped) {
+    handler->respond = [](KrXHeader& request, KrXResponseHeader&) {
+        throw std::runtime_error("no page " + request.path());
+    };
+    CaptureStderr();
+    ASSERT_TRUE(client->send("GET /\x1B[2J\x07 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_EQ(GetCapturedStderr(), "request not answered: no page /\\x1B[2J\\x07\n");
 }
 
 TEST_F(HTTPLayer, BytesBehindAnUnrecognisedRequestAreBoundedThenTheConnectionCloses) {
