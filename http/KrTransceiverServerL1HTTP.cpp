@@ -9,8 +9,10 @@
 #include "http/HTTPTables.h"
 #include "http/KrXHeader.h"
 #include "http/LayerSupport.h"
+#include "http/LoopbackHost.h"
 #include "net/KrProtocol.h"
 #include "net/KrRequestHandler.h"
+#include "net/KrServerDescription.h"
 #include "net/KrTransceiver.h"
 #include "net/KrTransceiverConnection.h"
 
@@ -52,7 +54,12 @@ KrTransceiverServerL1HTTP::KrTransceiverServerL1HTTP(const KrServerSetup& setup)
 
 KrTransceiverServerL1HTTP::KrTransceiverServerL1HTTP(const KrServerSetup& setup,
                                                      std::uint32_t protocol)
-    : KrTransceiverServerL0Socket(setup), protocol_(protocol) {}
+    : KrTransceiverServerL0Socket(setup),
+      protocol_(protocol),
+      loopbackOnly_(serverRole() &&
+                    kr::isLoopbackAddress(
+                        description() ? description()->setting("tcp_address", kDefaultAddress)
+                                      : std::string(kDefaultAddress))) {}
 
 KrTransceiverServerL1HTTP::~KrTransceiverServerL1HTTP() {
     // The buffer job calls receive: it must end before the partial map goes.
@@ -161,7 +168,10 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
 void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
                                              KrTransceiverConnection& connection,
                                              KrRequestHandler& handler, KrTransceiver& owner) {
-    const KrXHeader::HeadCallback acceptHead = [&handler](KrXHeader& message) {
+    const KrXHeader::HeadCallback acceptHead = [this, &handler](KrXHeader& message) {
+        if (!hostAccepted(message)) {
+            return false;  // refused: the connection closes without an answer
+        }
         try {
             return handler.acceptHead(message);
         } catch (...) {
@@ -219,6 +229,23 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             return;
         }
     }
+}
+
+bool KrTransceiverServerL1HTTP::hostAccepted(const KrXHeader& message) const {
+    if (!loopbackOnly_ || message.messageKind() != KrXHeader::kRequest) {
+        return true;
+    }
+    // Without a Host field (HTTP/1.0) a request names no other site.
+    const auto host = message.headerMap().find(std::string_view("host"));
+    if (host == message.headerMap().end()) {
+        return true;
+    }
+    for (const std::string& value : host->second) {
+        if (!kr::isLoopbackHost(value)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::nextRequest(

@@ -57,8 +57,8 @@ protected:
 TEST_F(HTTPLayer, ARequestSplitOverTwoBuffersIsAnsweredOnce) {
     ASSERT_TRUE(client->send("GET /split HTTP/1.1\r\nHo"));
     ASSERT_TRUE(eventually([&] { return http()->partialCount() == 1; }));
-    ASSERT_TRUE(client->send("st: x\r\n\r\n"));
-    const std::string first = answerTo("method 1 path /split\nfield host=x\n");
+    ASSERT_TRUE(client->send("st: localhost\r\n\r\n"));
+    const std::string first = answerTo("method 1 path /split\nfield host=localhost\n");
     EXPECT_EQ(client->receive(first.size()), first);
     // The next bytes on the connection answer the next request: nothing came twice.
     ASSERT_TRUE(client->send("GET /next HTTP/1.1\r\n\r\n"));
@@ -66,6 +66,63 @@ TEST_F(HTTPLayer, ARequestSplitOverTwoBuffersIsAnsweredOnce) {
     EXPECT_EQ(client->receive(second.size()), second);
     EXPECT_EQ(handler->requests.values().size(), 2u);
     EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+}
+
+// The Host fields of a request against what a loopback listener serves.
+struct HostCase {
+    std::string fields;
+    bool served;
+};
+
+std::vector<HostCase> hostCases(std::uint16_t port) {
+    const std::string p = std::to_string(port);
+    return {
+        {"", true},  // no Host: HTTP/1.0, or a client of its own
+        {"Host: 127.0.0.1:" + p + "\r\n", true},
+        {"Host: 127.0.0.1\r\n", true},
+        {"Host: localhost:" + p + "\r\n", true},
+        {"Host: LOCALHOST\r\n", true},
+        {"Host: [::1]:" + p + "\r\n", true},
+        {"Host: 127.0.0.1:" + p + "\r\nHost: localhost\r\n", true},
+        {"Host: attacker.example:" + p + "\r\n", false},
+        {"Host: attacker.example\r\n", false},
+        {"Host: 127.0.0.1.attacker.example:" + p + "\r\n", false},
+        {"Host: 192.168.1.5:" + p + "\r\n", false},
+        {"Host: 127.0.0.1:" + p + "\r\nHost: attacker.example\r\n", false},
+        {"Host: attacker.example\r\nHost: 127.0.0.1:" + p + "\r\n", false},
+    };
+}
+
+constexpr std::string_view kServedLine = "HTTP/1.1 200 OK\r\n";
+
+TEST_F(HTTPLayer, ALoopbackListenerServesOnlyRequestsWhoseHostIsTheLoopback) {
+    std::size_t servedCount = 0;
+    for (const auto& [fields, served] : hostCases(port)) {
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        ASSERT_TRUE(peer.send("GET /h HTTP/1.1\r\n" + fields + "\r\n"));
+        if (served) {
+            ++servedCount;
+            EXPECT_TRUE(peer.receive(kServedLine.size()).starts_with(kServedLine)) << fields;
+        } else {
+            EXPECT_EQ(peer.receive(1), "") << fields;
+            EXPECT_TRUE(peer.waitForClose()) << fields;
+        }
+    }
+    // A refused request never reached the handler.
+    EXPECT_EQ(handler->requests.values().size(), servedCount);
+}
+
+TEST(HTTPLayerOnAWildcardAddress, ServesEveryHost) {
+    LayerFixture fixture;
+    const std::uint16_t port = fixture.listen(kr::kProtocolHTTP, "0.0.0.0");
+    ASSERT_NE(port, 0);
+    for (const auto& [fields, served] : hostCases(port)) {
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        ASSERT_TRUE(peer.send("GET /h HTTP/1.1\r\n" + fields + "\r\n"));
+        EXPECT_TRUE(peer.receive(kServedLine.size()).starts_with(kServedLine)) << fields;
+    }
 }
 
 TEST_F(HTTPLayer, LowerCaseMethodsFieldNamesAndQueryAreReadAsHTTP) {
