@@ -200,6 +200,15 @@ void KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
         if (result == KrXHeader::kNeedMore) {
             return;
         }
+        if (request->messageKind() == KrXHeader::kUnrecognised) {
+            // Neither a request nor an answer (HEAD, OPTIONS, PUT, any line that is no
+            // request line): nobody answers it, and a peer that sent it waits for an
+            // answer. Closed at once; what came behind it goes with it, since where this
+            // message ends cannot be known.
+            dropPartialRequest(connectionName);
+            connection.expire();
+            return;
+        }
         if (connection.outputSize() >= KrTransceiverConnection::kOutputLimit) {
             // The peer is not reading its answers: this request waits until the output has
             // drained and the connection gives notice again. The bytes behind it stay in the

@@ -22,8 +22,10 @@ class KrTransceiverConnection;
 // A request that breaks a limit of the message (KrXHeader::kMaxHeadBytes, kMaxBodyBytes,
 // kMaxParameters, kMaxPartHeadFields, a "content-length" that is not plain digits), whose head
 // holds a NUL in a field or a CR that ends no line, or whose head the handler refuses closes the
-// connection without an answer. An answer to a request that asked for "Connection: close" is
-// written completely before the connection closes.
+// connection without an answer. So does a first line that is neither a request line of a
+// method the server knows nor a status line (HEAD, OPTIONS, PUT, garbage), at once: nobody
+// would answer it. An answer to a request that asked for "Connection: close" is written
+// completely before the connection closes.
 //
 // A server whose listener is bound to a loopback address serves only requests whose Host
 // fields (when there are any) all name the loopback (kr::isLoopbackHost): a page of another

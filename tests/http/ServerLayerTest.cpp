@@ -309,14 +309,37 @@ TEST_F(HTTPLayer, AFailureThatQuotesTheRequestIsReportedWithItsControlBytesEscap
     EXPECT_EQ(GetCapturedStderr(), "request not answered: no page /\\x1B[2J\\x07\n");
 }
 
-TEST_F(HTTPLayer, BytesBehindAnUnrecognisedRequestAreBoundedThenTheConnectionCloses) {
-    ASSERT_TRUE(client->send("HELLO\r\n\r\n"));
+// A status line reaching a server is a message, but one the handler does not take.
+TEST_F(HTTPLayer, BytesBehindAMessageNobodyTakesAreBoundedThenTheConnectionCloses) {
+    ASSERT_TRUE(client->send("HTTP/1.1 200 OK\r\n\r\n"));
     ASSERT_TRUE(eventually([&] { return !handler->requests.values().empty(); }));
-    EXPECT_EQ(handler->requests.values()[0]->messageKind(), KrXHeader::kUnrecognised);
+    EXPECT_EQ(handler->requests.values()[0]->messageKind(), KrXHeader::kAnswer);
     ASSERT_TRUE(client->send("GET / HTTP/1.1\r\n\r\n"));
     (void)client->send(std::string(KrXHeader::kMaxStrandedBytes, 'x'));
     EXPECT_EQ(client->receive(1), "") << "nothing is answered behind it";
     EXPECT_TRUE(client->waitForClose());
+}
+
+TEST_F(HTTPLayer, AFirstLineThatIsNoRequestClosesTheConnectionAtOnceWithWhatFollows) {
+    const std::string firstLines[] = {
+        "HEAD / HTTP/1.1",
+        "OPTIONS * HTTP/1.1",
+        "PUT /x HTTP/1.1",
+        "DELETE /x HTTP/1.1",
+        "HELLO",
+        "GET",
+        "\x16\x03\x01\x02",  // the start of a TLS handshake
+    };
+    for (const std::string& line : firstLines) {
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        // A request pipelined behind it is not served either.
+        ASSERT_TRUE(peer.send(line + "\r\nHost: 127.0.0.1\r\n\r\nGET /after HTTP/1.1\r\n\r\n"));
+        EXPECT_EQ(peer.receive(1), "") << line;
+        EXPECT_TRUE(peer.waitForClose()) << line;
+    }
+    EXPECT_TRUE(handler->requests.values().empty());
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
 }
 
 TEST_F(HTTPLayer, AFileAnswerCarriesTheLengthActuallyRead) {
