@@ -238,8 +238,8 @@ private:
     bool wellFormedLine() const;
     // Ends the message after the declared body: later bytes become pipelined ones.
     void splitOffPipelinedBytes();
-    // Reads the declared body length from "content-length"; false when the value is not
-    // plain digits.
+    // Reads the declared body length from "content-length"; false when a value is not
+    // plain digits, when two values differ, or for a request with "transfer-encoding".
     bool readDeclaredLength();
     // Consumes n unread bytes of the body stream.
     void consume(std::uint64_t n);
