@@ -289,7 +289,7 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
         // bounds them.
         return kComplete;
     }
-    close_ = headerValue("connection").find("close") != std::string::npos;
+    close_ = closesAfterAnswer();
     if (!readDeclaredLength() || !withinLimits()) {
         refused_ = true;
         return kRefused;
@@ -306,6 +306,23 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
     }
     completed_ = true;
     return bodyComplete();
+}
+
+bool KrXHeader::closesAfterAnswer() const {
+    const std::string connection = headerValue("connection");
+    if (connection.find("close") != std::string::npos) {
+        return true;
+    }
+    // An HTTP/1.0 connection lasts for one request unless the client asks to keep it (and
+    // writes "Keep-Alive" as often as not); a client that reads to the end of the stream
+    // would wait for the idle cut otherwise.
+    if (messageKind() != kRequest) {
+        return false;
+    }
+    const auto first = headerMap().find(kFirstLineKey);
+    const bool http10 =
+        first != headerMap().end() && first->second.size() >= 3 && first->second[2] == "HTTP/1.0";
+    return http10 && kr::asciiLower(connection).find("keep-alive") == std::string::npos;
 }
 
 bool KrXHeader::readDeclaredLength() {

@@ -281,6 +281,33 @@ TEST(Limits, ContentLengthMustBePlainDigitsWithinTheBodyLimit) {
     }
 }
 
+TEST(Connection, AnHttp10RequestClosesUnlessItAsksToKeepTheConnection) {
+    struct Case {
+        std::string head;
+        bool close;
+    };
+    const Case cases[] = {
+        {"GET / HTTP/1.0\r\n", true},
+        {"get / http/1.0\r\n", true},
+        {"GET / HTTP/1.0\r\nConnection: keep-alive\r\n", false},
+        {"GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n", false},
+        {"GET / HTTP/1.0\r\nConnection: KEEP-ALIVE\r\n", false},
+        {"GET / HTTP/1.0\r\nConnection: close\r\n", true},
+        {"GET / HTTP/1.0\r\nConnection: upgrade\r\n", true},
+        {"POST / HTTP/1.0\r\nContent-Length: 0\r\n", true},
+        {"GET / HTTP/1.1\r\n", false},
+        {"GET / HTTP/1.1\r\nConnection: keep-alive\r\n", false},
+        {"GET / HTTP/1.1\r\nConnection: close\r\n", true},
+        {"GET /\r\n", false},  // no version: read as ever
+        {"HTTP/1.0 200 OK\r\n", false},  // a status line is no request
+    };
+    for (const Case& c : cases) {
+        const Outcome read = readOne(c.head + "\r\n", 0);
+        ASSERT_EQ(read.result, KrXHeader::kComplete) << c.head;
+        EXPECT_EQ(read.message->closeRequested(), c.close) << c.head;
+    }
+}
+
 TEST(Framing, ABodyFramedOtherwiseThanByOneLengthIsRefused) {
     struct Case {
         std::string fields;

@@ -203,6 +203,24 @@ TEST_F(HTTPLayer, ConnectionCloseWritesTheWholeAnswerThenCloses) {
     EXPECT_EQ(handler->requests.values().size(), 1u) << "nothing after the closing request";
 }
 
+TEST_F(HTTPLayer, AnHttp10RequestWithoutKeepAliveIsAnsweredThenClosed) {
+    ASSERT_TRUE(client->send("GET /a HTTP/1.0\r\n\r\nGET /never HTTP/1.0\r\n\r\n"));
+    const std::string expected = plainAnswer("/a");
+    EXPECT_EQ(client->receive(expected.size() + 1), expected);
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_EQ(handler->requests.values().size(), 1u) << "nothing after the closing request";
+}
+
+TEST_F(HTTPLayer, AnHttp10RequestWithKeepAliveKeepsItsConnection) {
+    ASSERT_TRUE(client->send("GET /a HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n"));
+    const std::string first = answerTo("method 1 path /a\nfield connection=Keep-Alive\n");
+    EXPECT_EQ(client->receive(first.size()), first);
+    ASSERT_TRUE(client->send("GET /b HTTP/1.0\r\n\r\n"));
+    const std::string second = plainAnswer("/b");
+    EXPECT_EQ(client->receive(second.size() + 1), second);
+    EXPECT_TRUE(client->waitForClose());
+}
+
 TEST_F(HTTPLayer, AccessLogLineWithAndWithoutRefererAndUserAgent) {
     ASSERT_TRUE(
         client->send("GET /f11?nuxelid=1 HTTP/1.1\r\nReferer: http://127.0.0.1/\r\n"
