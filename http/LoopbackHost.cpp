@@ -16,8 +16,8 @@ bool isLocalhost(std::string_view name) {
         return false;
     }
     for (std::size_t i = 0; i < name.size(); ++i) {
-        const char lower = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a')
-                                                            : name[i];
+        const char lower =
+            name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
         if (lower != kLocalhost[i]) {
             return false;
         }

@@ -142,9 +142,10 @@ TEST_F(WidgetManager, AnActionRunsTheHandlerOfItsElementAndEvent) {
 TEST_F(WidgetManager, AnActionsTextsReachStandardOutputWithTheirControlBytesEscaped) {
     add("i11", "onclick", marking("cell"));
     testing::internal::CaptureStdout();
-    const auto exchange = run(*context_, "/nuxelwidget.handler?nuxelaction=onclick%1b[2J"
-                                         "&nuxelactionelement=i11%0d%0aforged%07"
-                                         "&nuxelactionparam1=%7f%1b]0;title%07");
+    const auto exchange = run(*context_,
+                              "/nuxelwidget.handler?nuxelaction=onclick%1b[2J"
+                              "&nuxelactionelement=i11%0d%0aforged%07"
+                              "&nuxelactionparam1=%7f%1b]0;title%07");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "content: onclick\\x1B[2J\n"
               "content1: i11\\x0D\\x0Aforged\\x07\n"

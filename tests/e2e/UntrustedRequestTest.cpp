@@ -126,12 +126,12 @@ TEST_F(UntrustedRequests, APageOfAnotherSiteReboundToTheLoopbackReadsNothing) {
         int status;
     };
     const std::vector<Target> targets{
-        {"/", 200},                     // a new session's page
-        {"/f11?nuxelid=" + id, 200},    // a session's page
-        {"/spiele.css", 200},           // a built-in file
-        {"/hello.txt", 200},            // a static file
-        {"/cgi-bin/s.sh", 200},         // a program
-        {"/nothing.html", 404},         // the 404 page
+        {"/", 200},                   // a new session's page
+        {"/f11?nuxelid=" + id, 200},  // a session's page
+        {"/spiele.css", 200},         // a built-in file
+        {"/hello.txt", 200},          // a static file
+        {"/cgi-bin/s.sh", 200},       // a program
+        {"/nothing.html", 404},       // the 404 page
     };
     const std::vector<std::string> refused{
         "Host: attacker.example:" + port + "\r\n",
@@ -169,16 +169,15 @@ TEST_F(UntrustedRequests, RequestBytesReachTheProgramsOutputEscaped) {
 
     const std::string id = newSession();
     ASSERT_EQ(id.size(), 25u);
-    const HttpAnswer action =
-        answerTo(e2e::formPost("/nuxelwidget.handler",
-                               {{"nuxelid", id},
-                                {"nuxelaction", "onclick%1b[2J"},
-                                {"nuxelactionelement", "i11%0d%0a127.0.0.1 - forged line%07"},
-                                {"nuxelactionparam1", "%7f%1b]0;title%07"}}));
+    const HttpAnswer action = answerTo(e2e::formPost(
+        "/nuxelwidget.handler", {{"nuxelid", id},
+                                 {"nuxelaction", "onclick%1b[2J"},
+                                 {"nuxelactionelement", "i11%0d%0a127.0.0.1 - forged line%07"},
+                                 {"nuxelactionparam1", "%7f%1b]0;title%07"}}));
     EXPECT_EQ(action.status, 200);
-    for (const char* line : {"content: onclick\\x1B[2J\n",
-                             "content1: i11\\x0D\\x0A127.0.0.1 - forged line\\x07\n",
-                             "content2: \\x7F\\x1B]0;title\\x07\n"}) {
+    for (const char* line :
+         {"content: onclick\\x1B[2J\n", "content1: i11\\x0D\\x0A127.0.0.1 - forged line\\x07\n",
+          "content2: \\x7F\\x1B]0;title\\x07\n"}) {
         EXPECT_TRUE(run_->waitForOutput(line)) << line << run_->output();
     }
     for (const std::string& text : {run_->output(), run_->errors()}) {
@@ -193,8 +192,9 @@ TEST_F(UntrustedRequests, RequestBytesReachTheProgramsOutputEscaped) {
 // request behind it goes with it.
 TEST_F(UntrustedRequests, AFirstLineThatIsNoRequestClosesTheConnectionAtOnce) {
     const std::vector<std::string> firstLines{
-        "HEAD / HTTP/1.1",   "OPTIONS * HTTP/1.1", "PUT /hello.txt HTTP/1.1",
-        "DELETE /hello.txt HTTP/1.1", "BREW /pot HTTP/1.1", "hello",
+        "HEAD / HTTP/1.1",         "OPTIONS * HTTP/1.1",
+        "PUT /hello.txt HTTP/1.1", "DELETE /hello.txt HTTP/1.1",
+        "BREW /pot HTTP/1.1",      "hello",
         "\x16\x03\x01\x02",  // the start of a TLS handshake
     };
     for (const std::string& line : firstLines) {
@@ -212,11 +212,12 @@ TEST_F(UntrustedRequests, ABodyFramedOtherwiseThanByOneLengthIsRefused) {
     EXPECT_TRUE(closedWithoutAnswer(
         "POST /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"
         "30\r\nGET /sub/inner.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n\r\n0\r\n\r\n"));
-    EXPECT_TRUE(closedWithoutAnswer(
-        "GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"));
-    EXPECT_TRUE(closedWithoutAnswer(
-        "POST /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"
-        "Content-Length: 30\r\n\r\nhelloGET /sub/inner.txt HTTP/1.1\r\n\r\n"));
+    EXPECT_TRUE(
+        closedWithoutAnswer("GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: "
+                            "chunked\r\n\r\n0\r\n\r\n"));
+    EXPECT_TRUE(
+        closedWithoutAnswer("POST /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"
+                            "Content-Length: 30\r\n\r\nhelloGET /sub/inner.txt HTTP/1.1\r\n\r\n"));
     // The same length twice frames the body as once.
     const HttpAnswer same = answerTo(
         "POST /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"

@@ -188,8 +188,9 @@ TEST_F(CgiTest, TheTimeLimitLineNamesTheRequestedProgramWithItsControlBytesEscap
                   failed.size() + 1),
               failed);
     const std::string named = hang.substr(0, hang.size() - std::string("h\x1B[2Jang\x07").size());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "stopped " + named + "h\\x1B[2Jang\\x07: still running after its time limit of 200 ms\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "stopped " + named + "h\\x1B[2Jang\\x07: still running after its time limit of 200 ms\n");
 }
 
 TEST_F(CgiTest, StoppedChildrenEndTheirRequestsAndNoneStartsAfterwards) {

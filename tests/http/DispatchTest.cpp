@@ -67,7 +67,7 @@ TEST(RequestPath, EverySpellingOfAPathHasOneFormAndDotDotOrNulHasNone) {
         {"/a//b/", "/a/b/"},  // a directory stays one
         {"/a/.", "/a/"},
         {"/a/.b/..c/...", "/a/.b/..c/..."},  // no "." or ".." segment: hidden ones stay
-        {"/a\\.\\b", "/a\\.\\b"},          // "\\" is a byte of a name here
+        {"/a\\.\\b", "/a\\.\\b"},            // "\\" is a byte of a name here
         {"/../x", std::nullopt},
         {"//..//x", std::nullopt},
         {"/a/..", std::nullopt},
@@ -85,10 +85,9 @@ TEST(RequestPath, EverySpellingOfAPathHasOneFormAndDotDotOrNulHasNone) {
 
 TEST(RequestPath, ASegmentThatBeginsWithADotIsHiddenAtAnyDepth) {
     const std::vector<std::pair<std::string, bool>> cases{
-        {"page.html", false},    {"sub/inner.txt", false}, {"a.b/c.d.", false},
-        {"", false},             {".env", true},           {"sub/.git/config", true},
-        {"a/b/.ssh/id_rsa", true}, {"a/..b", true},          {"a/.", true},
-        {"sub\\.git", true},      {"cgi-bin/.x", true},
+        {"page.html", false}, {"sub/inner.txt", false},  {"a.b/c.d.", false},       {"", false},
+        {".env", true},       {"sub/.git/config", true}, {"a/b/.ssh/id_rsa", true}, {"a/..b", true},
+        {"a/.", true},        {"sub\\.git", true},       {"cgi-bin/.x", true},
     };
     for (const auto& [path, hidden] : cases) {
         EXPECT_EQ(kr::hasHiddenSegment(path), hidden) << path;
@@ -104,8 +103,8 @@ TEST_F(DispatchTest, TheFileFunctionsTakeOnlyARelativeFormWithoutHiddenSegments)
     file("sub/.git/config", "secret");
     std::string found;
     std::uint64_t size = 0;
-    for (const std::string path : {"/page.html", "/.env", ".env", "sub/.git/config", "./page.html",
-                                   "sub/../page.html"}) {
+    for (const std::string path :
+         {"/page.html", "/.env", ".env", "sub/.git/config", "./page.html", "sub/../page.html"}) {
         EXPECT_FALSE(kr::openServableFile(base.string(), path)) << path;
         EXPECT_FALSE(kr::findServableFile(base.string(), path, found, size)) << path;
     }
@@ -266,13 +265,14 @@ TEST_F(DispatchTest, EverySpellingOfAPathMeetsTheSameFileRules) {
     file("page.html", "the page");
     file("index.html", "the index");
     file("sub/inner.txt", "inner");
-    for (const std::string secret : {".env", ".git/config", ".ssh/id_rsa", "sub/.git/config",
-                                     "sub/.env", "cgi-bin/.x"}) {
+    for (const std::string secret :
+         {".env", ".git/config", ".ssh/id_rsa", "sub/.git/config", "sub/.env", "cgi-bin/.x"}) {
         file(secret, "secret");
     }
     script("www/cgi-bin/s.sh", "printf 'Content-Type: text/plain\\r\\n\\r\\nran'");
-    const std::string ran = "HTTP/1.1 200 OK\r\nServer: brantel/1.28.1(96)\r\nContent-Length: "
-                            "3\r\nContent-Type: text/plain\r\n\r\nran";
+    const std::string ran =
+        "HTTP/1.1 200 OK\r\nServer: brantel/1.28.1(96)\r\nContent-Length: "
+        "3\r\nContent-Type: text/plain\r\n\r\nran";
     const std::string& png = application.builtIns.at("kreuz.png");
     Settings settings = siteSettings();
     settings[std::string(KrTransceiverClient::kCommandUrlSetting)] = "/app";

@@ -298,7 +298,7 @@ TEST(Connection, AnHttp10RequestClosesUnlessItAsksToKeepTheConnection) {
         {"GET / HTTP/1.1\r\n", false},
         {"GET / HTTP/1.1\r\nConnection: keep-alive\r\n", false},
         {"GET / HTTP/1.1\r\nConnection: close\r\n", true},
-        {"GET /\r\n", false},  // no version: read as ever
+        {"GET /\r\n", false},            // no version: read as ever
         {"HTTP/1.0 200 OK\r\n", false},  // a status line is no request
     };
     for (const Case& c : cases) {
@@ -638,11 +638,13 @@ TEST(Body, OtherContentTypesAreReportedAndLeaveNoParameters) {
 
 TEST(Body, AnOtherContentTypeIsReportedWithItsControlBytesEscaped) {
     const Outcome read = readOne(
-        "POST / HTTP/1.1\r\ncontent-type: t\x1B[2J\x1B]0;x\x07\x7F\"q\"\r\ncontent-length: 0\r\n\r\n",
+        "POST / HTTP/1.1\r\ncontent-type: t\x1B[2J\x1B]0;x\x07\x7F\"q\"\r\ncontent-length: "
+        "0\r\n\r\n",
         0);
     CaptureStderr();
     EXPECT_EQ(read.message->parseBody(), KrXHeader::kComplete);
-    EXPECT_EQ(GetCapturedStderr(), "content type not defined (t\\x1B[2J\\x1B]0;x\\x07\\x7F\"q\")\n");
+    EXPECT_EQ(GetCapturedStderr(),
+              "content type not defined (t\\x1B[2J\\x1B]0;x\\x07\\x7F\"q\")\n");
 }
 
 TEST(Body, ParseBodyComparesTheDeclaredLengthWithTheBufferedBytes) {

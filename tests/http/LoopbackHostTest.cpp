@@ -48,8 +48,8 @@ TEST(LoopbackHost, OnlyTheLoopbackWithOrWithoutAPortNamesThisMachine) {
 
 TEST(LoopbackHost, OnlyALoopbackListenerAddressServesThisMachineAlone) {
     const std::vector<std::pair<std::string, bool>> cases{
-        {"127.0.0.1", true}, {"127.0.0.2", true}, {"::1", true},      {"[::1]", true},
-        {"localhost", true}, {"LOCALHOST", true}, {"0.0.0.0", false}, {"::", false},
+        {"127.0.0.1", true}, {"127.0.0.2", true}, {"::1", true},          {"[::1]", true},
+        {"localhost", true}, {"LOCALHOST", true}, {"0.0.0.0", false},     {"::", false},
         {"*", false},        {"", false},         {"192.168.1.5", false}, {"host.lan", false},
     };
     for (const auto& [address, loopback] : cases) {
