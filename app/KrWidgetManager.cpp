@@ -338,9 +338,11 @@ void KrWidgetManager::handleAction(KrXHeader& request, KrXResponseHeader& respon
     const std::string action = parameterOr(request, "nuxelaction");
     const std::string elementId = parameterOr(request, "nuxelactionelement");
     const std::string parameter = parameterOr(request, "nuxelactionparam1");
-    kr::outLine("content: ", action);
-    kr::outLine("content1: ", elementId);
-    kr::outLine("content2: ", parameter);
+    // The browser's texts reach standard output escaped: a request must not be able to
+    // write control sequences to the terminal or lines of its own.
+    kr::outLine("content: ", kr::escapedText(action));
+    kr::outLine("content1: ", kr::escapedText(elementId));
+    kr::outLine("content2: ", kr::escapedText(parameter));
 
     std::string answer = "// NuxelWidget handler\n";
     const KrWidgetEntry& entry = findWidget(elementId);

@@ -123,6 +123,31 @@ std::string escapeJavaScriptString(std::string_view text) {
     return escaped;
 }
 
+void appendEscapedText(std::string& line, std::string_view text, QuoteEscaping quotes) {
+    constexpr char kHexDigits[] = "0123456789ABCDEF";
+    const bool escapeQuote = quotes == QuoteEscaping::kEscape;
+    // The bytes between two escaped ones go in at once: most texts have none to escape.
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != 0x7F && !(escapeQuote && byte == '"')) {
+            continue;
+        }
+        line.append(text.substr(plainFrom, i - plainFrom));
+        const char escaped[] = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
+        line.append(escaped, sizeof escaped);
+        plainFrom = i + 1;
+    }
+    line.append(text.substr(plainFrom));
+}
+
+std::string escapedText(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    appendEscapedText(escaped, text);
+    return escaped;
+}
+
 std::string releaseNumber() { return std::string(kReleaseNumber); }
 
 }  // namespace kr

@@ -34,6 +34,20 @@ std::string formDecode(std::string_view text);
 // backslash so that the text can stand inside a JavaScript string literal.
 std::string escapeJavaScriptString(std::string_view text);
 
+// Whether appendEscapedText also writes the double quote as \x22: a quoted field of the
+// access log must not be ended early by one, a plain diagnostic line keeps it.
+enum class QuoteEscaping { kKeep, kEscape };
+
+// Appends text from outside (a request's target, fields or parameters) to a line of output
+// with every byte below 0x20 and DEL (0x7F) written as \x and two upper-case hex digits, so
+// that it can neither end the line, forge a line of its own, nor reach the terminal that
+// shows the output as a control sequence. Every other byte is appended as it is: text
+// without control bytes reads the same escaped or not.
+void appendEscapedText(std::string& line, std::string_view text,
+                       QuoteEscaping quotes = QuoteEscaping::kKeep);
+// The same, as a text of its own, for a part of a diagnostic line.
+std::string escapedText(std::string_view text);
+
 // The framework's release number, "96".
 std::string releaseNumber();
 

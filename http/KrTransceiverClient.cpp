@@ -1,6 +1,7 @@
 #include "http/KrTransceiverClient.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "foundation/Diagnostics.h"
@@ -201,12 +202,18 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
     if (request.messageKind() != KrXHeader::kRequest) {
         return false;
     }
-    const std::string& path = request.path();
-    if (path == "/") {
+    // Every rule below sees the path in its one form, however the request spelled it
+    // ("//.env", "/./cgi-bin/x"); a path without one is refused (the 404 page follows).
+    // Commands and page hooks above match the path as it came: they name no file.
+    const std::optional<std::string> form = kr::requestPathForm(request.path());
+    if (!form) {
+        return false;
+    }
+    if (*form == "/") {
         return serveIndex(serverName, request);
     }
-    const std::string relative = path.substr(path.empty() ? 0 : 1);
-    if (relative.starts_with('.')) {
+    const std::string relative = form->substr(1);
+    if (kr::hasHiddenSegment(relative)) {
         return false;
     }
 
@@ -314,7 +321,9 @@ bool KrTransceiverClient::runChild(const std::string& command, const std::string
         answer->setStatus(500);
     }
     if (ending == KrWinPipeExec::Ending::kTimedOut) {
-        kr::errLine("stopped ", command, command == path ? "" : " running " + path,
+        // The path comes from the request's target.
+        kr::errLine("stopped ", kr::escapedText(command),
+                    command == path ? "" : " running " + kr::escapedText(path),
                     ": still running after its time limit of ", childTimeLimit().count(), " ms");
     }
     answer->setState(KrXHeader::kStateAnswerReady);

@@ -6,11 +6,14 @@
 #include <string_view>
 
 #include "foundation/KrStringBuf.h"
+#include "foundation/Strings.h"
 #include "http/HTTPTables.h"
 #include "http/KrXHeader.h"
 #include "http/LayerSupport.h"
+#include "http/LoopbackHost.h"
 #include "net/KrProtocol.h"
 #include "net/KrRequestHandler.h"
+#include "net/KrServerDescription.h"
 #include "net/KrTransceiver.h"
 #include "net/KrTransceiverConnection.h"
 #include "platform/Clock.h"
@@ -42,20 +45,9 @@ private:
 
 // A text from the peer as the access-log line writes it: control bytes, DEL and the double
 // quote as \xHH, so that no request can end the line or its quoted field early, forge a
-// line of its own, or send escape sequences to the terminal that shows the log. Every other
-// byte is written as it came.
+// line of its own, or send escape sequences to the terminal that shows the log.
 void appendLogField(std::string& line, std::string_view text) {
-    constexpr char kHexDigits[] = "0123456789ABCDEF";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '"') {
-            line += "\\x";
-            line += kHexDigits[byte >> 4];
-            line += kHexDigits[byte & 0x0F];
-        } else {
-            line += c;
-        }
-    }
+    kr::appendEscapedText(line, text, kr::QuoteEscaping::kEscape);
 }
 
 // The first value of a field of the request an answer is for, or "-".
@@ -75,7 +67,12 @@ KrTransceiverServerL1HTTP::KrTransceiverServerL1HTTP(const KrServerSetup& setup)
 
 KrTransceiverServerL1HTTP::KrTransceiverServerL1HTTP(const KrServerSetup& setup,
                                                      std::uint32_t protocol)
-    : KrTransceiverServerL0Socket(setup), protocol_(protocol) {}
+    : KrTransceiverServerL0Socket(setup),
+      protocol_(protocol),
+      loopbackOnly_(serverRole() &&
+                    kr::isLoopbackAddress(
+                        description() ? description()->setting("tcp_address", kDefaultAddress)
+                                      : std::string(kDefaultAddress))) {}
 
 KrTransceiverServerL1HTTP::~KrTransceiverServerL1HTTP() {
     // The buffer job calls receive: it must end before the partial map goes.
@@ -208,7 +205,10 @@ void KrTransceiverServerL1HTTP::receive(const std::string& connectionName,
 bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
                                              KrTransceiverConnection& connection,
                                              KrRequestHandler& handler, KrTransceiver& owner) {
-    const KrXHeader::HeadCallback acceptHead = [&handler](KrXHeader& message) {
+    const KrXHeader::HeadCallback acceptHead = [this, &handler](KrXHeader& message) {
+        if (!hostAccepted(message)) {
+            return false;  // refused: the connection closes without an answer
+        }
         try {
             return handler.acceptHead(message);
         } catch (...) {
@@ -246,6 +246,15 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
         if (bodyStart != 0) {
             endBody(connectionName);
             bodyStart = 0;
+        }
+        if (request->messageKind() == KrXHeader::kUnrecognised) {
+            // Neither a request nor an answer (HEAD, OPTIONS, PUT, any line that is no
+            // request line): nobody answers it, and a peer that sent it waits for an
+            // answer. Closed at once; what came behind it goes with it, since where this
+            // message ends cannot be known.
+            dropPartialRequest(connectionName);
+            connection.expire();
+            return false;
         }
         if (connection.outputSize() >= KrTransceiverConnection::kOutputLimit) {
             // The peer is not reading its answers: this request waits until the output has
@@ -305,6 +314,23 @@ bool KrTransceiverServerL1HTTP::awaitRest(const std::string& connectionName,
     const auto rate = static_cast<std::int64_t>(std::max<std::uint64_t>(timing.bodyMinimumRate, 1));
     const std::int64_t earned = received * 1'000'000'000 / rate;
     connection.setRequestDeadline(bodyStart + std::max(nanosecondsOf(timing.bodyGrace), earned));
+    return true;
+}
+
+bool KrTransceiverServerL1HTTP::hostAccepted(const KrXHeader& message) const {
+    if (!loopbackOnly_ || message.messageKind() != KrXHeader::kRequest) {
+        return true;
+    }
+    // Without a Host field (HTTP/1.0) a request names no other site.
+    const auto host = message.headerMap().find(std::string_view("host"));
+    if (host == message.headerMap().end()) {
+        return true;
+    }
+    for (const std::string& value : host->second) {
+        if (!kr::isLoopbackHost(value)) {
+            return false;
+        }
+    }
     return true;
 }
 

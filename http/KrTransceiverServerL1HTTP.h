@@ -23,8 +23,15 @@ class KrTransceiverConnection;
 // A request that breaks a limit of the message (KrXHeader::kMaxHeadBytes, kMaxBodyBytes,
 // kMaxParameters, kMaxPartHeadFields, a "content-length" that is not plain digits), whose head
 // holds a NUL in a field or a CR that ends no line, or whose head the handler refuses closes the
-// connection without an answer. An answer to a request that asked for "Connection: close" is
-// written completely before the connection closes.
+// connection without an answer. So does a first line that is neither a request line of a
+// method the server knows nor a status line (HEAD, OPTIONS, PUT, garbage), at once: nobody
+// would answer it. An answer to a request that asked for "Connection: close" is written
+// completely before the connection closes.
+//
+// A server whose listener is bound to a loopback address serves only requests whose Host
+// fields (when there are any) all name the loopback (kr::isLoopbackHost): a page of another
+// site that has rebound its name to 127.0.0.1 gets no answer, the connection closes. A
+// server on a wildcard or any other address serves every Host.
 //
 // A request that does not come whole is bounded in time and memory by the limits of the
 // hub (KrTransceiverTiming, KrTransceiverLimits): its head must be complete within the head
@@ -119,8 +126,13 @@ private:
                                             KrRequestHandler& handler);
     void dropPartialRequest(const std::string& connectionName);
     void forgetConnection(const std::string& connectionName);
+    // Whether a complete head may go on to the request handler as far as its Host goes.
+    bool hostAccepted(const KrXHeader& message) const;
 
     const std::uint32_t protocol_;
+    // The listener is bound to a loopback address ("tcp_address", as the listener reads it):
+    // requests must name the loopback as their Host.
+    const bool loopbackOnly_;
 
     // Guards partial_ and linkNames_. Taken only for the maps themselves, never while a
     // request is parsed or handled; nothing is locked under it but the job registry's locks

@@ -245,8 +245,11 @@ private:
     bool wellFormedLine() const;
     // Ends the message after the declared body: later bytes become pipelined ones.
     void splitOffPipelinedBytes();
-    // Reads the declared body length from "content-length"; false when the value is not
-    // plain digits.
+    // Whether the connection closes once this message is answered: its "connection" field
+    // holds "close", or an HTTP/1.0 request's does not hold "keep-alive" (any case).
+    bool closesAfterAnswer() const;
+    // Reads the declared body length from "content-length"; false when a value is not
+    // plain digits, when two values differ, or for a request with "transfer-encoding".
     bool readDeclaredLength();
     // Consumes n unread bytes of the body stream.
     void consume(std::uint64_t n);

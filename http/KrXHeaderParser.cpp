@@ -140,6 +140,23 @@ std::size_t forEachPartHeadLine(KrStringBuf& in, std::size_t begin, std::size_t 
     }
 }
 
+// A "content-length" value: plain digits, or nothing. Any length beyond the body limit is
+// refused later; reading stops before the number could overflow.
+std::optional<std::uint64_t> plainLength(std::string_view text) {
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    std::uint64_t length = 0;
+    for (const char c : text) {
+        length = length * 10 + static_cast<std::uint64_t>(c - '0');
+        if (length > KrXHeader::kMaxBodyBytes) {
+            break;
+        }
+    }
+    return length;
+}
+
 // A line of a part's head read as a field: the name before the first ':', trimmed and
 // lower-cased, and the value after it, trimmed. Nothing for a line without ':'.
 struct PartField {
@@ -272,7 +289,7 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
         // bounds them.
         return kComplete;
     }
-    close_ = headerValue("connection").find("close") != std::string::npos;
+    close_ = closesAfterAnswer();
     if (!readDeclaredLength() || !withinLimits()) {
         refused_ = true;
         return kRefused;
@@ -291,26 +308,44 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
     return bodyComplete();
 }
 
+bool KrXHeader::closesAfterAnswer() const {
+    const std::string connection = headerValue("connection");
+    if (connection.find("close") != std::string::npos) {
+        return true;
+    }
+    // An HTTP/1.0 connection lasts for one request unless the client asks to keep it (and
+    // writes "Keep-Alive" as often as not); a client that reads to the end of the stream
+    // would wait for the idle cut otherwise.
+    if (messageKind() != kRequest) {
+        return false;
+    }
+    const auto first = headerMap().find(kFirstLineKey);
+    const bool http10 =
+        first != headerMap().end() && first->second.size() >= 3 && first->second[2] == "HTTP/1.0";
+    return http10 && kr::asciiLower(connection).find("keep-alive") == std::string::npos;
+}
+
 bool KrXHeader::readDeclaredLength() {
+    // Bodies are framed by "content-length" alone. A request that frames its body another
+    // way, or declares two lengths, would have part of its body read as a request of its
+    // own here (or by a program it is handed to) and must not be read at all.
+    if (messageKind() == kRequest && headerMap().contains(std::string_view("transfer-encoding"))) {
+        return false;
+    }
     const auto found = headerMap().find("content-length");
     if (found == headerMap().end() || found->second.empty()) {
         declaredLength_ = 0;
         return true;
     }
-    const std::string& text = found->second.front();
-    if (text.empty() ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return false;
-    }
-    // Any length beyond the limit is refused; stop before the number could overflow.
-    std::uint64_t length = 0;
-    for (const char c : text) {
-        length = length * 10 + static_cast<std::uint64_t>(c - '0');
-        if (length > kMaxBodyBytes) {
-            break;
+    std::optional<std::uint64_t> declared;
+    for (const std::string& text : found->second) {
+        const std::optional<std::uint64_t> length = plainLength(text);
+        if (!length || (declared && *declared != *length)) {
+            return false;
         }
+        declared = length;
     }
-    declaredLength_ = length;
+    declaredLength_ = *declared;
     return true;
 }
 
@@ -445,7 +480,9 @@ int KrXHeader::parseBody() {
         switch (type.kind) {
             case BodyKind::kMultipart: parseMultipart(type.text); break;
             case BodyKind::kForm: addFormBlocks(unreadBody(), kr::formDecode); break;
-            case BodyKind::kOther: kr::errLine("content type not defined (", type.text, ")"); break;
+            case BodyKind::kOther:
+                kr::errLine("content type not defined (", kr::escapedText(type.text), ")");
+                break;
             case BodyKind::kNone: break;
         }
     }

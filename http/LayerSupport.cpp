@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "foundation/Diagnostics.h"
+#include "foundation/Strings.h"
 #include "http/KrXHeader.h"
 #include "net/KrRequestHandler.h"
 #include "net/KrTransceiver.h"
@@ -27,7 +28,8 @@ bool handOver(KrRequestHandler& handler, const std::string& serverName,
     try {
         return handler.handleMessage(serverName, message);
     } catch (const std::exception& failure) {
-        errLine("request not answered: ", failure.what());
+        // The failure may quote what the request held.
+        errLine("request not answered: ", escapedText(failure.what()));
     } catch (...) {
         errLine("request not answered: the handler failed");
     }

@@ -1,5 +1,6 @@
 #include "http/RequestPath.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "foundation/Paths.h"
@@ -20,6 +21,14 @@ bool liesUnderBase(const std::string& baseDirectory, const std::string& resolved
         prefix += '/';
     }
     return resolvedFile.starts_with(prefix);
+}
+
+// A path below the base directory as the file functions take it: a form without its
+// leading "/" and without hidden segments. An absolute path in particular would name
+// another file to the system than the same path joined to the base directory does.
+bool isServableRelativePath(std::string_view relativePath) {
+    return !relativePath.starts_with('/') && isPlainRequestPath(relativePath) &&
+           !hasHiddenSegment(relativePath);
 }
 
 std::string joinedPath(const std::string& baseDirectory, std::string_view relativePath) {
@@ -66,9 +75,44 @@ bool isPlainRequestPath(std::string_view path) {
     }
 }
 
+std::optional<std::string> requestPathForm(std::string_view path) {
+    if (!path.starts_with('/') || !isPlainRequestPath(path)) {
+        return std::nullopt;
+    }
+    std::string form;
+    form.reserve(path.size());
+    for (std::size_t begin = 0; begin < path.size();) {
+        const std::size_t end = std::min(path.find('/', begin), path.size());
+        if (const std::string_view segment = path.substr(begin, end - begin);
+            !segment.empty() && segment != ".") {
+            form += '/';
+            form += segment;
+        }
+        begin = end + 1;
+    }
+    // A path that ends at a separator names a directory, and so does its form.
+    if (form.empty() || path.ends_with('/') || path.ends_with("/.")) {
+        form += '/';
+    }
+    return form;
+}
+
+bool hasHiddenSegment(std::string_view path) {
+    for (std::size_t begin = 0;;) {
+        if (begin < path.size() && path[begin] == '.') {
+            return true;
+        }
+        const std::size_t end = path.find_first_of("/\\", begin);
+        if (end == std::string_view::npos) {
+            return false;
+        }
+        begin = end + 1;
+    }
+}
+
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
                       std::string& file, std::uint64_t& size) {
-    if (baseDirectory.empty() || !isPlainRequestPath(relativePath)) {
+    if (baseDirectory.empty() || !isServableRelativePath(relativePath)) {
         return false;
     }
     std::string joined = joinedPath(baseDirectory, relativePath);
@@ -88,20 +132,25 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
 
 std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
                                              std::string_view relativePath) {
-    if (baseDirectory.empty() || !isPlainRequestPath(relativePath)) {
+    if (baseDirectory.empty() || !isServableRelativePath(relativePath)) {
         return std::nullopt;
     }
     // Resolved beneath the base by the system, the open file lies under it: no check by
-    // name is needed. Where that open fails (a link that leads elsewhere, even back into
-    // the base; a missing file; no openat2), the checks by name below decide as ever.
-    if (auto beneath = platform::openForReadingBeneath(makeDirectoryPath(baseDirectory),
-                                                       std::string(relativePath));
-        beneath.ok()) {
+    // name is needed. Only where the system could not decide (a link that leads elsewhere,
+    // even back into the base; no openat2) do the checks by name below decide, for the
+    // same relative path joined to the base; any other failure (a missing file, say) is
+    // final.
+    auto beneath = platform::openForReadingBeneath(makeDirectoryPath(baseDirectory),
+                                                   std::string(relativePath));
+    if (beneath.ok()) {
         const auto status = platform::descriptorStatus(beneath.value);
         if (!status.ok() || !status.value.isRegular) {
             return std::nullopt;
         }
         return ServableFile{std::move(beneath.value), status.value.size};
+    }
+    if (!platform::beneathOpenLeftUndecided(beneath.error)) {
+        return std::nullopt;
     }
     const std::string joined = joinedPath(baseDirectory, relativePath);
     auto opened = platform::openForReading(joined);

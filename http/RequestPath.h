@@ -14,11 +14,23 @@ namespace kr {
 // there) and no ".." segment. Both "/" and "\" separate segments.
 bool isPlainRequestPath(std::string_view path);
 
+// The one form of a request's path that the file rules see, so that no spelling of a path
+// slips past them: it begins with "/", a run of "/" is one "/", and "." segments are gone
+// ("//./a//b/" is "/a/b/"). No form (nothing) for a path that does not begin with "/" or
+// fails isPlainRequestPath.
+std::optional<std::string> requestPathForm(std::string_view path);
+
+// True when a segment of the path begins with ".": a served directory's ".git", ".env" or
+// ".ssh" are as secret below its top as at it. Both "/" and "\" separate segments.
+bool hasHiddenSegment(std::string_view path);
+
 // A file that a request may be answered from: the base directory's path joined with the
-// request's relative path, which passed isPlainRequestPath, names a regular file, and that
-// file's resolved path (symbolic links followed) lies under the resolved base directory.
-// The joined path and the file's size are stored; false when any check fails. For a file
-// that is run, not read (CGI, PHP): a file that is read goes through openServableFile.
+// request's relative path names a regular file, and that file's resolved path (symbolic
+// links followed) lies under the resolved base directory. The relative path must be a form
+// (requestPathForm) without its leading "/" and without hidden segments; any other path is
+// refused here as well, whatever the caller checked. The joined path and the file's size
+// are stored; false when any check fails. For a file that is run, not read (CGI, PHP): a
+// file that is read goes through openServableFile.
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
                       std::string& file, std::uint64_t& size);
 

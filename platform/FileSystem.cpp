@@ -75,6 +75,11 @@ SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::str
         [&] { return ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how); });
 }
 
+bool beneathOpenLeftUndecided(int error) {
+    // EPERM: a seccomp filter that refuses system calls it does not know.
+    return error == EXDEV || error == EAGAIN || error == ENOSYS || error == EPERM;
+}
+
 SysResult<FileStatus> descriptorStatus(const Fd& fd) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {

@@ -35,6 +35,14 @@ SysResult<Fd> openForReading(const std::string& path);
 // directory of exactly "." or "./" is the working directory, opened by nothing.
 SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path);
 
+// Whether openForReadingBeneath failed only because the system could not tell that the file
+// lies beneath the directory: a symbolic link on the way counts as leaving (an absolute one
+// always, even when it leads back in), a ".." on the way could not be followed safely, or
+// the system has no openat2 (or refuses it). Such a file may still be opened by name and
+// checked by its resolved path; a missing file, a refused permission or any other failure
+// is final.
+bool beneathOpenLeftUndecided(int error);
+
 // fstat(2) of an open file.
 SysResult<FileStatus> descriptorStatus(const Fd& fd);
 

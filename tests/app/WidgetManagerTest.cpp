@@ -139,6 +139,20 @@ TEST_F(WidgetManager, AnActionRunsTheHandlerOfItsElementAndEvent) {
     EXPECT_EQ(exchange.body(), "// NuxelWidget handler\ndouble(i11);\n");
 }
 
+TEST_F(WidgetManager, AnActionsTextsReachStandardOutputWithTheirControlBytesEscaped) {
+    add("i11", "onclick", marking("cell"));
+    testing::internal::CaptureStdout();
+    const auto exchange = run(*context_,
+                              "/nuxelwidget.handler?nuxelaction=onclick%1b[2J"
+                              "&nuxelactionelement=i11%0d%0aforged%07"
+                              "&nuxelactionparam1=%7f%1b]0;title%07");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "content: onclick\\x1B[2J\n"
+              "content1: i11\\x0D\\x0Aforged\\x07\n"
+              "content2: \\x7F\\x1B]0;title\\x07\n");
+    EXPECT_EQ(exchange.status(), 200);
+}
+
 TEST_F(WidgetManager, AnActionWithoutAHandlerIsAnsweredWithAComment) {
     add("i11", "onclick", marking("cell"));
     struct Case {

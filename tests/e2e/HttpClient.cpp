@@ -190,6 +190,11 @@ bool HttpConnection::waitForClose() {
     return !received.ok() || received.bytes == 0;
 }
 
+bool HttpConnection::closesWithoutAnswer() {
+    const std::size_t before = buffer_.size();
+    return waitForClose() && buffer_.size() == before;
+}
+
 HttpAnswer fetch(std::uint16_t port, std::string_view request) {
     HttpConnection connection;
     if (!connection.connect(port)) {

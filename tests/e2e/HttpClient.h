@@ -52,6 +52,10 @@ public:
     bool endSending();
     // True when the server closes the connection within the patience.
     bool waitForClose();
+    // True when the server closes the connection within the patience without sending a
+    // byte more: a refusal, not an answer. The patience is shorter than the program's idle
+    // cut, so a connection merely left to time out does not pass.
+    bool closesWithoutAnswer();
 
 private:
     // Reads more into buffer_; false at the end of the stream or after the patience.

@@ -232,4 +232,8 @@ bool ProgramRun::waitForOutput(std::string_view part) const {
     return output_ != nullptr && output_->waitFor(part);
 }
 
+bool ProgramRun::waitForErrors(std::string_view part) const {
+    return errors_ != nullptr && errors_->waitFor(part);
+}
+
 }  // namespace e2e

@@ -100,6 +100,7 @@ public:
     std::string output() const;
     std::string errors() const;
     bool waitForOutput(std::string_view part) const;
+    bool waitForErrors(std::string_view part) const;
 
 private:
     void writeStubLauncher() const;

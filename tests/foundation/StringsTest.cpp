@@ -92,6 +92,31 @@ TEST(EscapeJavaScriptString, EscapesTheEightSpecialCharactersOnce) {
     EXPECT_EQ(kr::escapeJavaScriptString("plain \xC3\xA4"), "plain \xC3\xA4");
 }
 
+TEST(EscapedText, WritesControlBytesAndDelAsHexAndTheQuoteOnlyWhenAsked) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string text;
+        std::string plain;   // a diagnostic line's part
+        std::string quoted;  // an access-log field
+    };
+    const Case cases[] = {
+        {"", "", ""},
+        {"onclick i11 /f11?a=1&b=%41", "onclick i11 /f11?a=1&b=%41", "onclick i11 /f11?a=1&b=%41"},
+        {"say \"hi\" \\ \xC3\xA4~", "say \"hi\" \\ \xC3\xA4~", "say \\x22hi\\x22 \\ \xC3\xA4~"},
+        {"t\x1B[2J", "t\\x1B[2J", "t\\x1B[2J"},
+        {"a\r\nforged line\x07", "a\\x0D\\x0Aforged line\\x07", "a\\x0D\\x0Aforged line\\x07"},
+        {"\0\x01\x1F\x20\x7E\x7F\x80\xFF"s, "\\x00\\x01\\x1F ~\\x7F\x80\xFF",
+         "\\x00\\x01\\x1F ~\\x7F\x80\xFF"},
+        {"\t", "\\x09", "\\x09"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kr::escapedText(c.text), c.plain) << c.text;
+        std::string line = "line: ";
+        kr::appendEscapedText(line, c.text, kr::QuoteEscaping::kEscape);
+        EXPECT_EQ(line, "line: " + c.quoted) << c.text;
+    }
+}
+
 TEST(ValueOrDefault, ReadsWithoutInserting) {
     std::map<std::string, std::string> settings{{"startpath", "."}};
     EXPECT_EQ(kr::valueOrDefault(settings, "startpath", "x"), ".");

@@ -179,6 +179,20 @@ TEST_F(CgiTest, AProgramPastItsTimeLimitIsStoppedAndAnsweredWithStatus500) {
     EXPECT_EQ(ask(port, "GET /cgi-bin/ok HTTP/1.1\r\n\r\n", ran.size()), ran);
 }
 
+TEST_F(CgiTest, TheTimeLimitLineNamesTheRequestedProgramWithItsControlBytesEscaped) {
+    client->setChildTimeLimit(200ms);
+    const std::string hang = program("h\x1B[2Jang\x07", "sleep 1000");
+    const std::string failed = answerHead(0, "500 Internal Error");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ask(port, "GET /cgi-bin/h\x1B[2Jang\x07 HTTP/1.1\r\nConnection: close\r\n\r\n",
+                  failed.size() + 1),
+              failed);
+    const std::string named = hang.substr(0, hang.size() - std::string("h\x1B[2Jang\x07").size());
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "stopped " + named + "h\\x1B[2Jang\\x07: still running after its time limit of 200 ms\n");
+}
+
 TEST_F(CgiTest, StoppedChildrenEndTheirRequestsAndNoneStartsAfterwards) {
     const std::string hang = program("hang", "echo $$ > \"$0.pids\"; sleep 1000");
     const std::string marker = (directory / "ran").string();

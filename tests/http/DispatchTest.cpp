@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,67 @@ TEST(RequestPath, DotDotSegmentsAndNulBytesAreRefused) {
     for (const auto& [path, plain] : cases) {
         EXPECT_EQ(kr::isPlainRequestPath(path), plain) << path;
     }
+}
+
+TEST(RequestPath, EverySpellingOfAPathHasOneFormAndDotDotOrNulHasNone) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases{
+        {"/", "/"},
+        {"//", "/"},
+        {"/.", "/"},
+        {"/./", "/"},
+        {"/index.html", "/index.html"},
+        {"//.env", "/.env"},
+        {"///.env", "/.env"},
+        {"//./.env", "/.env"},
+        {"/./cgi-bin/s.sh", "/cgi-bin/s.sh"},
+        {"//cgi-bin//s.sh", "/cgi-bin/s.sh"},
+        {"/sub/./inner.txt", "/sub/inner.txt"},
+        {"/a//b/", "/a/b/"},  // a directory stays one
+        {"/a/.", "/a/"},
+        {"/a/.b/..c/...", "/a/.b/..c/..."},  // no "." or ".." segment: hidden ones stay
+        {"/a\\.\\b", "/a\\.\\b"},            // "\\" is a byte of a name here
+        {"/../x", std::nullopt},
+        {"//..//x", std::nullopt},
+        {"/a/..", std::nullopt},
+        {"/a\\..\\b", std::nullopt},
+        {std::string("/a\0b", 4), std::nullopt},
+        {"", std::nullopt},
+        {"a/b", std::nullopt},  // not from the root
+        {"*", std::nullopt},
+        {"http://127.0.0.1/a", std::nullopt},
+    };
+    for (const auto& [path, form] : cases) {
+        EXPECT_EQ(kr::requestPathForm(path), form) << path;
+    }
+}
+
+TEST(RequestPath, ASegmentThatBeginsWithADotIsHiddenAtAnyDepth) {
+    const std::vector<std::pair<std::string, bool>> cases{
+        {"page.html", false}, {"sub/inner.txt", false},  {"a.b/c.d.", false},       {"", false},
+        {".env", true},       {"sub/.git/config", true}, {"a/b/.ssh/id_rsa", true}, {"a/..b", true},
+        {"a/.", true},        {"sub\\.git", true},       {"cgi-bin/.x", true},
+    };
+    for (const auto& [path, hidden] : cases) {
+        EXPECT_EQ(kr::hasHiddenSegment(path), hidden) << path;
+    }
+}
+
+// The file functions refuse what no form gives, whoever calls them: an absolute path would
+// name a file outside the base to the open beneath it, and the same bytes joined to the
+// base a file inside it, where no rule had looked.
+TEST_F(DispatchTest, TheFileFunctionsTakeOnlyARelativeFormWithoutHiddenSegments) {
+    file("page.html", "the page");
+    file(".env", "secret");
+    file("sub/.git/config", "secret");
+    std::string found;
+    std::uint64_t size = 0;
+    for (const std::string path :
+         {"/page.html", "/.env", ".env", "sub/.git/config", "./page.html", "sub/../page.html"}) {
+        EXPECT_FALSE(kr::openServableFile(base.string(), path)) << path;
+        EXPECT_FALSE(kr::findServableFile(base.string(), path, found, size)) << path;
+    }
+    EXPECT_TRUE(kr::openServableFile(base.string(), "page.html"));
+    EXPECT_TRUE(kr::findServableFile(base.string(), "page.html", found, size));
 }
 
 TEST_F(DispatchTest, ACommandOfAKnownSessionIsAnsweredByItsContext) {
@@ -204,6 +266,61 @@ TEST_F(DispatchTest, PathsThatCouldLeaveTheBaseOrHideGetTheNotFoundPage) {
         EXPECT_EQ(ask(port, "GET " + path + " HTTP/1.1\r\n\r\n", okAnswer("the page").size()),
                   okAnswer("the page"))
             << path;
+    }
+}
+
+// However a request spells a path, the rules see one form: no hidden file at any depth is
+// sent, whatever lies under "cgi-bin/" is run, never sent, and built-in names and the index
+// are found as ever.
+TEST_F(DispatchTest, EverySpellingOfAPathMeetsTheSameFileRules) {
+    file("page.html", "the page");
+    file("index.html", "the index");
+    file("sub/inner.txt", "inner");
+    for (const std::string secret :
+         {".env", ".git/config", ".ssh/id_rsa", "sub/.git/config", "sub/.env", "cgi-bin/.x"}) {
+        file(secret, "secret");
+    }
+    script("www/cgi-bin/s.sh", "printf 'Content-Type: text/plain\\r\\n\\r\\nran'");
+    const std::string ran =
+        "HTTP/1.1 200 OK\r\nServer: brantel/1.28.1(96)\r\nContent-Length: "
+        "3\r\nContent-Type: text/plain\r\n\r\nran";
+    const std::string& png = application.builtIns.at("kreuz.png");
+    Settings settings = siteSettings();
+    settings[std::string(KrTransceiverClient::kCommandUrlSetting)] = "/app";
+    const std::uint16_t port = serve(settings);
+    ASSERT_NE(port, 0);
+
+    const std::vector<Exchange> cases{
+        {"//.env", notFoundAnswer()},
+        {"///.env", notFoundAnswer()},
+        {"//./.env", notFoundAnswer()},
+        {"/./.env", notFoundAnswer()},
+        {"//.git/config", notFoundAnswer()},
+        {"//.ssh/id_rsa", notFoundAnswer()},
+        {"/sub/.git/config", notFoundAnswer()},
+        {"//sub//.env", notFoundAnswer()},
+        {"/sub/./.env", notFoundAnswer()},
+        {"/cgi-bin/.x", notFoundAnswer()},
+        {"//cgi-bin/.x", notFoundAnswer()},
+        {"//sub/../page.html", notFoundAnswer()},
+        {"page.html", notFoundAnswer()},
+        {"/cgi-bin/s.sh", ran},
+        {"//cgi-bin/s.sh", ran},
+        {"/./cgi-bin/s.sh", ran},
+        {"/cgi-bin//s.sh", ran},
+        {"/cgi-bin/./s.sh", ran},
+        {"/page.html", okAnswer("the page")},
+        {"//page.html", okAnswer("the page")},
+        {"/./page.html", okAnswer("the page")},
+        {"/sub//inner.txt", okAnswer("inner")},
+        {"//kreuz.png", okAnswer(png)},
+        {"/./kreuz.png", okAnswer(png)},
+        {"//", okAnswer("the index")},
+        {"/.", okAnswer("the index")},
+    };
+    for (const auto& [target, answer] : cases) {
+        EXPECT_EQ(ask(port, "GET " + target + " HTTP/1.1\r\n\r\n", answer.size()), answer)
+            << target;
     }
 }
 

@@ -281,6 +281,76 @@ TEST(Limits, ContentLengthMustBePlainDigitsWithinTheBodyLimit) {
     }
 }
 
+TEST(Connection, AnHttp10RequestClosesUnlessItAsksToKeepTheConnection) {
+    struct Case {
+        std::string head;
+        bool close;
+    };
+    const Case cases[] = {
+        {"GET / HTTP/1.0\r\n", true},
+        {"get / http/1.0\r\n", true},
+        {"GET / HTTP/1.0\r\nConnection: keep-alive\r\n", false},
+        {"GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n", false},
+        {"GET / HTTP/1.0\r\nConnection: KEEP-ALIVE\r\n", false},
+        {"GET / HTTP/1.0\r\nConnection: close\r\n", true},
+        {"GET / HTTP/1.0\r\nConnection: upgrade\r\n", true},
+        {"POST / HTTP/1.0\r\nContent-Length: 0\r\n", true},
+        {"GET / HTTP/1.1\r\n", false},
+        {"GET / HTTP/1.1\r\nConnection: keep-alive\r\n", false},
+        {"GET / HTTP/1.1\r\nConnection: close\r\n", true},
+        {"GET /\r\n", false},            // no version: read as ever
+        {"HTTP/1.0 200 OK\r\n", false},  // a status line is no request
+    };
+    for (const Case& c : cases) {
+        const Outcome read = readOne(c.head + "\r\n", 0);
+        ASSERT_EQ(read.result, KrXHeader::kComplete) << c.head;
+        EXPECT_EQ(read.message->closeRequested(), c.close) << c.head;
+    }
+}
+
+TEST(Framing, ABodyFramedOtherwiseThanByOneLengthIsRefused) {
+    struct Case {
+        std::string fields;
+        std::string body;
+        int result;
+    };
+    const Case cases[] = {
+        {"Transfer-Encoding: chunked\r\n", "5\r\nhello\r\n0\r\n\r\n", KrXHeader::kRefused},
+        {"transfer-encoding: identity\r\n", "", KrXHeader::kRefused},
+        {"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n", "hello", KrXHeader::kRefused},
+        {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", "hello", KrXHeader::kRefused},
+        {"Content-Length: 5\r\nContent-Length: 6\r\n", "hello!", KrXHeader::kRefused},
+        {"Content-Length: 6\r\ncontent-length: 5\r\n", "hello!", KrXHeader::kRefused},
+        {"Content-Length: 5\r\nContent-Length: x\r\n", "hello", KrXHeader::kRefused},
+        {"Content-Length: 5, 6\r\n", "hello", KrXHeader::kRefused},
+        // The same length twice frames the body as once.
+        {"Content-Length: 5\r\nContent-Length: 5\r\n", "hello", KrXHeader::kComplete},
+        {"Content-Length: 5\r\nContent-Length: 05\r\n", "hello", KrXHeader::kComplete},
+        {"Content-Length: 5\r\n", "hello", KrXHeader::kComplete},
+    };
+    for (const Case& c : cases) {
+        for (const unsigned seed : kSeeds) {
+            const auto outcomes =
+                readStream(randomChunks("POST /f HTTP/1.1\r\n" + c.fields + "\r\n" + c.body, seed));
+            ASSERT_EQ(outcomes.size(), 1u) << c.fields << " seed " << seed;
+            EXPECT_EQ(outcomes[0].result, c.result) << c.fields << " seed " << seed;
+        }
+    }
+}
+
+// The chunk lines of a chunked body, read by length, would be the next request: a GET
+// inside the body would be served as one.
+TEST(Framing, AGetSmuggledInsideAChunkedBodyIsNoRequest) {
+    const std::string wire =
+        "POST /f HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "1f\r\nGET /smuggled HTTP/1.1\r\nX: y\r\n\r\n\r\n0\r\n\r\n";
+    for (const unsigned seed : kSeeds) {
+        const auto outcomes = readStream(randomChunks(wire, seed));
+        ASSERT_EQ(outcomes.size(), 1u) << "seed " << seed;
+        EXPECT_EQ(outcomes[0].result, KrXHeader::kRefused) << "seed " << seed;
+    }
+}
+
 TEST(Limits, RefusedHeadCallbackRefusesTheMessage) {
     const auto outcomes =
         readStream(randomChunks("GET / HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\n", 0), false);
@@ -564,6 +634,17 @@ TEST(Body, OtherContentTypesAreReportedAndLeaveNoParameters) {
     EXPECT_EQ(read.message->parseBody(), KrXHeader::kComplete);
     EXPECT_EQ(GetCapturedStderr(), "content type not defined (text/plain)\n");
     EXPECT_TRUE(read.message->parameters().empty());
+}
+
+TEST(Body, AnOtherContentTypeIsReportedWithItsControlBytesEscaped) {
+    const Outcome read = readOne(
+        "POST / HTTP/1.1\r\ncontent-type: t\x1B[2J\x1B]0;x\x07\x7F\"q\"\r\ncontent-length: "
+        "0\r\n\r\n",
+        0);
+    CaptureStderr();
+    EXPECT_EQ(read.message->parseBody(), KrXHeader::kComplete);
+    EXPECT_EQ(GetCapturedStderr(),
+              "content type not defined (t\\x1B[2J\\x1B]0;x\\x07\\x7F\"q\")\n");
 }
 
 TEST(Body, ParseBodyComparesTheDeclaredLengthWithTheBufferedBytes) {

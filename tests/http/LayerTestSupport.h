@@ -108,10 +108,12 @@ public:
         hub->addClient(handler);
     }
 
-    // Builds the server for the protocol and waits for it to listen; the port, or 0.
-    std::uint16_t listen(std::uint32_t protocol = kr::kProtocolHTTP) {
+    // Builds the server for the protocol on the address and waits for it to listen; the
+    // port, or 0.
+    std::uint16_t listen(std::uint32_t protocol = kr::kProtocolHTTP,
+                         const std::string& address = "127.0.0.1") {
         description = kr::makeJob<KrXServerHeader>(true, protocol);
-        description->setParameter("tcp_address", "127.0.0.1");
+        description->setParameter("tcp_address", address);
         description->setParameter("tcp_port", "0");
         hub->createServer(handler.get(), description, recorder.callback());
         KrServerCallback_t listening;

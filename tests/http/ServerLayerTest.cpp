@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -64,8 +65,8 @@ protected:
 TEST_F(HTTPLayer, ARequestSplitOverTwoBuffersIsAnsweredOnce) {
     ASSERT_TRUE(client->send("GET /split HTTP/1.1\r\nHo"));
     ASSERT_TRUE(eventually([&] { return http()->partialCount() == 1; }));
-    ASSERT_TRUE(client->send("st: x\r\n\r\n"));
-    const std::string first = answerTo("method 1 path /split\nfield host=x\n");
+    ASSERT_TRUE(client->send("st: localhost\r\n\r\n"));
+    const std::string first = answerTo("method 1 path /split\nfield host=localhost\n");
     EXPECT_EQ(client->receive(first.size()), first);
     // The next bytes on the connection answer the next request: nothing came twice.
     ASSERT_TRUE(client->send("GET /next HTTP/1.1\r\n\r\n"));
@@ -73,6 +74,63 @@ TEST_F(HTTPLayer, ARequestSplitOverTwoBuffersIsAnsweredOnce) {
     EXPECT_EQ(client->receive(second.size()), second);
     EXPECT_EQ(handler->requests.values().size(), 2u);
     EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+}
+
+// The Host fields of a request against what a loopback listener serves.
+struct HostCase {
+    std::string fields;
+    bool served;
+};
+
+std::vector<HostCase> hostCases(std::uint16_t port) {
+    const std::string p = std::to_string(port);
+    return {
+        {"", true},  // no Host: HTTP/1.0, or a client of its own
+        {"Host: 127.0.0.1:" + p + "\r\n", true},
+        {"Host: 127.0.0.1\r\n", true},
+        {"Host: localhost:" + p + "\r\n", true},
+        {"Host: LOCALHOST\r\n", true},
+        {"Host: [::1]:" + p + "\r\n", true},
+        {"Host: 127.0.0.1:" + p + "\r\nHost: localhost\r\n", true},
+        {"Host: attacker.example:" + p + "\r\n", false},
+        {"Host: attacker.example\r\n", false},
+        {"Host: 127.0.0.1.attacker.example:" + p + "\r\n", false},
+        {"Host: 192.168.1.5:" + p + "\r\n", false},
+        {"Host: 127.0.0.1:" + p + "\r\nHost: attacker.example\r\n", false},
+        {"Host: attacker.example\r\nHost: 127.0.0.1:" + p + "\r\n", false},
+    };
+}
+
+constexpr std::string_view kServedLine = "HTTP/1.1 200 OK\r\n";
+
+TEST_F(HTTPLayer, ALoopbackListenerServesOnlyRequestsWhoseHostIsTheLoopback) {
+    std::size_t servedCount = 0;
+    for (const auto& [fields, served] : hostCases(port)) {
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        ASSERT_TRUE(peer.send("GET /h HTTP/1.1\r\n" + fields + "\r\n"));
+        if (served) {
+            ++servedCount;
+            EXPECT_TRUE(peer.receive(kServedLine.size()).starts_with(kServedLine)) << fields;
+        } else {
+            EXPECT_EQ(peer.receive(1), "") << fields;
+            EXPECT_TRUE(peer.waitForClose()) << fields;
+        }
+    }
+    // A refused request never reached the handler.
+    EXPECT_EQ(handler->requests.values().size(), servedCount);
+}
+
+TEST(HTTPLayerOnAWildcardAddress, ServesEveryHost) {
+    LayerFixture fixture;
+    const std::uint16_t port = fixture.listen(kr::kProtocolHTTP, "0.0.0.0");
+    ASSERT_NE(port, 0);
+    for (const auto& [fields, served] : hostCases(port)) {
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        ASSERT_TRUE(peer.send("GET /h HTTP/1.1\r\n" + fields + "\r\n"));
+        EXPECT_TRUE(peer.receive(kServedLine.size()).starts_with(kServedLine)) << fields;
+    }
 }
 
 TEST_F(HTTPLayer, LowerCaseMethodsFieldNamesAndQueryAreReadAsHTTP) {
@@ -151,6 +209,24 @@ TEST_F(HTTPLayer, ConnectionCloseWritesTheWholeAnswerThenCloses) {
     EXPECT_EQ(client->receive(expected.size() + 1), expected);
     EXPECT_TRUE(client->waitForClose());
     EXPECT_EQ(handler->requests.values().size(), 1u) << "nothing after the closing request";
+}
+
+TEST_F(HTTPLayer, AnHttp10RequestWithoutKeepAliveIsAnsweredThenClosed) {
+    ASSERT_TRUE(client->send("GET /a HTTP/1.0\r\n\r\nGET /never HTTP/1.0\r\n\r\n"));
+    const std::string expected = plainAnswer("/a");
+    EXPECT_EQ(client->receive(expected.size() + 1), expected);
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_EQ(handler->requests.values().size(), 1u) << "nothing after the closing request";
+}
+
+TEST_F(HTTPLayer, AnHttp10RequestWithKeepAliveKeepsItsConnection) {
+    ASSERT_TRUE(client->send("GET /a HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n"));
+    const std::string first = answerTo("method 1 path /a\nfield connection=Keep-Alive\n");
+    EXPECT_EQ(client->receive(first.size()), first);
+    ASSERT_TRUE(client->send("GET /b HTTP/1.0\r\n\r\n"));
+    const std::string second = plainAnswer("/b");
+    EXPECT_EQ(client->receive(second.size() + 1), second);
+    EXPECT_TRUE(client->waitForClose());
 }
 
 TEST_F(HTTPLayer, AccessLogLineWithAndWithoutRefererAndUserAgent) {
@@ -249,14 +325,47 @@ TEST_F(HTTPLayer, AnExceptionFromTheHandlerLeavesThatRequestUnansweredOnly) {
     EXPECT_EQ(client->receive(again.size()), again) << "the buffer job lives on";
 }
 
-TEST_F(HTTPLayer, BytesBehindAnUnrecognisedRequestAreBoundedThenTheConnectionCloses) {
-    ASSERT_TRUE(client->send("HELLO\r\n\r\n"));
+TEST_F(HTTPLayer, AFailureThatQuotesTheRequestIsReportedWithItsControlBytesEscaped) {
+    handler->respond = [](KrXHeader& request, KrXResponseHeader&) {
+        throw std::runtime_error("no page " + request.path());
+    };
+    CaptureStderr();
+    ASSERT_TRUE(client->send("GET /\x1B[2J\x07 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_EQ(GetCapturedStderr(), "request not answered: no page /\\x1B[2J\\x07\n");
+}
+
+// A status line reaching a server is a message, but one the handler does not take.
+TEST_F(HTTPLayer, BytesBehindAMessageNobodyTakesAreBoundedThenTheConnectionCloses) {
+    ASSERT_TRUE(client->send("HTTP/1.1 200 OK\r\n\r\n"));
     ASSERT_TRUE(eventually([&] { return !handler->requests.values().empty(); }));
-    EXPECT_EQ(handler->requests.values()[0]->messageKind(), KrXHeader::kUnrecognised);
+    EXPECT_EQ(handler->requests.values()[0]->messageKind(), KrXHeader::kAnswer);
     ASSERT_TRUE(client->send("GET / HTTP/1.1\r\n\r\n"));
     (void)client->send(std::string(KrXHeader::kMaxStrandedBytes, 'x'));
     EXPECT_EQ(client->receive(1), "") << "nothing is answered behind it";
     EXPECT_TRUE(client->waitForClose());
+}
+
+TEST_F(HTTPLayer, AFirstLineThatIsNoRequestClosesTheConnectionAtOnceWithWhatFollows) {
+    const std::string firstLines[] = {
+        "HEAD / HTTP/1.1",
+        "OPTIONS * HTTP/1.1",
+        "PUT /x HTTP/1.1",
+        "DELETE /x HTTP/1.1",
+        "HELLO",
+        "GET",
+        "\x16\x03\x01\x02",  // the start of a TLS handshake
+    };
+    for (const std::string& line : firstLines) {
+        Client peer;
+        ASSERT_TRUE(peer.connect(port));
+        // A request pipelined behind it is not served either.
+        ASSERT_TRUE(peer.send(line + "\r\nHost: 127.0.0.1\r\n\r\nGET /after HTTP/1.1\r\n\r\n"));
+        EXPECT_EQ(peer.receive(1), "") << line;
+        EXPECT_TRUE(peer.waitForClose()) << line;
+    }
+    EXPECT_TRUE(handler->requests.values().empty());
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
 }
 
 // A file answer announces the size the file had when it was opened and checked, and sends
