@@ -1,29 +1,23 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
-#include <thread>
-#include <unordered_map>
-#include <utility>
-#include <vector>
 
 #include "jobs/KrJob.h"
 #include "jobs/KrJobWithTimeout.h"
 #include "jobs/KrRarediScheduler2.h"
 #include "net/ByteBudget.h"
 #include "net/ConnectionLimit.h"
+#include "net/ConnectionTable.h"
+#include "net/Housekeeping.h"
 #include "net/KrServerCallback_t.h"
 #include "net/KrServerLayer.h"
-#include "platform/EventPoll.h"
-#include "platform/Poll.h"
+#include "net/ServerRegistry.h"
+#include "net/TcpJobs.h"
 
 class KrRequestHandler;
 class KrServerDescription;
@@ -32,13 +26,6 @@ class KrTransceiverConnection;
 class KrTransceiverMessage;
 class KrTransceiverServer;
 class KrURLHookService;
-
-// The hub's record of one request handler: the handler and the server descriptions already
-// built for it, by description id.
-struct KrTransceiverClientRecord {
-    std::shared_ptr<KrRequestHandler> handler;
-    std::map<std::string, std::shared_ptr<KrServerDescription>> descriptions;
-};
 
 // The time limits of what a hub builds. Only tests change them.
 struct KrTransceiverTiming {
@@ -74,19 +61,23 @@ struct KrTransceiverLimits {
     std::size_t connections = kr::defaultConnectionLimit();
 };
 
-// The hub between the network and the server layers. It keeps the registries of request
-// handlers, servers and connections; one receive job and one send job serve all its
-// connections, each blocked in an event set (epoll) of its own, to which connections are
-// added and from which they are removed one at a time: a wake costs what is ready, whatever
-// the number of connections. The receive job waits for every connection that may read; the
-// send job only for those whose output the socket did not take at once (a connection writes
-// what it can itself, see KrTransceiverConnection). A housekeeping thread removes idle
-// connections, connections past the deadline of the request they are reading, and expired
-// servers once a second. It serves at most Limits::connections connections (see
-// addConnection) and keeps the budget of bytes that incomplete requests may hold across all
-// of them (incompleteBytes), which its protocol layers reserve from. It builds the server
-// layer of a server description through its table of layers, and routes answers back to the
-// server and connection they belong to.
+// The hub between the network and the server layers, and the face of the network layer
+// that the rest of the system calls. Its jobs each have a room of their own, with one lock:
+// - the connection table (kr::ConnectionTable): the served connections by id and by token,
+//   with their sockets and the deadlines they are filed under;
+// - the TCP jobs (kr::TcpJobs): one receive job and one send job for all connections, each
+//   blocked in an event set (epoll) of its own; the receive job waits for every connection
+//   that may read, the send job only for those whose output the socket did not take at once
+//   (a connection writes what it can itself, see KrTransceiverConnection);
+// - the registry of request handlers, servers, URL hook services and server layers
+//   (kr::ServerRegistry);
+// - housekeeping (kr::Housekeeping): a thread that removes idle connections, connections
+//   past the deadline of the request they are reading, and expired servers once a second.
+// The hub itself serves at most Limits::connections connections (see addConnection), keeps
+// the budget of bytes that incomplete requests may hold across all of them
+// (incompleteBytes), which its protocol layers reserve from, builds the server layer of a
+// server description through its table of layers, and routes answers back to the server and
+// connection they belong to. docs/request-road.md follows a request through all of them.
 //
 // Shutdown (the destructor) runs in one order: stop the listeners, housekeeping, the receive
 // and send jobs and the servers' buffer jobs, waiting for each; then drop connections (which
@@ -154,28 +145,23 @@ public:
     // A served connection whose deadline (KrTransceiverConnection::dueTime) has moved
     // earlier than the one it is filed under for housekeeping is filed anew. A deadline that
     // moves later needs no call: housekeeping files it anew when the earlier one comes.
-    void fileDeadline(const KrTransceiverConnection& connection);
+    void fileDeadline(const KrTransceiverConnection& connection) {
+        connections_.fileEarlierDeadline(connection);
+    }
 
     // Keeps the server under its id; the server subscribes to the hub's registration name.
     void addServer(std::shared_ptr<KrTransceiverServer> server);
 
-    // Wakes the send job. Output needs no wake: a connection asks for the send job with
-    // writeWhenReady when its socket does not take everything.
-    void wakeSender();
-
     // The send job writes the connection of this socket and token when the socket has room
     // (once; it asks again while output remains). Called by a served connection under its
     // output lock, so never for a socket that the hub has taken back.
-    void writeWhenReady(int socket, std::uint64_t token);
+    void writeWhenReady(int socket, std::uint64_t token) { tcpJobs_.writeWhenReady(socket, token); }
     // The send job writes the connection of this token as soon as it can, without waiting
     // for its socket to report room: for output that was not tried yet. It costs the caller
     // no change of the send job's set, and a wake-up only when the send job sleeps.
-    void writeSoon(std::uint64_t token);
+    void writeSoon(std::uint64_t token) { tcpJobs_.writeSoon(token); }
     // A connection whose reading had paused at its limits may be read again.
-    void resumeReading(std::uint64_t token);
-
-    // Ends the receive and send jobs' loops and forgets every socket.
-    void stopTcpJobs();
+    void resumeReading(std::uint64_t token) { tcpJobs_.resumeReading(token); }
 
     // A server has taken an answer from a peer: its link name gets a type-5 message naming
     // the server's subscription ("ctask"), which the server leaves.
@@ -184,58 +170,31 @@ public:
     // Prints the "logging" line of an access-log event (state 7) on standard output.
     void printLog(const KrServerCallback_t& event);
 
-    std::shared_ptr<KrTransceiverConnection> findConnection(const std::string& id) const;
-    std::shared_ptr<KrTransceiverServer> findServer(const std::string& id) const;
-    std::shared_ptr<KrRequestHandler> findClient(const std::string& id) const;
-    std::size_t connectionCount() const;
+    std::shared_ptr<KrTransceiverConnection> findConnection(const std::string& id) const {
+        return connections_.find(id);
+    }
+    std::shared_ptr<KrTransceiverServer> findServer(const std::string& id) const {
+        return registry_.findServer(id);
+    }
+    std::shared_ptr<KrRequestHandler> findClient(const std::string& id) const {
+        return registry_.findClient(id);
+    }
+    std::size_t connectionCount() const { return connections_.size(); }
 
-    const std::string& registrationName() const { return registrationName_; }
-    KrRarediScheduler2& scheduler() const { return scheduler_; }
     const Timing& timing() const { return timing_; }
-    const Limits& limits() const { return limits_; }
     // The budget of Limits::incompleteBytes.
     kr::ByteBudget& incompleteBytes() const { return *incompleteBytes_; }
-    JobId receiveJobId() const;
-    JobId sendJobId() const;
+    JobId receiveJobId() const { return tcpJobs_.receiveJobId(); }
+    JobId sendJobId() const { return tcpJobs_.sendJobId(); }
 
 private:
     // postTo without the virtual call (see above).
     static bool post(const std::string& targetId, const KrJobMessage& message);
 
-    struct SocketEntry {
-        std::shared_ptr<KrSocketIPvx> socket;
-        std::shared_ptr<KrTransceiverConnection> connection;
-    };
-    // The key of a served connection in the event sets; the wake events use kWakeToken.
-    using Token = std::uint64_t;
-    static constexpr Token kWakeToken = 0;
-    // The URL hook service of a handler for one target address.
-    using ServiceKey = std::pair<std::string, std::string>;
-
-    void receiveLoop();
-    void sendLoop();
-    void housekeepingLoop();
-    void housekeepingPass();
-    void expireIdleConnections();
-    // Files the connection under its deadline, replacing an earlier filing; with
-    // registryMutex_ held. The new filing.
-    std::multimap<std::int64_t, std::string>::iterator fileDeadlineLocked(
-        const KrTransceiverConnection& connection);
-    void forgetDeadlineLocked(const std::string& connectionId);
-    // With socketMutex_ and registryMutex_ held: the id of the connection to remove for a new
-    // one at the limit, "" when none may go.
-    std::string connectionToMakeRoomLocked();
-    // With socketMutex_ and registryMutex_ held: takes the connection out of the registries
-    // (nothing for an unknown id); finishRemoval does the rest without the locks.
-    SocketEntry takeConnectionLocked(const std::string& connectionId);
-    void finishRemoval(const SocketEntry& entry);
-    // The served connection of a token; empty once it was removed.
-    SocketEntry entryFor(Token token) const;
-    // Reads a connection the receive set reported; false when it is broken.
-    bool serveInput(const SocketEntry& entry, short ready);
-    // Puts the connections whose reading may resume back into the receive set.
-    void resumePausedReading();
-    void startTcpJobsLocked();
+    // Takes the connection's socket out of the TCP jobs' sets and tells whom it concerns;
+    // for a connection already taken out of the table.
+    void finishRemoval(const kr::ConnectionTable::Entry& entry);
+    // Ends the receive and send jobs and forgets every socket.
     void endTcpJobs();
     KrServerSetup setupFor(const KrRequestHandler& handler, std::string secondText,
                            KrServerStatusCallback callback, std::string typeName,
@@ -250,73 +209,17 @@ private:
     const std::shared_ptr<kr::ByteBudget> incompleteBytes_;
     std::string registrationName_;
 
-    // Held for the whole of one sendMessage, so answers go out one at a time. The registry
-    // lock may be taken under it, and the locks of the servers, services and connections
-    // that the message reaches.
-    std::recursive_mutex sendMutex_;
+    // Held for the whole of one sendMessage, so that answers go out one at a time and no
+    // second URL hook service is built for a target while one is. Plain: nothing that a
+    // message reaches under it sends again on this thread (a server's handle writes to its
+    // connection, a URL hook service hands the message to a worker or queues it). Under it
+    // are taken the registry's and the connection table's locks, and the locks of the
+    // servers, services and connections that the message reaches (with a connection's
+    // output lock, the TCP jobs' lock).
+    std::mutex sendMutex_;
 
-    // Guards the registries below and the table of layers. Taken together with socketMutex_
-    // (std::scoped_lock) when connections are added or removed, and then the scheduler's
-    // lock may follow (the first connection starts the TCP jobs). Of a connection's or a
-    // server's locks only a connection's deadline timer (a lock that nothing follows) is
-    // taken under it, to file the connection under its deadline.
-    mutable std::recursive_mutex registryMutex_;
-    std::map<std::uint32_t, KrServerLayer> layers_;
-    std::map<std::string, std::shared_ptr<KrTransceiverServer>> servers_;
-    std::map<std::string, KrTransceiverClientRecord> clients_;
-    // Hashed: the layers look a connection up several times for every request.
-    std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>> connections_;
-    // Raised (to a number no registry had before) with every change of connections_, so
-    // that a connection found before is known to be the one a look-up would find now.
-    std::atomic<std::uint64_t> connectionsVersion_{0};
-    void connectionsChangedLocked();
-    // Every connection of connections_ by the deadline it had when it was filed: a deadline
-    // only moves later (one that moves earlier is filed anew, see fileDeadline), so a
-    // housekeeping pass asks only the connections filed under a deadline that has passed (and
-    // files those that are not idle anew), instead of all. The earliest filed are also the
-    // first asked to make room at the connection limit.
-    using Deadlines = std::multimap<std::int64_t, std::string>;  // steady ns, connection id
-    Deadlines deadlines_;
-    std::unordered_map<std::string, Deadlines::iterator> deadlineOf_;
-    std::map<ServiceKey, std::shared_ptr<KrURLHookService>> servicesByTarget_;
-    std::map<std::string, std::shared_ptr<KrURLHookService>> servicesById_;
-
-    // Guards the socket set, the paused connections and the TCP jobs' run flags and ids;
-    // registryMutex_ may be taken with it as above, and the scheduler's lock under it to
-    // start the TCP jobs; nothing else. A connection's output lock is never held with it.
-    mutable std::recursive_mutex socketMutex_;
-    // Guards sockets_ and tokens_ besides socketMutex_: they change only with both held
-    // (this one exclusively, taken last, nothing under it), so that the receive and send
-    // jobs, which look a token up for every event, only share this one and never wait for
-    // each other.
-    mutable std::shared_mutex socketTableMutex_;
-    std::unordered_map<Token, SocketEntry> sockets_;
-    std::unordered_map<std::string, Token> tokens_;  // by connection id
-    Token lastToken_ = kWakeToken;
-    std::vector<Token> resumed_;           // paused connections that may read again
-    bool tcpStopped_ = false;              // no new socket is served, no job started
-    std::atomic<bool> receiveRun_{false};  // read by the loop without the lock
-    std::atomic<bool> sendRun_{false};
-    JobId receiveJob_ = 0;
-    JobId sendJob_ = 0;
-    // The receive and send jobs block in these sets. The receive set holds every connection
-    // that may read (level-triggered); the send set holds every connection, reported once
-    // each time it asks for the send job. Each set also holds its job's wake event.
-    platform::WakeEvent receiveWake_;
-    platform::WakeEvent sendWake_;
-    platform::EventPoll receiveSet_;
-    platform::EventPoll sendSet_;
-
-    // Guards writeSoon_, the tokens of connections the send job is to write without waiting
-    // for their sockets; nothing is locked under it.
-    std::mutex writeSoonMutex_;
-    std::vector<Token> writeSoon_;
-    std::atomic<bool> writeSoonQueued_{false};  // writeSoon_ holds a token; written under the lock
-    std::atomic<bool> sendJobSleeps_{false};    // the send job sleeps, or is about to
-
-    // Guards housekeepingRun_; nothing is locked under it.
-    std::mutex housekeepingMutex_;
-    std::condition_variable housekeepingWake_;
-    bool housekeepingRun_ = true;
-    std::thread housekeeping_;  // last: it starts once everything it uses exists
+    kr::ServerRegistry registry_;
+    kr::ConnectionTable connections_;
+    kr::TcpJobs tcpJobs_;
+    kr::Housekeeping housekeeping_;  // last: its thread starts once everything it uses exists
 };

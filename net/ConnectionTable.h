@@ -1,0 +1,135 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class KrSocketIPvx;
+class KrTransceiverConnection;
+
+namespace kr {
+
+// The hub's table of the connections it serves: each by its id, and by the token that stands
+// for it in the TCP jobs' event sets, with the socket the hub lends it; and each filed under
+// the deadline it had when it was filed, for housekeeping and for the choice of a connection
+// that makes room at the limit. Everything in it changes under one lock, so that a
+// connection is in all of its parts or in none.
+//
+// The receive and send jobs look a token up for every event, and the protocol layers a
+// connection by its id several times for every request: they share the lock and never wait
+// for each other; only a change takes it alone.
+class ConnectionTable {
+public:
+    // The key of a served connection in the event sets. kNoToken stands for no connection
+    // (the wake events of the TCP jobs use it).
+    using Token = std::uint64_t;
+    static constexpr Token kNoToken = 0;
+
+    // A served connection with the socket the hub lends it.
+    struct Entry {
+        std::shared_ptr<KrSocketIPvx> socket;
+        std::shared_ptr<KrTransceiverConnection> connection;
+    };
+    // What add did: the new connection's token (kNoToken when it was refused), and the
+    // connection taken out to make room for it (empty when none was), whose removal the
+    // caller finishes.
+    struct Admission {
+        Token token = kNoToken;
+        Entry madeRoom;
+    };
+    using Connections = std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>>;
+
+    ConnectionTable() = default;
+    ConnectionTable(const ConnectionTable&) = delete;
+    ConnectionTable& operator=(const ConnectionTable&) = delete;
+
+    // Serves the connection over the socket under a new token, filed under its deadline
+    // (KrTransceiverConnection::dueTime). Refused after close and for an id that is served
+    // already. With limit connections served, the connection without a request in progress
+    // (KrTransceiverConnection::servingRequest) whose deadline comes first is taken out to
+    // make room: of those between requests the one idle longest, but a head still coming
+    // counts by its shorter time limit. An outgoing connection is never taken. Refused when
+    // none may go.
+    Admission add(std::shared_ptr<KrSocketIPvx> socket,
+                  std::shared_ptr<KrTransceiverConnection> connection, std::size_t limit);
+
+    // Takes the connection out of every part of the table: its entry, empty for an id that
+    // is not served (or no longer, after close).
+    Entry take(const std::string& connectionId);
+
+    // Serves no new connection, and takes every socket out: a token finds nothing any more.
+    // The connections stay, found by their ids, until dropAll.
+    std::vector<Entry> close();
+
+    // Forgets every connection; they are the caller's to let go, without the lock.
+    Connections dropAll();
+
+    // The served connection of a token; empty once it was taken out.
+    Entry entry(Token token) const;
+
+    // The connection with this id; null when there is none. Each thread keeps the last one it
+    // found, valid while the table has not changed since, so that the several look-ups of a
+    // request cost one look at a version number.
+    std::shared_ptr<KrTransceiverConnection> find(const std::string& connectionId) const;
+
+    // Connections found by their ids.
+    std::size_t size() const;
+
+    // Files the connection anew when its deadline has moved earlier than the one it is filed
+    // under. A deadline that moves later needs no filing: housekeeping files it anew when
+    // the earlier one comes.
+    void fileEarlierDeadline(const KrTransceiverConnection& connection);
+
+    // The connections filed under a deadline that is not after now (steady nanoseconds):
+    // the only ones that can have expired.
+    std::vector<std::shared_ptr<KrTransceiverConnection>> due(std::int64_t now) const;
+
+    // Files the connection under its deadline now, when it is still filed: one that was
+    // active since it was filed.
+    void refile(const KrTransceiverConnection& connection);
+
+    // The connection has expired: no look-up by its id finds it and housekeeping asks it no
+    // more, while its socket stays served until it is taken out.
+    void unlist(const std::string& connectionId);
+
+private:
+    // Steady nanoseconds to connection id: a deadline only moves later (one that moves
+    // earlier is filed anew), so that housekeeping asks only the connections filed under a
+    // deadline that has passed, instead of all. The earliest filed are also the first asked
+    // to make room at the limit.
+    using Deadlines = std::multimap<std::int64_t, std::string>;
+
+    Entry takeLocked(const std::string& connectionId);
+    // The id of the connection to take out for a new one at the limit, "" when none may go.
+    std::string connectionToMakeRoomLocked();
+    // Files the connection under its deadline, replacing an earlier filing. The new filing.
+    Deadlines::iterator fileLocked(const KrTransceiverConnection& connection);
+    void forgetDeadlineLocked(const std::string& connectionId);
+    // After every change of connections_.
+    void changedLocked();
+
+    // Guards everything below; shared by look-ups, held alone by changes. Under it only a
+    // connection's deadline timer (KrDeadlineTimer, a lock that nothing follows) is taken, to
+    // read when the connection is due; never a lock of a job, a server or the TCP jobs.
+    mutable std::shared_mutex mutex_;
+    std::unordered_map<Token, Entry> sockets_;
+    std::unordered_map<std::string, Token> tokens_;  // by connection id
+    // Hashed: the layers look a connection up several times for every request.
+    Connections connections_;
+    Deadlines deadlines_;
+    std::unordered_map<std::string, Deadlines::iterator> deadlineOf_;
+    Token lastToken_ = kNoToken;
+    bool closed_ = false;
+    // Raised (to a number no table had before) with every change of connections_, so that a
+    // connection found before is known to be the one a look-up would find now. Written
+    // under the lock, read by find without it.
+    std::atomic<std::uint64_t> version_{0};
+};
+
+}  // namespace kr
