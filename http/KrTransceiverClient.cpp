@@ -228,15 +228,14 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
     }
 
     std::string file;
-    std::uint64_t size = 0;
     if (relative.starts_with(kCgiPrefix)) {
         // Whatever lies under the CGI directory is run, never sent as it is.
         const std::string program = std::string(kCgiDirectory) + relative.substr(kCgiPrefix.size());
-        return kr::findServableFile(baseDirectory_, program, file, size) &&
+        return kr::findServableFile(baseDirectory_, program, file) &&
                runCgi(file, serverName, request);
     }
     if (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix)) {
-        return kr::findServableFile(baseDirectory_, relative, file, size) &&
+        return kr::findServableFile(baseDirectory_, relative, file) &&
                runPhp(file, serverName, request);
     }
     auto servable = kr::openServableFile(baseDirectory_, relative);
@@ -245,8 +244,7 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
 
 bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& request) {
     std::string file;
-    std::uint64_t size = 0;
-    if (kr::findServableFile(baseDirectory_, kIndexScript, file, size)) {
+    if (kr::findServableFile(baseDirectory_, kIndexScript, file)) {
         return runPhp(file, serverName, request);
     }
     auto servable = kr::openServableFile(baseDirectory_, kIndexPage);

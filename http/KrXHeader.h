@@ -116,7 +116,6 @@ public:
     // The answer's body is this open file, of the size it had when it was checked: the
     // server layer sends it from its descriptor.
     void setFile(kr::ServableFile file);
-    bool hasFile() const { return file_.has_value(); }
     // Takes the file out, for the layer that sends it; nothing when there is none.
     std::optional<kr::ServableFile> takeFile();
 
@@ -130,7 +129,6 @@ public:
 
     // The body length of the last head written (or of the file set).
     std::uint64_t bodyLength() const { return bodyLength_; }
-    bool headWritten() const { return headWritten_; }
 
     // ---- reading (a request arrives a buffer at a time) ----
 
@@ -168,7 +166,6 @@ public:
     // ---- fields ----
 
     std::uint32_t methodCode() const { return methodCode_; }
-    const std::string& version() const { return version_; }
     const std::string& path() const { return path_; }
     const std::string& query() const { return query_; }
     void setPath(std::string path) { path_ = std::move(path); }

@@ -111,7 +111,7 @@ bool hasHiddenSegment(std::string_view path) {
 }
 
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
-                      std::string& file, std::uint64_t& size) {
+                      std::string& file) {
     if (baseDirectory.empty() || !isServableRelativePath(relativePath)) {
         return false;
     }
@@ -126,7 +126,6 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
         return false;
     }
     file = std::move(joined);
-    size = status.value.size;
     return true;
 }
 

@@ -28,11 +28,11 @@ bool hasHiddenSegment(std::string_view path);
 // request's relative path names a regular file, and that file's resolved path (symbolic
 // links followed) lies under the resolved base directory. The relative path must be a form
 // (requestPathForm) without its leading "/" and without hidden segments; any other path is
-// refused here as well, whatever the caller checked. The joined path and the file's size
-// are stored; false when any check fails. For a file that is run, not read (CGI, PHP): a
-// file that is read goes through openServableFile.
+// refused here as well, whatever the caller checked. The joined path is stored; false when
+// any check fails. For a file that is run, not read (CGI, PHP): a file that is read goes
+// through openServableFile.
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
-                      std::string& file, std::uint64_t& size);
+                      std::string& file);
 
 // A file a request is answered with, open: the checks were made on this open file, so the
 // bytes sent from it are those of the file that passed them, whatever happens to its name

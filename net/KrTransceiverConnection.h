@@ -186,7 +186,6 @@ public:
     const PeerMap& peerMap() const { return *peers_; }
     // The same, for the messages read on the connection to share.
     const std::shared_ptr<const PeerMap>& sharedPeerMap() const { return peers_; }
-    KrTransceiver* hub() const { return hub_; }
     bool dataAvailable() const { return dataAvailable_.load(); }
     // Whether queued bytes wait for the send job. Virtual only so that a test can act in the
     // send job's window between this read and the next.
