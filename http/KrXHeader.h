@@ -225,9 +225,8 @@ public:
     bool answerReceived() const { return answerReceived_.load(); }
     void setAnswerReceived(bool received) { answerReceived_.store(received); }
 
-    // Guards writing the head (and the settings of a server description); the server layer
-    // holds it while it parses received bytes. No other lock of the message is taken under
-    // it.
+    // The lock of the head writer and of the reader (see messageMutex_): the server layer
+    // holds it while it reads received bytes into the message.
     std::mutex& messageMutex() const { return messageMutex_; }
 
 private:
@@ -278,6 +277,13 @@ private:
 
     std::string version_ = "1.1";
     std::unique_ptr<KrStringBuf> body_;
+    // Guards what the head writer changes (headWritten_, bodyLength_, the CGI block it takes
+    // out of the body), the reader's state while the server layer reads received bytes into
+    // the message, and the settings of a server description (KrXServerHeader). The head
+    // writer takes nothing under it. While the layer reads, it takes the connection's input
+    // lock and what KrTransceiverConnection::takeInput takes after it (the hub's TCP jobs'
+    // lock, the job registry's queue lock), and the reader calls the request handler's
+    // acceptHead under it at the end of the head. Never the route lock of the message.
     mutable std::mutex messageMutex_;
     bool headWritten_ = false;
     const bool writeInState5_;

@@ -23,5 +23,6 @@ struct KrServerCallback_t {
 };
 
 // The application's status callback. Reporters ignore its result. An empty callback means
-// that nobody listens: nothing is reported.
+// that nobody listens: nothing is reported. Events 6 and 7 are reported while the hub sends
+// the answer (under its send lock): the callback must not send through the hub.
 using KrServerStatusCallback = std::function<bool(KrServerCallback_t&)>;

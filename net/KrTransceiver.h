@@ -211,11 +211,12 @@ private:
 
     // Held for the whole of one sendMessage, so that answers go out one at a time and no
     // second URL hook service is built for a target while one is. Plain: nothing that a
-    // message reaches under it sends again on this thread (a server's handle writes to its
-    // connection, a URL hook service hands the message to a worker or queues it). Under it
-    // are taken the registry's and the connection table's locks, and the locks of the
-    // servers, services and connections that the message reaches (with a connection's
-    // output lock, the TCP jobs' lock).
+    // message reaches under it sends again on this thread. A server's handle writes to its
+    // connection and reports the answer to its status callback, which must not send (the
+    // application's prints the access-log line); a URL hook service hands the message to a
+    // worker or queues it. Under it are taken the registry's and the connection
+    // table's locks, and the locks of the servers, services and connections that the message
+    // reaches (with a connection's output lock, the TCP jobs' lock).
     std::mutex sendMutex_;
 
     kr::ServerRegistry registry_;

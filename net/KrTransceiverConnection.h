@@ -253,9 +253,11 @@ private:
     std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 
     // Guards output_, socket_ and token_. Held across the non-blocking sends (a file's step
-    // included, see kFileSendStep) and while the hub's send job is asked to write (a call
-    // into the kernel only), so that the socket is never written or waited for once the hub
-    // has taken it back; no other lock is taken under it.
+    // included, see kFileSendStep) and while the hub's send job is asked to write, so that
+    // the socket is never written or waited for once the hub has taken it back. Under it the
+    // hub's TCP jobs' lock is taken (writeSoon, for Writer::SendJob), and nothing else: asking
+    // for the send job once the socket has room (writeWhenReady) is a call into the kernel
+    // only.
     std::mutex outputMutex_;
     std::deque<OutputPiece> output_;
     // Written buffers, freed by the thread that queues output next rather than by the one
