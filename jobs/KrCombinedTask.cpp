@@ -197,17 +197,22 @@ void KrCombinedTask::noticeLocked(std::string_view targetId, std::string_view no
 
 void KrCombinedTask::deliveryLoop() {
     BusyBackoff backoff;
+    kr::HandOverSpin handOver;
     for (;;) {
         const Entry* front = nullptr;
         {
             std::unique_lock queueLock(queueMutex_);
+            bool slept = false;
             if (queue_.empty() && !stopping_) {
                 queueLock.unlock();
-                (void)kr::spinBriefly(
+                slept = !handOver.spin(
                     [this] { return queued_.load(std::memory_order_relaxed) != 0; });
                 queueLock.lock();
             }
             wake_.wait(queueLock, [this] { return stopping_ || !queue_.empty(); });
+            if (slept) {
+                handOver.woke();
+            }
             ++counters_.passes;
             if (stopping_) {
                 return;

@@ -98,16 +98,21 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
 }
 
 void KrTransceiverServer::bufferLoop() {
+    kr::HandOverSpin handOver;
     std::unique_lock lock(bufferMutex_);
     for (;;) {
+        bool slept = false;
         if (bufferQueue_.empty() && bufferRun_) {
             lock.unlock();
             // Out of work: the access-log lines of what was done go out now, together.
             kr::flushOutLines();
-            (void)kr::spinBriefly([this] { return busy_.load(std::memory_order_relaxed); });
+            slept = !handOver.spin([this] { return busy_.load(std::memory_order_relaxed); });
             lock.lock();
         }
         bufferWake_.wait(lock, [this] { return !bufferRun_ || !bufferQueue_.empty(); });
+        if (slept) {
+            handOver.woke();
+        }
         if (!bufferRun_) {
             return;
         }
