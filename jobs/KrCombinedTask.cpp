@@ -197,7 +197,8 @@ void KrCombinedTask::noticeLocked(std::string_view targetId, std::string_view no
 
 void KrCombinedTask::deliveryLoop() {
     BusyBackoff backoff;
-    kr::HandOverSpin handOver;
+    // Most messages are a connection's notice for its server's buffer job.
+    kr::HandOverSpin handOver(kr::HandOverSpin::Stage::FeedsBufferJob);
     for (;;) {
         const Entry* front = nullptr;
         {

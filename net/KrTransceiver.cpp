@@ -658,7 +658,7 @@ KrTransceiver::SocketEntry KrTransceiver::entryFor(Token token) const {
 void KrTransceiver::receiveLoop() {
     std::vector<platform::PollEvent> ready(kEventsPerWait);
     std::vector<std::string> dead;
-    kr::HandOverSpin handOver;
+    kr::HandOverSpin handOver(kr::HandOverSpin::Stage::FeedsBufferJob);
     while (receiveRun_) {
         const std::size_t count = waitForEvents(receiveSet_, ready, "receive", handOver);
         dead.clear();

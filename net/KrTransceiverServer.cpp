@@ -79,6 +79,7 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
         if (bufferEnded_) {
             return;
         }
+        kr::HandOverBacklog::noteWaiting(bufferQueue_.size());
         bufferQueue_.emplace_back(connectionName, serverName);
         busy_ = true;
         if (bufferJob_ == 0) {

@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
+using std::chrono::nanoseconds;
 
 // Time moves only when a test moves it: the looks below never wait for a real clock.
 struct FakeClock {
-    using duration = std::chrono::nanoseconds;
+    using duration = nanoseconds;
     using rep = duration::rep;
     using period = duration::period;
     using time_point = std::chrono::time_point<FakeClock>;
@@ -22,104 +25,170 @@ struct FakeClock {
 };
 
 using Spin = kr::BasicHandOverSpin<FakeClock>;
+using Backlog = kr::BasicHandOverBacklog<FakeClock>;
 constexpr std::chrono::microseconds kWindow{200};
+constexpr auto kLookTime = 10us;
+
+// Work that turns up at a given time; each look at it that finds none takes kLookTime.
+struct Arrival {
+    FakeClock::time_point due;
+    int looks = 0;
+
+    bool operator()() {
+        ++looks;
+        if (FakeClock::now() >= due) {
+            return true;
+        }
+        FakeClock::current += kLookTime;
+        return false;
+    }
+};
 
 class HandOverSpin : public ::testing::Test {
 protected:
-    void SetUp() override { FakeClock::current = FakeClock::time_point{1h}; }
+    // Onwards only: a backlog noted by an earlier test is long over.
+    void SetUp() override { FakeClock::current += 1h; }
 
-    // A thread that did not look (it has just started), ran out of work, slept, and was
-    // woken with work after the gap.
-    static void sleptAndWoke(Spin& spin, std::chrono::nanoseconds gap) {
-        ASSERT_FALSE(spin.looks());
-        EXPECT_FALSE(spin.spin([] { return false; }));
-        FakeClock::current += gap;
-        spin.woke();
-    }
+    static Spin other() { return Spin(Spin::Stage::Other, kWindow); }
 
-    // Work that turns up at the given look (1 = the first), each look 10 µs after the last;
-    // never, with 0. Counts the looks.
-    struct Arrival {
-        int at = 0;
-        int looks = 0;
-        bool operator()() {
-            ++looks;
-            if (at != 0 && looks >= at) {
-                return true;
-            }
-            FakeClock::current += 10us;
-            return false;
+    // The thread runs out of work, and the next comes after the gap: found by looking, or
+    // else the thread sleeps and is woken by it. How many looks it took.
+    static int nextWorkAfter(Spin& spin, nanoseconds gap) {
+        Arrival work{FakeClock::now() + gap};
+        if (!spin.spin(std::ref(work))) {
+            FakeClock::current = std::max(FakeClock::now(), work.due);
+            spin.woke();
         }
-    };
+        return work.looks;
+    }
 };
 
 TEST_F(HandOverSpin, AThreadStartsWithoutLooking) {
-    Spin spin(kWindow);
+    Spin spin = other();
     EXPECT_FALSE(spin.looks());
-    Arrival work{.at = 3};
-    EXPECT_FALSE(spin.spin(std::ref(work)));
-    EXPECT_EQ(work.looks, 1);
+    EXPECT_EQ(nextWorkAfter(spin, 30us), 1);
 }
 
 TEST_F(HandOverSpin, WorkAlreadyThereIsTakenAtOnceWhetherOrNotItLooks) {
-    for (const bool looking : {false, true}) {
-        Spin spin(kWindow);
-        if (looking) {
-            sleptAndWoke(spin, 50us);
+    for (const int closeGaps : {0, 1, 2}) {
+        Spin spin = other();
+        for (int i = 0; i < closeGaps; ++i) {
+            nextWorkAfter(spin, 30us);
         }
-        ASSERT_EQ(spin.looks(), looking);
-        Arrival work{.at = 1};
-        EXPECT_TRUE(spin.spin(std::ref(work)));
-        EXPECT_EQ(work.looks, 1);
+        Arrival work{FakeClock::now()};
+        EXPECT_TRUE(spin.spin(std::ref(work))) << closeGaps;
+        EXPECT_EQ(work.looks, 1) << closeGaps;
     }
 }
 
-TEST_F(HandOverSpin, TheGapOfTheLastWakeDecidesWhetherTheNextLooks) {
+TEST_F(HandOverSpin, ItLooksOnlyAfterTwoGapsInARowWithinTheWindow) {
     struct Case {
-        std::chrono::nanoseconds gap;
+        const char* what;
+        std::vector<nanoseconds> gaps;
         bool looks;
     };
-    // A request every 5 ms or every millisecond (an everyday rate) sleeps at once; one that
-    // follows within the window is looked for.
-    for (const Case c : {Case{5ms, false}, Case{1ms, false}, Case{kWindow, false},
-                         Case{kWindow - 1us, true}, Case{30us, true}, Case{0us, true}}) {
-        Spin spin(kWindow);
-        sleptAndWoke(spin, c.gap);
-        EXPECT_EQ(spin.looks(), c.looks) << c.gap.count() << " ns";
-        Arrival work{.at = 4};
-        EXPECT_EQ(spin.spin(std::ref(work)), c.looks) << c.gap.count() << " ns";
-        EXPECT_EQ(work.looks, c.looks ? 4 : 1) << c.gap.count() << " ns";
+    const std::vector<Case> cases = {
+        {"one close gap", {30us}, false},
+        {"two close gaps", {30us, 30us}, true},
+        {"just within the window", {kWindow - 1us, kWindow - 1us}, true},
+        {"the window is not within it", {kWindow, kWindow}, false},
+        {"a request every millisecond", {1ms, 1ms, 1ms}, false},
+        {"a request every 5 ms", {5ms, 5ms, 5ms}, false},
+        {"one request late, right after the answer before", {1ms, 1ms, 20us, 1ms, 1ms}, false},
+        {"a long gap ends a run of close ones", {30us, 30us, 30us, 2ms}, false},
+        {"close gaps after a long one", {2ms, 30us, 30us}, true},
+        {"a long gap between two close ones", {30us, 2ms, 30us}, false},
+    };
+    for (const Case& c : cases) {
+        Spin spin = other();
+        for (const nanoseconds gap : c.gaps) {
+            nextWorkAfter(spin, gap);
+        }
+        EXPECT_EQ(spin.looks(), c.looks) << c.what;
+    }
+}
+
+TEST_F(HandOverSpin, AtAnEverydayRateEveryWaitLooksOnce) {
+    Spin spin = other();
+    const std::vector<nanoseconds> gaps = {1ms, 1ms, 20us, 1ms, 1ms, 20us, 1ms, 5ms};
+    for (const nanoseconds gap : gaps) {
+        EXPECT_EQ(nextWorkAfter(spin, gap), 1) << gap.count() << " ns";
     }
 }
 
 TEST_F(HandOverSpin, WorkFoundByLookingKeepsItLooking) {
-    Spin spin(kWindow);
-    sleptAndWoke(spin, 20us);
+    Spin spin = other();
+    nextWorkAfter(spin, 30us);
+    nextWorkAfter(spin, 30us);
     for (int round = 0; round < 3; ++round) {
-        Arrival work{.at = 5};
-        ASSERT_TRUE(spin.spin(std::ref(work))) << "round " << round;
-        EXPECT_TRUE(spin.looks());
+        ASSERT_TRUE(spin.looks()) << "round " << round;
+        Arrival work{FakeClock::now() + 40us};
+        EXPECT_TRUE(spin.spin(std::ref(work))) << "round " << round;
+        EXPECT_EQ(work.looks, 5) << "round " << round;
     }
 }
 
-TEST_F(HandOverSpin, ALookThatRunsOutOfTimeStopsTheNextFromLooking) {
-    Spin spin(kWindow);
-    sleptAndWoke(spin, 20us);
+TEST_F(HandOverSpin, ALookThatRunsOutOfTimeStopsTheLooking) {
+    Spin spin = other();
+    nextWorkAfter(spin, 30us);
+    nextWorkAfter(spin, 30us);
+    ASSERT_TRUE(spin.looks());
+
     const auto start = FakeClock::now();
-    Arrival never;
+    Arrival never{FakeClock::time_point::max()};
     EXPECT_FALSE(spin.spin(std::ref(never)));
     EXPECT_GE(FakeClock::now() - start, kWindow) << "it looked for the whole window";
-    EXPECT_LE(never.looks, 22);
+    EXPECT_LE(never.looks, kWindow / kLookTime + 1);
     EXPECT_FALSE(spin.looks());
 
-    Arrival later{.at = 2};
-    EXPECT_FALSE(spin.spin(std::ref(later)));
-    EXPECT_EQ(later.looks, 1);
-
-    // Woken soon after that, it looks again.
-    FakeClock::current += 40us;
-    spin.woke();
+    // Close gaps again, two in a row, bring the looking back.
+    EXPECT_EQ(nextWorkAfter(spin, 30us), 1);
+    EXPECT_FALSE(spin.looks());
+    EXPECT_EQ(nextWorkAfter(spin, 30us), 1);
     EXPECT_TRUE(spin.looks());
+    EXPECT_EQ(nextWorkAfter(spin, 30us), 4);
+}
+
+TEST_F(HandOverSpin, AStageBeforeTheBufferJobSleepsWhileTheBufferJobIsBehind) {
+    Spin feeding(Spin::Stage::FeedsBufferJob, kWindow);
+    Spin after = other();
+    for (Spin* spin : {&feeding, &after}) {
+        nextWorkAfter(*spin, 30us);
+        nextWorkAfter(*spin, 30us);
+        ASSERT_TRUE(spin->looks());
+    }
+
+    Backlog::noteWaiting(Backlog::kWaitingForBacklog);
+    EXPECT_TRUE(Backlog::recent());
+    EXPECT_EQ(nextWorkAfter(feeding, 30us), 1) << "it slept instead of looking";
+    EXPECT_EQ(nextWorkAfter(after, 30us), 4) << "the stages after it go on looking";
+    // Sleeping through a backlog says nothing against the rate: once the backlog is over
+    // and the hold with it, the stage looks again at once.
+    EXPECT_TRUE(feeding.looks());
+    FakeClock::current += Backlog::kHold;
+    EXPECT_FALSE(Backlog::recent());
+    EXPECT_EQ(nextWorkAfter(feeding, 30us), 4);
+}
+
+TEST_F(HandOverSpin, OneRequestWaitingAtTheBufferJobIsNoBacklog) {
+    Spin feeding(Spin::Stage::FeedsBufferJob, kWindow);
+    nextWorkAfter(feeding, 30us);
+    nextWorkAfter(feeding, 30us);
+    for (std::size_t waiting = 0; waiting < Backlog::kWaitingForBacklog; ++waiting) {
+        Backlog::noteWaiting(waiting);
+        EXPECT_FALSE(Backlog::recent()) << waiting;
+        EXPECT_EQ(nextWorkAfter(feeding, 30us), 4) << waiting;
+    }
+}
+
+TEST_F(HandOverSpin, EachBacklogNotedHoldsFromItsOwnTime) {
+    Backlog::noteWaiting(5);
+    FakeClock::current += Backlog::kHold - 10us;
+    Backlog::noteWaiting(3);
+    FakeClock::current += 20us;
+    EXPECT_TRUE(Backlog::recent()) << "the later one still holds";
+    FakeClock::current += Backlog::kHold;
+    EXPECT_FALSE(Backlog::recent());
 }
 
 }  // namespace
