@@ -18,7 +18,6 @@ struct FakeClock {
     using rep = duration::rep;
     using period = duration::period;
     using time_point = std::chrono::time_point<FakeClock>;
-    static constexpr bool is_steady = true;
 
     static time_point now() { return current; }
     static inline time_point current{};
