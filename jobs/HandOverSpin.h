@@ -16,47 +16,37 @@ namespace kr {
 // keeps them awake across it.
 inline constexpr std::chrono::microseconds kHandOverSpin{200};
 
-// Requests waiting at a busy stage. While a server's buffer job still has earlier requests
-// queued when the next one is handed to it, the stages before it (the receive job and the
-// registry's delivery thread) gain nothing by catching the next request at once: it would
-// only wait in that queue. Looking for it would keep two more processors busy for nothing
-// (flat out over a few connections, about half of the CPU time per request), so while such
-// a backlog has been seen lately those stages sleep instead, and each of their wake-ups
-// then finds several requests. The stages after it (the buffer job itself, the send job)
-// go on looking: a wake-up they cost would fall on the busy stage that hands them work.
+// Requests waiting at the servers' buffer jobs, counted as they are queued and taken. While a
+// buffer job has requests waiting, it is the stage that sets the pace: the stages around it
+// (the receive job and the registry's delivery thread, which feed it; the send job, which
+// takes the answers it leaves over) gain nothing by catching their next work at once, as it
+// would only wait at the buffer job or make it wait for nothing. Looking for it would keep
+// three more processors busy (flat out over a few connections, about a third of the CPU
+// time per request), so while the buffer jobs are behind those stages sleep instead, and each of
+// their wake-ups then finds several requests. The buffer job itself goes on looking.
 //
-// One for the process: a backlog at any server relaxes the stages every request passes.
-// Only a hint; nothing waits for it. The clock is a parameter for tests.
-template <class Clock = std::chrono::steady_clock>
-class BasicHandOverBacklog {
+// A count now, not a memory of a backlog seen lately: the moment a buffer job has worked
+// off its queue, the next stage that runs out of work looks again, so that it does not run
+// dry. Only a hint; nothing waits for it.
+class HandOverBacklog {
 public:
-    // Requests already waiting, ahead of the one handed over, that make a backlog: one
-    // waiting is only a hand-over that came while the stage was finishing the one before.
-    static constexpr std::size_t kWaitingForBacklog = 2;
-    // How long a backlog keeps the stages before it from looking: a few requests' worth at
-    // the busy stage, so that it does not run dry while they wake up.
-    static constexpr std::chrono::microseconds kHold{100};
+    // Requests waiting at the buffer jobs that make them behind: one is only a hand-over
+    // that came while the job was finishing the one before.
+    static constexpr std::size_t kBehind = 2;
 
-    // A hand-over to a stage found this many requests waiting there ahead of its own.
-    static void noteWaiting(std::size_t waiting) {
-        if (waiting >= kWaitingForBacklog) {
-            const auto until = Clock::now().time_since_epoch() +
-                               std::chrono::duration_cast<typename Clock::duration>(kHold);
-            heldUntil_.store(until.count(), std::memory_order_relaxed);
-        }
+    // The count the servers' buffer jobs keep, for the process.
+    static HandOverBacklog& process() {
+        static HandOverBacklog backlog;
+        return backlog;
     }
 
-    // Whether a backlog was noted within the hold time.
-    static bool recent() {
-        return Clock::now().time_since_epoch().count() <
-               heldUntil_.load(std::memory_order_relaxed);
-    }
+    void queued() { waiting_.fetch_add(1, std::memory_order_relaxed); }
+    void taken(std::size_t count = 1) { waiting_.fetch_sub(count, std::memory_order_relaxed); }
+    bool behind() const { return waiting_.load(std::memory_order_relaxed) >= kBehind; }
 
 private:
-    static inline std::atomic<typename Clock::rep> heldUntil_{0};
+    std::atomic<std::size_t> waiting_{0};
 };
-
-using HandOverBacklog = BasicHandOverBacklog<>;
 
 // Whether a thread that has run out of work looks for more before it sleeps. Looking costs
 // the processor for as long as it looks, and pays only when the work comes within the
@@ -65,20 +55,19 @@ using HandOverBacklog = BasicHandOverBacklog<>;
 // itself costs, for nothing. So it looks only while the work before came within the window,
 // whether it was found by looking or woke the thread up: after two such gaps in a row, so
 // that one request sent late, right after the answer before, does not cost a whole window of
-// looking after the next; and it stops at the first gap longer than the window. A stage that
-// feeds the buffer job does not look while the buffer job has a backlog (see
-// BasicHandOverBacklog). An idle process sleeps once the window is up, as before.
+// looking after the next; and it stops at the first gap longer than the window. A stage
+// around the buffer jobs does not look while they are behind (see HandOverBacklog). An idle
+// process sleeps once the window is up, as before.
 //
 // Each looping thread owns one; it is not shared. The clock is a parameter for tests.
 template <class Clock = std::chrono::steady_clock>
 class BasicHandOverSpin {
 public:
-    // Whether the thread's work goes on to a server's buffer job.
-    enum class Stage { FeedsBufferJob, Other };
-
-    explicit BasicHandOverSpin(Stage stage = Stage::Other,
+    // backlog: the count whose being behind keeps this thread from looking; none for the
+    // stage that is counted.
+    explicit BasicHandOverSpin(const HandOverBacklog* backlog = nullptr,
                                std::chrono::nanoseconds window = kHandOverSpin)
-        : yieldsToBacklog_(stage == Stage::FeedsBufferJob), window_(window) {}
+        : backlog_(backlog), window_(window) {}
 
     // The thread has run out of work: looks at ready() (which must not block or take a lock
     // that its producers hold long) until it is true or the window is up, yielding the
@@ -94,7 +83,7 @@ public:
         if (!looks()) {
             return false;
         }
-        if (yieldsToBacklog_ && BasicHandOverBacklog<Clock>::recent()) {
+        if (backlog_ != nullptr && backlog_->behind()) {
             return false;
         }
         const auto deadline = idleSince_ + window_;
@@ -133,7 +122,7 @@ private:
         }
     }
 
-    const bool yieldsToBacklog_;
+    const HandOverBacklog* const backlog_;
     const std::chrono::nanoseconds window_;
     typename Clock::time_point idleSince_{};
     // Gaps within the window since the last one that was not, up to kCloseGapsToLook. Starts

@@ -198,7 +198,7 @@ void KrCombinedTask::noticeLocked(std::string_view targetId, std::string_view no
 void KrCombinedTask::deliveryLoop() {
     BusyBackoff backoff;
     // Most messages are a connection's notice for its server's buffer job.
-    kr::HandOverSpin handOver(kr::HandOverSpin::Stage::FeedsBufferJob);
+    kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
     for (;;) {
         const Entry* front = nullptr;
         {

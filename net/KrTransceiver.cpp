@@ -658,7 +658,7 @@ KrTransceiver::SocketEntry KrTransceiver::entryFor(Token token) const {
 void KrTransceiver::receiveLoop() {
     std::vector<platform::PollEvent> ready(kEventsPerWait);
     std::vector<std::string> dead;
-    kr::HandOverSpin handOver(kr::HandOverSpin::Stage::FeedsBufferJob);
+    kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
     while (receiveRun_) {
         const std::size_t count = waitForEvents(receiveSet_, ready, "receive", handOver);
         dead.clear();
@@ -738,7 +738,7 @@ void KrTransceiver::sendLoop() {
             done.push_back(entry.connection->id());
         }
     };
-    kr::HandOverSpin handOver;
+    kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
     while (sendRun_) {
         const std::size_t count =
             waitForEvents(sendSet_, ready, "send", handOver,

@@ -79,8 +79,8 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
         if (bufferEnded_) {
             return;
         }
-        kr::HandOverBacklog::noteWaiting(bufferQueue_.size());
         bufferQueue_.emplace_back(connectionName, serverName);
+        kr::HandOverBacklog::process().queued();
         busy_ = true;
         if (bufferJob_ == 0) {
             bufferRun_ = true;
@@ -119,6 +119,7 @@ void KrTransceiverServer::bufferLoop() {
         }
         const auto [connectionName, serverName] = std::move(bufferQueue_.front());
         bufferQueue_.pop_front();
+        kr::HandOverBacklog::process().taken();
         if (bufferQueue_.empty()) {
             busy_ = false;
         }
@@ -159,6 +160,10 @@ void KrTransceiverServer::endBufferJob() {
         bufferEnded_ = true;
         bufferRun_ = false;
         job = std::exchange(bufferJob_, 0);
+        // Never taken now: out of the count, so that it does not keep the other stages
+        // from looking.
+        kr::HandOverBacklog::process().taken(bufferQueue_.size());
+        bufferQueue_.clear();
     }
     bufferWake_.notify_all();
     kr::waitForJob(scheduler_, job);

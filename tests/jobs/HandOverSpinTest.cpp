@@ -24,7 +24,6 @@ struct FakeClock {
 };
 
 using Spin = kr::BasicHandOverSpin<FakeClock>;
-using Backlog = kr::BasicHandOverBacklog<FakeClock>;
 constexpr std::chrono::microseconds kWindow{200};
 constexpr auto kLookTime = 10us;
 
@@ -45,10 +44,9 @@ struct Arrival {
 
 class HandOverSpin : public ::testing::Test {
 protected:
-    // Onwards only: a backlog noted by an earlier test is long over.
-    void SetUp() override { FakeClock::current += 1h; }
+    void SetUp() override { FakeClock::current = FakeClock::time_point{1h}; }
 
-    static Spin other() { return Spin(Spin::Stage::Other, kWindow); }
+    static Spin other() { return Spin(nullptr, kWindow); }
 
     // The thread runs out of work, and the next comes after the gap: found by looking, or
     // else the thread sleeps and is woken by it. How many looks it took.
@@ -148,46 +146,45 @@ TEST_F(HandOverSpin, ALookThatRunsOutOfTimeStopsTheLooking) {
     EXPECT_EQ(nextWorkAfter(spin, 30us), 4);
 }
 
-TEST_F(HandOverSpin, AStageBeforeTheBufferJobSleepsWhileTheBufferJobIsBehind) {
-    Spin feeding(Spin::Stage::FeedsBufferJob, kWindow);
-    Spin after = other();
-    for (Spin* spin : {&feeding, &after}) {
+TEST_F(HandOverSpin, AStageAroundTheBufferJobsSleepsWhileTheyAreBehind) {
+    kr::HandOverBacklog backlog;
+    Spin around(&backlog, kWindow);
+    Spin counted = other();
+    for (Spin* spin : {&around, &counted}) {
         nextWorkAfter(*spin, 30us);
         nextWorkAfter(*spin, 30us);
         ASSERT_TRUE(spin->looks());
     }
 
-    Backlog::noteWaiting(Backlog::kWaitingForBacklog);
-    EXPECT_TRUE(Backlog::recent());
-    EXPECT_EQ(nextWorkAfter(feeding, 30us), 1) << "it slept instead of looking";
-    EXPECT_EQ(nextWorkAfter(after, 30us), 4) << "the stages after it go on looking";
-    // Sleeping through a backlog says nothing against the rate: once the backlog is over
-    // and the hold with it, the stage looks again at once.
-    EXPECT_TRUE(feeding.looks());
-    FakeClock::current += Backlog::kHold;
-    EXPECT_FALSE(Backlog::recent());
-    EXPECT_EQ(nextWorkAfter(feeding, 30us), 4);
-}
-
-TEST_F(HandOverSpin, OneRequestWaitingAtTheBufferJobIsNoBacklog) {
-    Spin feeding(Spin::Stage::FeedsBufferJob, kWindow);
-    nextWorkAfter(feeding, 30us);
-    nextWorkAfter(feeding, 30us);
-    for (std::size_t waiting = 0; waiting < Backlog::kWaitingForBacklog; ++waiting) {
-        Backlog::noteWaiting(waiting);
-        EXPECT_FALSE(Backlog::recent()) << waiting;
-        EXPECT_EQ(nextWorkAfter(feeding, 30us), 4) << waiting;
+    for (std::size_t i = 0; i < kr::HandOverBacklog::kBehind; ++i) {
+        backlog.queued();
     }
+    EXPECT_TRUE(backlog.behind());
+    EXPECT_EQ(nextWorkAfter(around, 30us), 1) << "it slept instead of looking";
+    EXPECT_EQ(nextWorkAfter(counted, 30us), 4) << "the buffer job goes on looking";
+    // Sleeping through a backlog says nothing against the rate: once the buffer jobs have
+    // caught up, the stage looks again at once.
+    EXPECT_TRUE(around.looks());
+    backlog.taken();
+    EXPECT_FALSE(backlog.behind());
+    EXPECT_EQ(nextWorkAfter(around, 30us), 4);
 }
 
-TEST_F(HandOverSpin, EachBacklogNotedHoldsFromItsOwnTime) {
-    Backlog::noteWaiting(5);
-    FakeClock::current += Backlog::kHold - 10us;
-    Backlog::noteWaiting(3);
-    FakeClock::current += 20us;
-    EXPECT_TRUE(Backlog::recent()) << "the later one still holds";
-    FakeClock::current += Backlog::kHold;
-    EXPECT_FALSE(Backlog::recent());
+TEST_F(HandOverSpin, OneRequestWaitingIsNotBehind) {
+    kr::HandOverBacklog backlog;
+    Spin around(&backlog, kWindow);
+    nextWorkAfter(around, 30us);
+    nextWorkAfter(around, 30us);
+    EXPECT_FALSE(backlog.behind());
+    EXPECT_EQ(nextWorkAfter(around, 30us), 4);
+    backlog.queued();
+    EXPECT_FALSE(backlog.behind());
+    EXPECT_EQ(nextWorkAfter(around, 30us), 4);
+    backlog.queued();
+    backlog.queued();
+    EXPECT_TRUE(backlog.behind());
+    backlog.taken(3);
+    EXPECT_FALSE(backlog.behind()) << "taken together, they count out together";
 }
 
 }  // namespace
