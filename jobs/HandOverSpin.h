@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <thread>
 
 namespace kr {
@@ -20,19 +21,27 @@ inline constexpr std::chrono::microseconds kHandOverSpin{200};
 // buffer job has requests waiting, it is the stage that sets the pace: the stages around it
 // (the receive job and the registry's delivery thread, which feed it; the send job, which
 // takes the answers it leaves over) gain nothing by catching their next work at once, as it
-// would only wait at the buffer job or make it wait for nothing. Looking for it would keep
-// three more processors busy (flat out over a few connections, about a third of the CPU
-// time per request), so while the buffer jobs are behind those stages sleep instead, and each of
-// their wake-ups then finds several requests. The buffer job itself goes on looking.
+// would only wait at the buffer job. Looking for it would keep three more processors busy
+// (flat out over a few connections, about a third of the CPU time per request), so while
+// the buffer jobs are behind those stages sleep instead, and each of their wake-ups then
+// finds several requests. The buffer job itself goes on looking.
 //
-// A count now, not a memory of a backlog seen lately: the moment a buffer job has worked
-// off its queue, the next stage that runs out of work looks again, so that it does not run
-// dry. Only a hint; nothing waits for it.
+// Behind means work queued for longer than those stages take to wake up again and bring the
+// next request (kCover, two wake-ups on a loaded machine): with less, the buffer job would
+// run dry while they wake, and the sleep would cost throughput. So the count is weighed
+// with what a request has lately cost the buffer jobs (served()); a small static file makes
+// more requests wait before they are behind than a new session does. A count now, not a
+// memory of a backlog seen lately: the moment a buffer job has worked off its queue, the
+// next stage that runs out of work looks again. Only a hint; nothing waits for it.
 class HandOverBacklog {
 public:
-    // Requests waiting at the buffer jobs that make them behind: one is only a hand-over
-    // that came while the job was finishing the one before.
-    static constexpr std::size_t kBehind = 2;
+    // Work queued at the buffer jobs that makes them behind.
+    static constexpr std::chrono::microseconds kCover{60};
+    // And never fewer requests than this: one is only a hand-over that came while the job
+    // was finishing the one before.
+    static constexpr std::size_t kFewestBehind = 2;
+    // The weight of the newest request's time in the running mean of served(): 1/8.
+    static constexpr int kMeanWeight = 8;
 
     // The count the servers' buffer jobs keep, for the process.
     static HandOverBacklog& process() {
@@ -42,10 +51,27 @@ public:
 
     void queued() { waiting_.fetch_add(1, std::memory_order_relaxed); }
     void taken(std::size_t count = 1) { waiting_.fetch_sub(count, std::memory_order_relaxed); }
-    bool behind() const { return waiting_.load(std::memory_order_relaxed) >= kBehind; }
+
+    // A buffer job took this long over one request. Buffer jobs of several servers write it
+    // unsynchronised: a lost update only skews a hint.
+    void served(std::chrono::nanoseconds time) {
+        const std::int64_t mean = meanNs_.load(std::memory_order_relaxed);
+        // The first time stands for itself: a mean that starts from nothing would take
+        // dozens of requests to say what one costs.
+        meanNs_.store(mean == 0 ? time.count() : mean + (time.count() - mean) / kMeanWeight,
+                      std::memory_order_relaxed);
+    }
+
+    bool behind() const {
+        const std::size_t waiting = waiting_.load(std::memory_order_relaxed);
+        return waiting >= kFewestBehind &&
+               static_cast<std::int64_t>(waiting) * meanNs_.load(std::memory_order_relaxed) >=
+                   std::chrono::nanoseconds(kCover).count();
+    }
 
 private:
     std::atomic<std::size_t> waiting_{0};
+    std::atomic<std::int64_t> meanNs_{0};  // a request's time at a buffer job, lately
 };
 
 // Whether a thread that has run out of work looks for more before it sleeps. Looking costs

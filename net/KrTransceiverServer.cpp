@@ -1,5 +1,6 @@
 #include "net/KrTransceiverServer.h"
 
+#include <chrono>
 #include <exception>
 
 #include "foundation/Diagnostics.h"
@@ -124,6 +125,7 @@ void KrTransceiverServer::bufferLoop() {
             busy_ = false;
         }
         lock.unlock();
+        const auto started = std::chrono::steady_clock::now();
         restartTimeout();
         // A failing layer loses this notice, not the server.
         try {
@@ -134,6 +136,7 @@ void KrTransceiverServer::bufferLoop() {
             KrLogStreams::stream(1) << "receive of " << id() << " threw\n";
         }
         closeIfPeerFinished(connectionName);
+        kr::HandOverBacklog::process().served(std::chrono::steady_clock::now() - started);
         lock.lock();
     }
 }

@@ -148,6 +148,7 @@ TEST_F(HandOverSpin, ALookThatRunsOutOfTimeStopsTheLooking) {
 
 TEST_F(HandOverSpin, AStageAroundTheBufferJobsSleepsWhileTheyAreBehind) {
     kr::HandOverBacklog backlog;
+    backlog.served(40us);
     Spin around(&backlog, kWindow);
     Spin counted = other();
     for (Spin* spin : {&around, &counted}) {
@@ -156,10 +157,9 @@ TEST_F(HandOverSpin, AStageAroundTheBufferJobsSleepsWhileTheyAreBehind) {
         ASSERT_TRUE(spin->looks());
     }
 
-    for (std::size_t i = 0; i < kr::HandOverBacklog::kBehind; ++i) {
-        backlog.queued();
-    }
-    EXPECT_TRUE(backlog.behind());
+    backlog.queued();
+    backlog.queued();
+    ASSERT_TRUE(backlog.behind());
     EXPECT_EQ(nextWorkAfter(around, 30us), 1) << "it slept instead of looking";
     EXPECT_EQ(nextWorkAfter(counted, 30us), 4) << "the buffer job goes on looking";
     // Sleeping through a backlog says nothing against the rate: once the buffer jobs have
@@ -170,21 +170,52 @@ TEST_F(HandOverSpin, AStageAroundTheBufferJobsSleepsWhileTheyAreBehind) {
     EXPECT_EQ(nextWorkAfter(around, 30us), 4);
 }
 
-TEST_F(HandOverSpin, OneRequestWaitingIsNotBehind) {
+TEST_F(HandOverSpin, TheBufferJobsAreBehindWhenTheirQueuedWorkOutlastsTheWakeUps) {
+    struct Case {
+        nanoseconds served;  // what a request has cost the buffer jobs
+        std::size_t waiting;
+        bool behind;
+    };
+    const auto cover = nanoseconds(kr::HandOverBacklog::kCover);
+    const std::vector<Case> cases = {
+        {cover, 1, false},          // one request waiting is never behind
+        {cover / 2, 2, true},       // two of half the cover each
+        {cover / 2 - 1ns, 2, false},
+        {cover / 3, 3, true},       // a cheaper request makes more wait first
+        {cover / 6, 5, false},
+        {cover / 6, 6, true},
+        {0ns, 100, false},          // nothing served yet says nothing of the cost
+    };
+    for (const Case& c : cases) {
+        kr::HandOverBacklog backlog;
+        if (c.served > 0ns) {
+            backlog.served(c.served);
+        }
+        for (std::size_t i = 0; i < c.waiting; ++i) {
+            backlog.queued();
+        }
+        EXPECT_EQ(backlog.behind(), c.behind) << c.served.count() << " ns, " << c.waiting;
+        backlog.taken(c.waiting);
+        EXPECT_FALSE(backlog.behind()) << "taken together, they count out together";
+    }
+}
+
+TEST_F(HandOverSpin, WhatARequestCostsFollowsTheRecentRequests) {
     kr::HandOverBacklog backlog;
-    Spin around(&backlog, kWindow);
-    nextWorkAfter(around, 30us);
-    nextWorkAfter(around, 30us);
+    backlog.served(60us);
+    backlog.queued();
+    backlog.queued();
+    ASSERT_TRUE(backlog.behind());
+    // Requests that cost next to nothing bring the mean down, until two waiting are no
+    // longer behind.
+    int cheap = 0;
+    while (backlog.behind() && cheap < 100) {
+        backlog.served(1us);
+        ++cheap;
+    }
     EXPECT_FALSE(backlog.behind());
-    EXPECT_EQ(nextWorkAfter(around, 30us), 4);
-    backlog.queued();
-    EXPECT_FALSE(backlog.behind());
-    EXPECT_EQ(nextWorkAfter(around, 30us), 4);
-    backlog.queued();
-    backlog.queued();
-    EXPECT_TRUE(backlog.behind());
-    backlog.taken(3);
-    EXPECT_FALSE(backlog.behind()) << "taken together, they count out together";
+    EXPECT_GT(cheap, 1) << "one cheap request does not outweigh the ones before";
+    EXPECT_LT(cheap, 100);
 }
 
 }  // namespace
