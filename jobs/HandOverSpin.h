@@ -36,7 +36,7 @@ inline constexpr std::chrono::microseconds kHandOverSpin{200};
 class HandOverBacklog {
 public:
     // Work queued at the buffer jobs that makes them behind.
-    static constexpr std::chrono::microseconds kCover{60};
+    static constexpr std::chrono::microseconds kCover{40};
     // And never fewer requests than this: one is only a hand-over that came while the job
     // was finishing the one before.
     static constexpr std::size_t kFewestBehind = 2;

@@ -178,13 +178,13 @@ TEST_F(HandOverSpin, TheBufferJobsAreBehindWhenTheirQueuedWorkOutlastsTheWakeUps
     };
     const auto cover = nanoseconds(kr::HandOverBacklog::kCover);
     const std::vector<Case> cases = {
-        {cover, 1, false},          // one request waiting is never behind
-        {cover / 2, 2, true},       // two of half the cover each
+        {cover, 1, false},           // one request waiting is never behind
+        {cover / 2, 2, true},        // two of half the cover each
         {cover / 2 - 1ns, 2, false},
-        {cover / 3, 3, true},       // a cheaper request makes more wait first
-        {cover / 6, 5, false},
-        {cover / 6, 6, true},
-        {0ns, 100, false},          // nothing served yet says nothing of the cost
+        {cover / 3 + 1ns, 3, true},  // a cheaper request makes more wait first
+        {cover / 6 + 1ns, 5, false},
+        {cover / 6 + 1ns, 6, true},
+        {0ns, 100, false},           // nothing served yet says nothing of the cost
     };
     for (const Case& c : cases) {
         kr::HandOverBacklog backlog;
