@@ -18,19 +18,20 @@ namespace kr {
 inline constexpr std::chrono::microseconds kHandOverSpin{200};
 
 // Requests waiting at the servers' buffer jobs, counted as they are queued and taken. While a
-// buffer job has requests waiting, it is the stage that sets the pace: the stages around it
-// (the receive job and the registry's delivery thread, which feed it; the send job, which
-// takes the answers it leaves over) gain nothing by catching their next work at once, as it
-// would only wait at the buffer job. Looking for it would keep three more processors busy
-// (flat out over a few connections, about a third of the CPU time per request), so while
-// the buffer jobs are behind those stages sleep instead, and each of their wake-ups then
-// finds several requests. The buffer job itself goes on looking.
+// buffer job has requests waiting, it is the stage that sets the pace: the stages that feed
+// it (the receive job and the registry's delivery thread) gain nothing by catching the next
+// request at once, as it would only wait at the buffer job. Looking for it would keep two
+// more processors busy (flat out over a few connections, about a third of the CPU time per
+// request), so while the buffer jobs are behind those stages sleep instead, and each of
+// their wake-ups then finds several requests; what waking them costs falls on the peer and
+// on each other, not on the buffer job. The buffer job itself goes on looking, and so does
+// the send job after it: waking a sleeping send job would cost the buffer job.
 //
 // Behind means work queued for longer than those stages take to wake up again and bring the
-// next request (kCover, two wake-ups on a loaded machine): with less, the buffer job would
-// run dry while they wake, and the sleep would cost throughput. So the count is weighed
-// with what a request has lately cost the buffer jobs (served()); a small static file makes
-// more requests wait before they are behind than a new session does. A count now, not a
+// next request (kCover, about two wake-ups): with less, the buffer job would run dry while
+// they wake, and the sleep would cost throughput. So the count is weighed with what a
+// request has lately cost the buffer jobs (served()); a small static file makes more
+// requests wait before they are behind than a new session does. A count now, not a
 // memory of a backlog seen lately: the moment a buffer job has worked off its queue, the
 // next stage that runs out of work looks again. Only a hint; nothing waits for it.
 class HandOverBacklog {
@@ -81,8 +82,8 @@ private:
 // itself costs, for nothing. So it looks only while the work before came within the window,
 // whether it was found by looking or woke the thread up: after two such gaps in a row, so
 // that one request sent late, right after the answer before, does not cost a whole window of
-// looking after the next; and it stops at the first gap longer than the window. A stage
-// around the buffer jobs does not look while they are behind (see HandOverBacklog). An idle
+// looking after the next; and it stops at the first gap longer than the window. A stage that
+// feeds the buffer jobs does not look while they are behind (see HandOverBacklog). An idle
 // process sleeps once the window is up, as before.
 //
 // Each looping thread owns one; it is not shared. The clock is a parameter for tests.

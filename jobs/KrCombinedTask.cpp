@@ -206,8 +206,8 @@ void KrCombinedTask::deliveryLoop() {
             bool slept = false;
             if (queue_.empty() && !stopping_) {
                 queueLock.unlock();
-                slept = !handOver.spin(
-                    [this] { return queued_.load(std::memory_order_relaxed) != 0; });
+                slept =
+                    !handOver.spin([this] { return queued_.load(std::memory_order_relaxed) != 0; });
                 queueLock.lock();
             }
             wake_.wait(queueLock, [this] { return stopping_ || !queue_.empty(); });

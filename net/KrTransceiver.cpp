@@ -54,11 +54,12 @@ constexpr std::size_t kEventsPerWait = 256;
 
 // What a TCP job's set reports: while requests or answers follow each other closely, looked
 // for without sleeping for a short while first, so that the next one soon after the last
-// costs no wake-up (kr::HandOverSpin); then the job sleeps until something is ready. Work that comes another way (other()) ends the
-// wait as well: before the job sleeps, it announces that in sleeping, looks at other() once
-// more, and sleeps only when there is still none; whoever gives it such work looks at
-// sleeping afterwards and signals the job's wake event when it is set. The number of
-// reports (0 after a failed wait, and when other work ended it).
+// costs no wake-up (kr::HandOverSpin); then the job sleeps until something is ready. Work
+// that comes another way (other()) ends the wait as well: before the job sleeps, it
+// announces that in sleeping, looks at other() once more, and sleeps only when there is
+// still none; whoever gives it such work looks at sleeping afterwards and signals the job's
+// wake event when it is set. The number of reports (0 after a failed wait, and when other
+// work ended it).
 template <class Other>
 std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
                           const char* job, kr::HandOverSpin& handOver, const Other& other,
@@ -738,11 +739,13 @@ void KrTransceiver::sendLoop() {
             done.push_back(entry.connection->id());
         }
     };
-    kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
+    // Not held back by a backlog at the buffer jobs: the wake-up of a sleeping send job falls on
+    // the buffer job that hands it an answer, the busy stage.
+    kr::HandOverSpin handOver;
     while (sendRun_) {
-        const std::size_t count =
-            waitForEvents(sendSet_, ready, "send", handOver,
-                          [this] { return writeSoonQueued_.load(); }, sendJobSleeps_);
+        const std::size_t count = waitForEvents(
+            sendSet_, ready, "send", handOver, [this] { return writeSoonQueued_.load(); },
+            sendJobSleeps_);
         done.clear();
         {
             std::lock_guard lock(writeSoonMutex_);

@@ -24,7 +24,7 @@ class KrTransceiverMessage;
 // its life to the application's status callback. Out of notices while they follow each other
 // closely, the buffer job looks for a new one for a short while before it sleeps
 // (kr::HandOverSpin); its queued notices, and what each cost it, are counted for the stages
-// around it, which need not hurry while it is behind (kr::HandOverBacklog).
+// that feed it, which need not hurry while it is behind (kr::HandOverBacklog).
 //
 // Owners (the hub, a URL hook service) call shutdown() before they let a server go: the
 // buffer job calls the protocol layer's receive, so it must end while the layer still

@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     }
 
     char request[1024];
-    const int length = snprintf(request, sizeof request,
-                                "GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", target);
+    const int length =
+        snprintf(request, sizeof request, "GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", target);
     if (length <= 0 || (size_t)length >= sizeof request) {
         fprintf(stderr, "pace: the target is too long\n");
         return 2;
@@ -186,10 +186,11 @@ int main(int argc, char** argv) {
     const long p50 = (long)(count * 50 / 100);
     const long p90 = (long)(count * 90 / 100);
     const long p99 = (long)(count * 99 / 100);
-    printf("LOAD requests=%ld duration_us=%lld p50_us=%lld p90_us=%lld p99_us=%lld late=%ld "
-           "status=%ld\n",
-           count, duration / 1000, latencies[p50] / 1000, latencies[p90] / 1000,
-           latencies[p99] / 1000, late, refused);
+    printf(
+        "LOAD requests=%ld duration_us=%lld p50_us=%lld p90_us=%lld p99_us=%lld late=%ld "
+        "status=%ld\n",
+        count, duration / 1000, latencies[p50] / 1000, latencies[p90] / 1000, latencies[p99] / 1000,
+        late, refused);
     free(latencies);
     free(buffer);
     return 0;

@@ -146,12 +146,12 @@ TEST_F(HandOverSpin, ALookThatRunsOutOfTimeStopsTheLooking) {
     EXPECT_EQ(nextWorkAfter(spin, 30us), 4);
 }
 
-TEST_F(HandOverSpin, AStageAroundTheBufferJobsSleepsWhileTheyAreBehind) {
+TEST_F(HandOverSpin, AStageThatFeedsTheBufferJobsSleepsWhileTheyAreBehind) {
     kr::HandOverBacklog backlog;
     backlog.served(40us);
-    Spin around(&backlog, kWindow);
+    Spin feeding(&backlog, kWindow);
     Spin counted = other();
-    for (Spin* spin : {&around, &counted}) {
+    for (Spin* spin : {&feeding, &counted}) {
         nextWorkAfter(*spin, 30us);
         nextWorkAfter(*spin, 30us);
         ASSERT_TRUE(spin->looks());
@@ -160,14 +160,14 @@ TEST_F(HandOverSpin, AStageAroundTheBufferJobsSleepsWhileTheyAreBehind) {
     backlog.queued();
     backlog.queued();
     ASSERT_TRUE(backlog.behind());
-    EXPECT_EQ(nextWorkAfter(around, 30us), 1) << "it slept instead of looking";
+    EXPECT_EQ(nextWorkAfter(feeding, 30us), 1) << "it slept instead of looking";
     EXPECT_EQ(nextWorkAfter(counted, 30us), 4) << "the buffer job goes on looking";
     // Sleeping through a backlog says nothing against the rate: once the buffer jobs have
     // caught up, the stage looks again at once.
-    EXPECT_TRUE(around.looks());
+    EXPECT_TRUE(feeding.looks());
     backlog.taken();
     EXPECT_FALSE(backlog.behind());
-    EXPECT_EQ(nextWorkAfter(around, 30us), 4);
+    EXPECT_EQ(nextWorkAfter(feeding, 30us), 4);
 }
 
 TEST_F(HandOverSpin, TheBufferJobsAreBehindWhenTheirQueuedWorkOutlastsTheWakeUps) {
@@ -178,13 +178,13 @@ TEST_F(HandOverSpin, TheBufferJobsAreBehindWhenTheirQueuedWorkOutlastsTheWakeUps
     };
     const auto cover = nanoseconds(kr::HandOverBacklog::kCover);
     const std::vector<Case> cases = {
-        {cover, 1, false},           // one request waiting is never behind
-        {cover / 2, 2, true},        // two of half the cover each
+        {cover, 1, false},     // one request waiting is never behind
+        {cover / 2, 2, true},  // two of half the cover each
         {cover / 2 - 1ns, 2, false},
         {cover / 3 + 1ns, 3, true},  // a cheaper request makes more wait first
         {cover / 6 + 1ns, 5, false},
         {cover / 6 + 1ns, 6, true},
-        {0ns, 100, false},           // nothing served yet says nothing of the cost
+        {0ns, 100, false},  // nothing served yet says nothing of the cost
     };
     for (const Case& c : cases) {
         kr::HandOverBacklog backlog;

@@ -735,9 +735,9 @@ private:
     bool released_ = false;
 };
 
-// The receive, delivery and send jobs sleep instead of looking for work while notices wait
-// at a buffer job: the count must follow the queue, and must not outlive a server that ends
-// with notices still queued, or those jobs would never look again.
+// The receive job and the delivery thread sleep instead of looking for work while notices
+// wait at a buffer job: the count must follow the queue, and must not outlive a server that
+// ends with notices still queued, or those jobs would never look again.
 TEST(BufferJob, CountsTheNoticesWaitingForItUntilTakenOrEnded) {
     kr::HandOverBacklog& backlog = kr::HandOverBacklog::process();
     ASSERT_FALSE(backlog.behind());
