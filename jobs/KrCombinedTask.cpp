@@ -197,17 +197,23 @@ void KrCombinedTask::noticeLocked(std::string_view targetId, std::string_view no
 
 void KrCombinedTask::deliveryLoop() {
     BusyBackoff backoff;
+    // Most messages are a connection's notice for its server's buffer job.
+    kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
     for (;;) {
         const Entry* front = nullptr;
         {
             std::unique_lock queueLock(queueMutex_);
+            bool slept = false;
             if (queue_.empty() && !stopping_) {
                 queueLock.unlock();
-                (void)kr::spinBriefly(
-                    [this] { return queued_.load(std::memory_order_relaxed) != 0; });
+                slept =
+                    !handOver.spin([this] { return queued_.load(std::memory_order_relaxed) != 0; });
                 queueLock.lock();
             }
             wake_.wait(queueLock, [this] { return stopping_ || !queue_.empty(); });
+            if (slept) {
+                handOver.woke();
+            }
             ++counters_.passes;
             if (stopping_) {
                 return;

@@ -22,8 +22,10 @@ class KrJob;
 // a job owns, and the jobs subscribed to them) and carries messages to jobs by id through a
 // queue that one delivery thread of its own empties, strictly in posting order.
 //
-// The delivery thread looks for new messages for a short while (kr::kHandOverSpin) before it
-// sleeps, so that a message posted soon after the last one costs its poster no wake-up.
+// While messages follow each other closely, the delivery thread looks for new ones for a
+// short while (kr::HandOverSpin) before it sleeps, so that a message posted soon after the
+// last one costs its poster no wake-up; not while the servers' buffer jobs, where the
+// connections' notices go on to, are behind (kr::HandOverBacklog).
 //
 // Delivery only try-locks a job's delivery lock. A busy job keeps its message at the front
 // of the queue, holding up every later message until it is free; meanwhile the thread yields

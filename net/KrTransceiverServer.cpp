@@ -1,5 +1,6 @@
 #include "net/KrTransceiverServer.h"
 
+#include <chrono>
 #include <exception>
 
 #include "foundation/Diagnostics.h"
@@ -80,6 +81,7 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
             return;
         }
         bufferQueue_.emplace_back(connectionName, serverName);
+        kr::HandOverBacklog::process().queued();
         busy_ = true;
         if (bufferJob_ == 0) {
             bufferRun_ = true;
@@ -98,25 +100,32 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
 }
 
 void KrTransceiverServer::bufferLoop() {
+    kr::HandOverSpin handOver;
     std::unique_lock lock(bufferMutex_);
     for (;;) {
+        bool slept = false;
         if (bufferQueue_.empty() && bufferRun_) {
             lock.unlock();
             // Out of work: the access-log lines of what was done go out now, together.
             kr::flushOutLines();
-            (void)kr::spinBriefly([this] { return busy_.load(std::memory_order_relaxed); });
+            slept = !handOver.spin([this] { return busy_.load(std::memory_order_relaxed); });
             lock.lock();
         }
         bufferWake_.wait(lock, [this] { return !bufferRun_ || !bufferQueue_.empty(); });
+        if (slept) {
+            handOver.woke();
+        }
         if (!bufferRun_) {
             return;
         }
         const auto [connectionName, serverName] = std::move(bufferQueue_.front());
         bufferQueue_.pop_front();
+        kr::HandOverBacklog::process().taken();
         if (bufferQueue_.empty()) {
             busy_ = false;
         }
         lock.unlock();
+        const auto started = std::chrono::steady_clock::now();
         restartTimeout();
         // A failing layer loses this notice, not the server.
         try {
@@ -127,6 +136,7 @@ void KrTransceiverServer::bufferLoop() {
             KrLogStreams::stream(1) << "receive of " << id() << " threw\n";
         }
         closeIfPeerFinished(connectionName);
+        kr::HandOverBacklog::process().served(std::chrono::steady_clock::now() - started);
         lock.lock();
     }
 }
@@ -153,6 +163,10 @@ void KrTransceiverServer::endBufferJob() {
         bufferEnded_ = true;
         bufferRun_ = false;
         job = std::exchange(bufferJob_, 0);
+        // Never taken now: out of the count, so that it does not keep the other stages
+        // from looking.
+        kr::HandOverBacklog::process().taken(bufferQueue_.size());
+        bufferQueue_.clear();
     }
     bufferWake_.notify_all();
     kr::waitForJob(scheduler_, job);

@@ -21,8 +21,10 @@ class KrTransceiverMessage;
 
 // The base of every server: it queues the notices that its connections have received bytes
 // and works them off, in order, on a scheduler job of its own (the buffer job), and reports
-// its life to the application's status callback. Out of notices, the buffer job looks for a
-// new one for a short while before it sleeps (kr::kHandOverSpin).
+// its life to the application's status callback. Out of notices while they follow each other
+// closely, the buffer job looks for a new one for a short while before it sleeps
+// (kr::HandOverSpin); its queued notices, and what each cost it, are counted for the stages
+// that feed it, which need not hurry while it is behind (kr::HandOverBacklog).
 //
 // Owners (the hub, a URL hook service) call shutdown() before they let a server go: the
 // buffer job calls the protocol layer's receive, so it must end while the layer still

@@ -44,16 +44,18 @@ constexpr short kReadable = platform::kPollReadable | platform::kPollUrgent;
 // Events one wait of a TCP job takes at most; more are taken by the next wait.
 constexpr std::size_t kEventsPerWait = 256;
 
-// What a TCP job's set reports: looked for without sleeping for a short while first, so that
-// the next request or answer soon after the last costs no wake-up (kr::kHandOverSpin); then
-// the job sleeps until something is ready. Work that comes another way (other()) ends the
-// wait as well: before the job sleeps, it announces that in sleeping, looks at other() once
-// more, and sleeps only when there is still none; whoever gives it such work looks at
-// sleeping afterwards and signals the job's wake event when it is set. The number of
-// reports (0 after a failed wait, and when other work ended it).
+// What a TCP job's set reports: while requests or answers follow each other closely, looked
+// for without sleeping for a short while first, so that the next one soon after the last
+// costs no wake-up (kr::HandOverSpin); then the job sleeps until something is ready. Work
+// that comes another way (other()) ends the wait as well: before the job sleeps, it
+// announces that in sleeping, looks at other() once more, and sleeps only when there is
+// still none; whoever gives it such work looks at sleeping afterwards and signals the job's
+// wake event when it is set. The number of reports (0 after a failed wait, and when other
+// work ended it).
 template <class Other>
 std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
-                          const char* job, const Other& other, std::atomic<bool>& sleeping) {
+                          const char* job, kr::HandOverSpin& handOver, const Other& other,
+                          std::atomic<bool>& sleeping) {
     std::size_t count = 0;
     const auto look = [&](std::chrono::milliseconds timeout) {
         const auto waited = set.wait(ready, timeout);
@@ -63,7 +65,7 @@ std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::
         count = waited.ok() ? waited.value : 0;
         return count > 0;
     };
-    if (kr::spinBriefly([&] { return other() || look(std::chrono::milliseconds(0)); })) {
+    if (handOver.spin([&] { return other() || look(std::chrono::milliseconds(0)); })) {
         return count;
     }
     sleeping.store(true);
@@ -71,14 +73,15 @@ std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::
         (void)look(platform::kWaitForever);
     }
     sleeping.store(false);
+    handOver.woke();
     return count;
 }
 
 std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::PollEvent>& ready,
-                          const char* job) {
+                          const char* job, kr::HandOverSpin& handOver) {
     std::atomic<bool> sleeping{false};
     return waitForEvents(
-        set, ready, job, [] { return false; }, sleeping);
+        set, ready, job, handOver, [] { return false; }, sleeping);
 }
 
 // Whether the connection is to close once drained and has nothing left to write. The mark is
@@ -207,8 +210,9 @@ TcpJobs::JobId TcpJobs::sendJobId() const {
 void TcpJobs::receiveLoop() {
     std::vector<platform::PollEvent> ready(kEventsPerWait);
     std::vector<std::string> dead;
+    kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
     while (receiveRun_) {
-        const std::size_t count = waitForEvents(receiveSet_, ready, "receive");
+        const std::size_t count = waitForEvents(receiveSet_, ready, "receive", handOver);
         dead.clear();
         for (std::size_t i = 0; i < count; ++i) {
             if (ready[i].token == ConnectionTable::kNoToken) {
@@ -288,9 +292,13 @@ void TcpJobs::sendLoop() {
             done.push_back(entry.connection->id());
         }
     };
+    // Not held back by a backlog at the buffer jobs: the wake-up of a sleeping send job falls on
+    // the buffer job that hands it an answer, the busy stage.
+    kr::HandOverSpin handOver;
     while (sendRun_) {
         const std::size_t count = waitForEvents(
-            sendSet_, ready, "send", [this] { return writeSoonQueued_.load(); }, sendJobSleeps_);
+            sendSet_, ready, "send", handOver, [this] { return writeSoonQueued_.load(); },
+            sendJobSleeps_);
         done.clear();
         {
             std::lock_guard lock(mutex_);

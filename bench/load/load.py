@@ -2,7 +2,10 @@
 """./dev load: Gridlo side by side with nginx (one worker, the same directory, access log off)
 in one run, under the loads of a browser game server, and one table of the figures with
 their ratios. A benchmark, not a test: it prints what it measures and judges nothing but the
-goals it lists.
+goals it lists. Beside latency and throughput, every load says what it cost: the CPU time
+(user and system) the server's process spent over the load, per request served (nginx: its
+master and its worker). Most loads run flat out (wrk); the paced ones ask at an everyday
+rate on one keep-alive connection (pace.c, built by this script).
 
     load.py GRIDLO [--compare OTHER_GRIDLO] [--seconds N] [--connections N] [--only TEXT]
 
@@ -33,6 +36,7 @@ from servers import CLIENT_CPUS, SERVER_CPUS, Gridlo, Nginx, on_cpus  # noqa: E4
 
 HERE = pathlib.Path(__file__).resolve().parent
 WRK_SCRIPT = HERE / "report.lua"
+PACE_SOURCE = HERE / "pace.c"
 
 STATIC_FILE = "page.html"
 STATIC_FILE_BYTES = 6400
@@ -47,25 +51,63 @@ ANSWER_PATIENCE = 60.0
 
 @dataclasses.dataclass
 class Load:
-    """What wrk measured: requests per second and latency percentiles in µs."""
+    """What a client measured: requests, requests per second and latency percentiles in µs;
+    and what the server spent on them: CPU time per request in µs (see measured)."""
+    requests: int
     rps: float
     p50: float
+    p90: float
     p99: float
     errors: dict
+    cpu: float = None
+    paced: bool = False
+    late: int = 0  # paced requests sent after their time, as the answer before came late
 
 
-def run_wrk(port, connections, targets, seconds):
+def load_line(output, error_names):
+    line = next(l for l in output.splitlines() if l.startswith("LOAD "))
+    values = dict(field.split("=") for field in line.split()[1:])
+    errors = {name: int(values[name]) for name in error_names if int(values[name])}
+    requests = int(values["requests"])
+    return Load(requests=requests, rps=requests / (int(values["duration_us"]) / 1e6),
+                p50=float(values["p50_us"]), p90=float(values.get("p90_us", "nan")),
+                p99=float(values["p99_us"]), errors=errors, paced="late" in values,
+                late=int(values.get("late", 0)))
+
+
+def measured(server, run):
+    """The load that run() makes, with the server's CPU time per request over it."""
+    clock = process_stats.CpuClock(server.pid)
+    before = clock.seconds()
+    load = run()
+    load.cpu = (clock.seconds() - before) * 1e6 / max(load.requests, 1)
+    return load
+
+
+def run_wrk(server, connections, targets, seconds):
     threads = min(connections, WRK_THREADS)
     command = on_cpus(CLIENT_CPUS, [
         "wrk", "-t", str(threads), "-c", str(connections), "-d", f"{seconds}s", "--timeout", "10s",
-        "-s", str(WRK_SCRIPT), f"http://127.0.0.1:{port}{targets[0]}", "--", *targets])
-    output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
-    line = next(l for l in output.splitlines() if l.startswith("LOAD "))
-    values = dict(field.split("=") for field in line.split()[1:])
-    errors = {name: int(values[name]) for name in ("connect", "read", "write", "status", "timeout")
-              if int(values[name])}
-    return Load(rps=int(values["requests"]) / (int(values["duration_us"]) / 1e6),
-                p50=float(values["p50_us"]), p99=float(values["p99_us"]), errors=errors)
+        "-s", str(WRK_SCRIPT), f"http://127.0.0.1:{server.port}{targets[0]}", "--", *targets])
+    return measured(server, lambda: load_line(
+        subprocess.run(command, check=True, capture_output=True, text=True).stdout,
+        ("connect", "read", "write", "status", "timeout")))
+
+
+def build_pace(directory):
+    """The paced client, compiled from pace.c into the run's directory."""
+    program = directory / "pace"
+    subprocess.run(["cc", "-O2", "-Wall", "-Wextra", "-o", str(program), str(PACE_SOURCE)],
+                   check=True)
+    return program
+
+
+def run_pace(pace, server, target, rate, seconds):
+    command = on_cpus(CLIENT_CPUS, [str(pace), str(server.port), target, str(rate), str(seconds)])
+    # Its failures on standard error, which is not taken.
+    return measured(server, lambda: load_line(
+        subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True).stdout,
+        ("status",)))
 
 
 # ---- sessions of the game -----------------------------------------------------------------
@@ -102,7 +144,10 @@ def post_session(port):
 
 
 def session_memory(gridlo):
-    """RSS growth over new sessions, on one keep-alive connection, per session."""
+    """RSS growth over new sessions, on one keep-alive connection, per session; and the CPU
+    time per session."""
+    clock = process_stats.CpuClock(gridlo.pid)
+    cpu = clock.seconds()
     before = process_stats.rss_bytes(gridlo.pid)
     connection = http.client.HTTPConnection("127.0.0.1", gridlo.port, timeout=30)
     for _ in range(SESSION_MEMORY_SESSIONS):
@@ -112,7 +157,8 @@ def session_memory(gridlo):
         if answer.status != 200:
             raise RuntimeError(f"a new session answered {answer.status}")
     connection.close()
-    return (process_stats.rss_bytes(gridlo.pid) - before) / SESSION_MEMORY_SESSIONS
+    cpu = (clock.seconds() - cpu) * 1e6 / SESSION_MEMORY_SESSIONS
+    return (process_stats.rss_bytes(gridlo.pid) - before) / SESSION_MEMORY_SESSIONS, cpu
 
 
 # ---- the loads ----------------------------------------------------------------------------
@@ -121,7 +167,10 @@ def session_memory(gridlo):
 class Row:
     """One load: how to make the targets on a Gridlo (and whether nginx runs it too), the
     connections, and what the ratio compares: "p50" (latency, against nginx's static file at
-    one connection when nginx does not run the row) or "rps" (throughput)."""
+    one connection when nginx does not run the row) or "rps" (throughput). A row with a rate
+    is paced (one connection, the first target); its ratio has no goal of its own. Where
+    nginx runs the row, the ratio of the CPU time per request is given too, judged by
+    cpu_met when the row has one."""
     name: str
     connections: int
     gridlo_targets: object  # port -> list of targets
@@ -129,13 +178,22 @@ class Row:
     compare: str = "p50"
     goal: str = ""
     met: object = None  # ratio or figure -> bool
+    rate: int = 0
+    cpu_goal: str = ""
+    cpu_met: object = None  # CPU ratio -> bool
 
 
 ROWS = [
+    Row("static 6.4 KB file, paced 200/s", 1, lambda port: [f"/{STATIC_FILE}"],
+        [f"/{STATIC_FILE}"], rate=200, cpu_goal="CPU ≤ 1.5×", cpu_met=lambda ratio: ratio <= 1.5),
+    Row("static 6.4 KB file, paced 1000/s", 1, lambda port: [f"/{STATIC_FILE}"],
+        [f"/{STATIC_FILE}"], rate=1000, cpu_goal="CPU ≤ 1.5×",
+        cpu_met=lambda ratio: ratio <= 1.5),
     Row("static 6.4 KB file", 1, lambda port: [f"/{STATIC_FILE}"], [f"/{STATIC_FILE}"],
         "p50", "p50 ≤ 1.5×", lambda ratio: ratio <= 1.5),
     Row("static 6.4 KB file", 8, lambda port: [f"/{STATIC_FILE}"], [f"/{STATIC_FILE}"],
-        "rps", "≥ 1.0×", lambda ratio: ratio >= 1.0),
+        "rps", "≥ 1.0×", lambda ratio: ratio >= 1.0, cpu_goal="CPU ≤ 2.5×",
+        cpu_met=lambda ratio: ratio <= 2.5),
     Row(f"built-in {IMAGE} (nginx: the same bytes as a file)", 1, lambda port: [f"/{IMAGE}"],
         [f"/{IMAGE}"], "p50", "p50 ≤ 1.5×", lambda ratio: ratio <= 1.5),
     Row(f"built-in {IMAGE} (nginx: the same bytes as a file)", 8, lambda port: [f"/{IMAGE}"],
@@ -168,7 +226,14 @@ def per_second(value):
 
 
 def describe(load):
-    text = f"p50 {microseconds(load.p50)}, {per_second(load.rps)}"
+    if load.paced:
+        text = (f"p50 {microseconds(load.p50)}, p90 {microseconds(load.p90)}, "
+                f"p99 {microseconds(load.p99)}")
+        if load.late:
+            text += f" ({load.late} late)"
+    else:
+        text = f"p50 {microseconds(load.p50)}, {per_second(load.rps)}"
+    text += f", CPU {microseconds(load.cpu)}"
     if load.errors:
         text += " (errors: " + ", ".join(f"{k} {v}" for k, v in load.errors.items()) + ")"
     return text
@@ -196,47 +261,62 @@ class Table:
 
 
 def ratio_cell(ratio, met):
-    return f"{ratio:.2f}× " + ("ok" if met(ratio) else "MISSED")
+    text = f"{ratio:.2f}×"
+    if met is not None:
+        text += " ok" if met(ratio) else " MISSED"
+    return text
 
 
-def run_rows(rows, gridlos, nginx, seconds, table):
+def run_rows(rows, gridlos, nginx, pace, seconds, table):
     for row in rows:
         print(f"== {row.name}, {row.connections} connection(s)", file=sys.stderr, flush=True)
+
+        def run(server, connections, targets):
+            if row.rate:
+                return run_pace(pace, server, targets[0], row.rate, seconds)
+            return run_wrk(server, connections, targets, seconds)
+
         # A latency of the application is held against nginx's static file at one
         # connection, measured right before it, so that both see the machine alike.
         own_reference = row.nginx_targets is not None
         reference = None
         if own_reference:
-            reference = run_wrk(nginx.port, row.connections, row.nginx_targets, seconds)
+            reference = run(nginx, row.connections, row.nginx_targets)
         elif row.compare == "p50":
-            reference = run_wrk(nginx.port, 1, [f"/{STATIC_FILE}"], seconds)
+            reference = run_wrk(nginx, 1, [f"/{STATIC_FILE}"], seconds)
         cells = []
         for gridlo in gridlos:
-            load = run_wrk(gridlo.port, row.connections, row.gridlo_targets(gridlo.port), seconds)
+            load = run(gridlo, row.connections, row.gridlo_targets(gridlo.port))
             if reference is None:
                 # A figure of its own (new sessions per second), not a ratio.
                 cells += [describe(load), "ok" if row.met(load.rps) else "MISSED"]
-            elif row.compare == "rps":
-                cells += [describe(load), ratio_cell(load.rps / reference.rps, row.met)]
-            else:
-                cells += [describe(load), ratio_cell(load.p50 / reference.p50, row.met)]
+                continue
+            ratio = load.rps / reference.rps if row.compare == "rps" else load.p50 / reference.p50
+            cell = ("p50 " if row.rate else "") + ratio_cell(ratio, row.met)
+            if own_reference:
+                cell += ", CPU " + ratio_cell(load.cpu / reference.cpu, row.cpu_met)
+            cells += [describe(load), cell]
         if reference is None:
             nginx_cell = "-"
         elif own_reference:
             nginx_cell = describe(reference)
         else:
             nginx_cell = "static file: " + describe(reference)
-        table.add(row.name, row.connections, cells, nginx_cell, row.goal)
+        goal = ", ".join(text for text in (row.goal, row.cpu_goal) if text)
+        table.add(row.name, row.connections, cells, nginx_cell, goal)
 
 
 def connection_cells(gridlo, count):
     """On a fresh Gridlo: its RSS at start, then many connections opened at once and asked
     once each, then how much the process does while they stay open and idle."""
     start_rss = process_stats.rss_bytes(gridlo.pid)
+    clock = process_stats.CpuClock(gridlo.pid)
     with Connections(gridlo.port, count) as many:
+        cpu = clock.seconds()
         many.open(OPEN_PATIENCE)
         many.ask(f"GET /{STATIC_FILE} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode(),
                  ANSWER_PATIENCE)
+        cpu = (clock.seconds() - cpu) * 1e6 / max(many.answered, 1)
         rss = process_stats.rss_bytes(gridlo.pid)
         ticks = process_stats.cpu_ticks(gridlo.pid)
         wakes = process_stats.wake_ups(gridlo.pid)
@@ -244,7 +324,8 @@ def connection_cells(gridlo, count):
         ticks = process_stats.cpu_ticks(gridlo.pid) - ticks
         wakes = process_stats.wake_ups(gridlo.pid) - wakes
     opened = [f"open {many.open_seconds:.2f} s, {many.answered} answered in "
-              f"{many.answer_seconds:.2f} s, RSS {rss / 2**20:.1f} MB",
+              f"{many.answer_seconds:.2f} s, RSS {rss / 2**20:.1f} MB, "
+              f"CPU {microseconds(cpu)} per connection",
               "ok" if many.open_seconds <= 2.0 and many.answered == count and rss <= 64 << 20
               else "MISSED"]
     idle = [f"{ticks} ticks, {wakes} wake-ups in {IDLE_SECONDS} s; RSS at start "
@@ -306,14 +387,16 @@ def main():
             if options.only in memory_row:
                 memory = []
                 for gridlo in gridlos:
-                    per_session = session_memory(gridlo)
-                    memory += [f"{per_session / 1024:.0f} KiB per session",
+                    per_session, cpu = session_memory(gridlo)
+                    memory += [f"{per_session / 1024:.0f} KiB, CPU {microseconds(cpu)} "
+                               "per session",
                                "ok" if per_session <= 64 * 1024 else "MISSED"]
                 table.add(memory_row, 1, memory, "-", "≤ 64 KiB")
             rows = [row for row in ROWS if options.only in row.name]
             if rows:
+                pace = build_pace(root)
                 with Nginx(gridlos[0].directory / "www", root, files) as nginx:
-                    run_rows(rows, gridlos, nginx, options.seconds, table)
+                    run_rows(rows, gridlos, nginx, pace, options.seconds, table)
 
         # The sessions of the loads above stay until the program ends; a fresh one shows
         # what the connections themselves cost.
@@ -333,7 +416,8 @@ def main():
 
     print(f"{os.cpu_count()} CPUs: wrk on {cpu_list(CLIENT_CPUS)}, the servers on "
           f"{cpu_list(SERVER_CPUS)}; wrk {options.seconds} s per load, at most {WRK_THREADS} "
-          "threads; nginx: 1 worker, access log off; Gridlo: access log to a file")
+          "threads; paced loads on one connection; nginx: 1 worker, access log off; Gridlo: "
+          "access log to a file; CPU: the server's user and system time per request")
     table.print()
 
 

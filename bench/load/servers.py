@@ -133,6 +133,9 @@ events {{
 }}
 http {{
     access_log off;
+    # Gridlo never closes a keep-alive connection after a number of requests: nor does
+    # nginx here (its default of 1000 would end the paced loads' one connection).
+    keepalive_requests 1000000000;
     client_body_temp_path {prefix}/client_body;
     proxy_temp_path {prefix}/proxy;
     fastcgi_temp_path {prefix}/fastcgi;
@@ -177,3 +180,8 @@ class Nginx:
 
     def __exit__(self, *exc):
         stop_process(self.process, lambda: self.process.send_signal(signal.SIGQUIT))
+
+    @property
+    def pid(self):
+        """The master's; its worker is its child."""
+        return self.process.pid

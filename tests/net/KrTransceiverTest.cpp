@@ -9,17 +9,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <map>
 
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TransceiverTestSupport.h"
 #include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
+#include "jobs/HandOverSpin.h"
 #include "jobs/KrCombinedTask.h"
 #include "jobs/KrIdGenerator.h"
 #include "platform/Clock.h"
@@ -697,6 +701,81 @@ TEST_F(Hub, NoticesReachReceiveInOrderOnOneBufferJob) {
         {first->id(), ""}, {second->id(), ""}, {first->id(), ""}};
     EXPECT_EQ(server->received.values(), expected);
     EXPECT_FALSE(server->busy());
+}
+
+// A server whose buffer job stops in receive until it is let go, so that notices pile up
+// behind it.
+class HeldServer : public KrTransceiverServerL0 {
+public:
+    explicit HeldServer(const KrServerSetup& setup) : KrTransceiverServerL0(setup) {}
+    bool start() override { return true; }
+
+    void receive(const std::string& /*connectionName*/,
+                 const std::string& /*serverName*/) override {
+        std::unique_lock lock(mutex_);
+        ++received_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+    }
+
+    bool waitForReceived(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return received_ >= count; });
+    }
+
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int received_ = 0;
+    bool released_ = false;
+};
+
+// The receive job and the delivery thread sleep instead of looking for work while notices
+// wait at a buffer job: the count must follow the queue, and must not outlive a server that
+// ends with notices still queued, or those jobs would never look again.
+TEST(BufferJob, CountsTheNoticesWaitingForItUntilTakenOrEnded) {
+    kr::HandOverBacklog& backlog = kr::HandOverBacklog::process();
+    ASSERT_FALSE(backlog.behind());
+    // A request costs so much here that two waiting are behind.
+    backlog.served(std::chrono::milliseconds(1));
+    KrRarediScheduler2 scheduler;
+    KrServerSetup setup;
+    setup.scheduler = &scheduler;
+    {
+        auto server = kr::makeJob<HeldServer>(setup);
+        server->pushBuffer("first", server->name());
+        ASSERT_TRUE(server->waitForReceived(1));
+        server->pushBuffer("second", server->name());
+        EXPECT_FALSE(backlog.behind()) << "one waiting";
+        server->pushBuffer("third", server->name());
+        EXPECT_TRUE(backlog.behind()) << "two waiting";
+        server->release();
+        ASSERT_TRUE(server->waitForReceived(3));
+        EXPECT_TRUE(eventually([&] { return !server->busy(); }));
+        EXPECT_FALSE(backlog.behind());
+    }
+    {
+        auto server = kr::makeJob<HeldServer>(setup);
+        server->pushBuffer("first", server->name());
+        ASSERT_TRUE(server->waitForReceived(1));
+        server->pushBuffer("second", server->name());
+        server->pushBuffer("third", server->name());
+        ASSERT_TRUE(backlog.behind());
+        std::thread letGo([&] {
+            // Let go once the shutdown has begun: the job ends with two notices untaken.
+            EXPECT_TRUE(eventually([&] { return server->bufferJobId() == 0; }));
+            server->release();
+        });
+        server->shutdown();
+        letGo.join();
+        EXPECT_FALSE(backlog.behind()) << "the untaken notices count out with the job";
+    }
 }
 
 TEST(HubShutdown, WithOpenConnectionsEndsEveryJobAndThread) {
