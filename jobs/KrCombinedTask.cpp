@@ -157,6 +157,49 @@ bool KrCombinedTask::enqueue(const std::string& targetId, const KrJobMessage& me
     return true;
 }
 
+bool KrCombinedTask::post(const std::string& targetId, const KrJobMessage& message) {
+    return deliverHere(targetId, message) || enqueue(targetId, message);
+}
+
+bool KrCombinedTask::deliverHere(const std::string& targetId, const KrJobMessage& message) {
+    // Cheap refusals first: a busy registry gains nothing from a poster that waits.
+    if (queued_.load(std::memory_order_relaxed) != 0) {
+        return false;
+    }
+    std::unique_lock turn(turn_, std::try_to_lock);
+    if (!turn.owns_lock()) {
+        return false;
+    }
+    {
+        // Holding the turn, nothing is being delivered; with the queue empty, nothing was
+        // posted before this message that has not been delivered yet.
+        std::lock_guard queueLock(queueMutex_);
+        if (stopping_ || !queue_.empty()) {
+            return false;
+        }
+    }
+    KrJob* job = nullptr;
+    {
+        std::lock_guard links(mutex_);
+        const auto target = jobs_.find(targetId);
+        if (target != jobs_.end()) {
+            job = target->second.job;
+            if (!job->deliveryLock().try_lock()) {
+                return false;  // busy: queued, and the delivery thread waits for it
+            }
+        }
+    }
+    {
+        std::lock_guard queueLock(queueMutex_);
+        ++(job != nullptr ? counters_.delivered : counters_.dropped);
+    }
+    if (job != nullptr) {
+        deliver(*job, message);
+        job->deliveryLock().unlock();
+    }
+    return true;
+}
+
 KrCombinedTask::Counters KrCombinedTask::counters() const {
     std::lock_guard lock(queueMutex_);
     return counters_;
@@ -218,6 +261,14 @@ void KrCombinedTask::deliveryLoop() {
             if (stopping_) {
                 return;
             }
+        }
+        // A post delivering at once holds it for the length of one handler.
+        std::unique_lock turn(turn_);
+        {
+            std::lock_guard queueLock(queueMutex_);
+            if (stopping_) {
+                return;
+            }
             front = &queue_.front();
         }
         KrJob* job = nullptr;
@@ -233,6 +284,7 @@ void KrCombinedTask::deliveryLoop() {
             }
         }
         if (busy) {
+            turn.unlock();
             backoff.pause();  // the busy job's message stays in front
             continue;
         }

@@ -27,6 +27,10 @@ class KrJob;
 // last one costs its poster no wake-up; not while the servers' buffer jobs, where the
 // connections' notices go on to, are behind (kr::HandOverBacklog).
 //
+// A post (post) that finds nothing queued and nothing being delivered is delivered at once
+// on the posting thread, which spares the delivery thread a wake-up per message at an
+// everyday rate; enqueue always leaves the message to the delivery thread.
+//
 // Delivery only try-locks a job's delivery lock. A busy job keeps its message at the front
 // of the queue, holding up every later message until it is free; meanwhile the thread yields
 // a few times, then sleeps with a growing pause of at most 1 ms. An idle registry sleeps
@@ -76,6 +80,14 @@ public:
     // full.
     bool enqueue(const std::string& targetId, const KrJobMessage& message);
 
+    // As enqueue, but when nothing is queued or being delivered, and the job is free, the
+    // message is delivered at once on the calling thread: in posting order still, and
+    // without waking the delivery thread, which for a notice that comes every millisecond or
+    // so costs more than handling it. Only for a caller that holds no lock a handler may
+    // take, and whose job can wait for a short handler (a connection's data notice, whose
+    // handler queues it for the server's buffer job).
+    bool post(const std::string& targetId, const KrJobMessage& message);
+
     Counters counters() const;
 
 private:
@@ -97,6 +109,8 @@ private:
     };
 
     void deliveryLoop();
+    // Whether the message was delivered (or dropped) here; false leaves it to enqueue.
+    bool deliverHere(const std::string& targetId, const KrJobMessage& message);
     using NameEntry = std::pair<const std::string, NameLinks>;  // an entry of names_
     void linkLocked(NameEntry& name, KrJob& job);
     void unlinkLocked(std::string_view id, std::string_view name);
@@ -129,6 +143,12 @@ private:
     // sleeps; written under queueMutex_.
     std::atomic<std::size_t> queued_{0};
     Counters counters_;
+
+    // Held by whoever delivers: the delivery thread from the queue's front to the end of its
+    // handler, and a post that delivers at once, which only try-locks it and delivers only
+    // while the queue is empty. So one message is delivered at a time, strictly in posting
+    // order. Taken before mutex_ and queueMutex_, never under them.
+    std::mutex turn_;
 
     std::thread delivery_;  // last: it starts once everything it uses exists
 };

@@ -322,15 +322,17 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
         notify = !dataAvailable_.exchange(true);
     }
     if (notify) {
-        postDataNotice();
+        postDataNotice(Poster::receiveJob);
     }
 }
 
-bool KrTransceiverConnection::postDataNotice() {
+bool KrTransceiverConnection::postDataNotice(Poster poster) {
     KrJobMessage message;
     message.type = KrJobMessage::kDataArrived;
     message.text = id();
-    if (KrCombinedTask::instance().enqueue(target_, message)) {
+    KrCombinedTask& registry = KrCombinedTask::instance();
+    if (poster == Poster::receiveJob ? registry.post(target_, message)
+                                     : registry.enqueue(target_, message)) {
         return true;
     }
     // The registry is full; the next read tries again.
@@ -375,7 +377,7 @@ void KrTransceiverConnection::endInput() {
         notify = !dataAvailable_.exchange(true);
     }
     if (notify) {
-        postDataNotice();
+        postDataNotice(Poster::receiveJob);
     }
 }
 
@@ -437,7 +439,7 @@ void KrTransceiverConnection::resumeIfPaused() {
             notify = drainNotice_.exchange(false);
             dataAvailable_ = dataAvailable_ || notify;
         }
-        if (notify && !postDataNotice()) {
+        if (notify && !postDataNotice(Poster::other)) {
             std::lock_guard lock(inputMutex_);
             drainNotice_ = true;  // the next write tries again
         }

@@ -216,8 +216,11 @@ private:
     // Wakes the receive job when reading had stopped and the connection is below the limits;
     // gives the notice noticeWhenDrained asked for once the output is below its limit.
     void resumeIfPaused();
-    // Posts a data-arrived notice to the target; false when the registry refused it.
-    bool postDataNotice();
+    // Posts a data-arrived notice to the target; false when the registry refused it. From the
+    // receive job, which holds no lock then, the registry may deliver it at once (post);
+    // from the other threads, which may hold the locks its handler takes, it is queued.
+    enum class Poster { receiveJob, other };
+    bool postDataNotice(Poster poster);
     void consumeOutputLocked(std::size_t count);
     // Frees the written buffers kept in spent_, on the thread that queues output.
     void freeSpentLocked();

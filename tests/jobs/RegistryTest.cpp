@@ -153,6 +153,108 @@ TEST(Delivery, AnIdleRegistryMakesNoRounds) {
     EXPECT_EQ(registry().counters().passes, before);
 }
 
+// post delivers at once only when that keeps the posting order: nothing queued, nothing
+// being delivered, the job free.
+TEST(Delivery, APostIntoAnIdleRegistryIsDeliveredOnThePostingThread) {
+    KrJobInstance<RecordingJob> job;
+    job.registerJob("at once");
+    ASSERT_TRUE(flushDeliveries());
+    const std::uint64_t passesBefore = registry().counters().passes;
+    ASSERT_TRUE(registry().post(job.id(), textMessage("now")));
+    // Delivered before post returned, and the delivery thread was not woken for it.
+    ASSERT_EQ(job.messages().size(), 1u);
+    EXPECT_EQ(job.messages()[0].text, "now");
+    EXPECT_EQ(registry().counters().passes, passesBefore);
+
+    const std::uint64_t droppedBefore = registry().counters().dropped;
+    EXPECT_TRUE(registry().post("_job*000000000000000000", textMessage("lost")));
+    EXPECT_EQ(registry().counters().dropped, droppedBefore + 1);
+}
+
+TEST(Delivery, APostBehindQueuedMessagesOrForABusyJobWaitsItsTurn) {
+    EventLog log;
+    KrJobInstance<RecordingJob> first("first", &log);
+    KrJobInstance<RecordingJob> second("second", &log);
+    first.registerJob("first");
+    second.registerJob("second");
+    ASSERT_TRUE(flushDeliveries());
+    // Busy on another thread: the delivery lock is recursive, so the posting thread holding
+    // it would not find the job busy.
+    std::promise<void> held;
+    std::promise<void> release;
+    std::jthread holder([&] {
+        std::lock_guard busy(first.deliveryLock());
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
+    // For a busy job with nothing queued: queued, not waited for.
+    EXPECT_TRUE(registry().post(first.id(), textMessage("1")));
+    // For a free job, but behind the message held up: queued behind it.
+    EXPECT_TRUE(registry().post(second.id(), textMessage("2")));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(log.lines().empty());
+    release.set_value();
+    ASSERT_TRUE(log.waitForSize(2));
+    EXPECT_EQ(log.lines(), (Lines{"first:1", "second:2"}));
+}
+
+TEST(Delivery, PostsAndQueuedMessagesFromSeveralThreadsAreDeliveredOneAtATimeInOrder) {
+    // Counts the handlers running at once, which must never be more than one.
+    class Exclusive : public RecordingJob {
+    public:
+        bool onMessage(const KrJobMessage& message) override {
+            if (inside_.fetch_add(1) != 0) {
+                overlapped_ = true;
+            }
+            RecordingJob::onMessage(message);
+            inside_.fetch_sub(1);
+            return true;
+        }
+        bool overlapped() const { return overlapped_; }
+
+    private:
+        std::atomic<int> inside_{0};
+        std::atomic<bool> overlapped_{false};
+    };
+    constexpr int kSenders = 4;
+    constexpr int kEach = 3000;
+    KrJobInstance<Exclusive> one;
+    KrJobInstance<Exclusive> other;
+    one.registerJob("one");
+    other.registerJob("other");
+    {
+        std::vector<std::jthread> senders;
+        for (int s = 0; s < kSenders; ++s) {
+            senders.emplace_back([&, s] {
+                for (int i = 0; i < kEach; ++i) {
+                    KrJobMessage message = textMessage(std::to_string(s));
+                    message.parameters["i"] = std::to_string(i);
+                    const std::string& target = (i % 3 == 0 ? other : one).id();
+                    if ((s + i) % 2 == 0) {
+                        registry().post(target, message);
+                    } else {
+                        registry().enqueue(target, message);
+                    }
+                }
+            });
+        }
+    }
+    ASSERT_TRUE(one.waitForCount(kSenders * (kEach - kEach / 3)));
+    ASSERT_TRUE(other.waitForCount(kSenders * (kEach / 3)));
+    EXPECT_FALSE(one.overlapped());
+    EXPECT_FALSE(other.overlapped());
+    for (const Exclusive* job : {&one, &other}) {
+        std::vector<int> last(kSenders, -1);
+        for (const KrJobMessage& message : job->messages()) {
+            const int sender = std::stoi(message.text);
+            const int i = std::stoi(message.parameters.at("i"));
+            EXPECT_GT(i, last[sender]);
+            last[sender] = i;
+        }
+    }
+}
+
 // How a member leaves a link, and the note that the last member left behind receives.
 struct LeavingCase {
     const char* how;
