@@ -23,9 +23,9 @@ public:
     std::int64_t deadline() const;
 
 private:
-    // Guards start_ and timeout_. Recursive so that an owner holding it may call either
-    // operation; no other lock is taken under it.
-    mutable std::recursive_mutex mutex_;
+    // Guards start_ and timeout_. Private, and no operation calls another under it, so it
+    // is never re-entered; no other lock is taken under it.
+    mutable std::mutex mutex_;
     std::int64_t start_;    // steady nanoseconds
     std::int64_t timeout_;  // nanoseconds
 };
