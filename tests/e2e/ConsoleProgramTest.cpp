@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../platform/ProcessProbe.h"
+#include "ConsoleProgramFixture.h"
 #include "HttpClient.h"
 #include "ProgramRun.h"
 #include "game/BuiltInFiles.h"
@@ -19,19 +20,9 @@ namespace {
 
 using e2e::HttpAnswer;
 using e2e::HttpConnection;
+using e2e::sessionIdIn;
 
 constexpr const char* kHandlerHeader = "// NuxelWidget handler\n";
-
-// The session identifier the page's head script sets; empty when there is none.
-std::string sessionIdIn(const std::string& page) {
-    const std::string marker = "nuxelid=\"";
-    const auto start = page.find(marker);
-    if (start == std::string::npos) {
-        return {};
-    }
-    const auto end = page.find('"', start + marker.size());
-    return page.substr(start + marker.size(), end - start - marker.size());
-}
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
@@ -45,16 +36,12 @@ bool endedWithZero(const std::optional<platform::ChildExit>& exit) {
     return exit && exit->exitCode == 0 && exit->signal == 0;
 }
 
-class ConsoleProgram : public testing::Test {
+class ConsoleProgram : public e2e::ConsoleProgramFixture {
 protected:
     void SetUp() override { start({}); }
 
     void start(e2e::ProgramRun::Options options) {
-        options.program = GRIDLO_CONSOLE_PROGRAM;
-        run_ = std::make_unique<e2e::ProgramRun>(std::move(options));
-        ASSERT_EQ(run_->startError(), "");
-        port_ = run_->port();
-        ASSERT_NE(port_, 0) << "no address reached the browser launcher\n" << run_->errors();
+        ASSERT_NO_FATAL_FAILURE(startProgram(std::move(options)));
         ASSERT_TRUE(browser_.connect(port_));
     }
 
@@ -84,8 +71,6 @@ protected:
                                                         {"nuxelactionparam1", "none"}}));
     }
 
-    std::unique_ptr<e2e::ProgramRun> run_;
-    std::uint16_t port_ = 0;
     HttpConnection browser_;
 };
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConsoleProgramFixture.h"
 #include "HttpClient.h"
 #include "ProgramRun.h"
 #include "net/KrTransceiverConnection.h"
@@ -64,15 +65,10 @@ bool eventually(Condition condition) {
     return true;
 }
 
-class StaticFile : public testing::Test {
+class StaticFile : public e2e::ConsoleProgramFixture {
 protected:
     void SetUp() override {
-        e2e::ProgramRun::Options options;
-        options.program = GRIDLO_CONSOLE_PROGRAM;
-        run_ = std::make_unique<e2e::ProgramRun>(std::move(options));
-        ASSERT_EQ(run_->startError(), "");
-        port_ = run_->port();
-        ASSERT_NE(port_, 0) << "no address reached the browser launcher\n" << run_->errors();
+        ASSERT_NO_FATAL_FAILURE(startProgram());
         makeSparseFile(run_->workingDirectory() / "huge.bin", kHugeSize);
     }
 
@@ -83,9 +79,6 @@ protected:
         head = connection->readHead();
         return connection;
     }
-
-    std::unique_ptr<e2e::ProgramRun> run_;
-    std::uint16_t port_ = 0;
 };
 
 // The head goes out at once with the file's size, however large, and the file is never held
@@ -145,10 +138,8 @@ TEST_F(StaticFile, AClickIsAnsweredWhileHugeFilesAreSent) {
     HttpConnection browser(port_);
     const HttpAnswer start = browser.exchange(e2e::getRequest("/"));
     ASSERT_EQ(start.status, 200);
-    const std::string marker = "nuxelid=\"";
-    const auto at = start.body.find(marker);
-    ASSERT_NE(at, std::string::npos);
-    const std::string id = start.body.substr(at + marker.size(), 25);
+    const std::string id = e2e::sessionIdIn(start.body);
+    ASSERT_EQ(id.size(), 25u);
     const HttpAnswer click = browser.exchange(e2e::getRequest("/f11?nuxelid=" + id));
     EXPECT_EQ(click.status, 200);
     EXPECT_NE(click.body.find("src=\"kreuz.png\""), std::string::npos) << click.body;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleProgramFixture.h"
 #include "HttpClient.h"
 #include "ProgramRun.h"
 
@@ -19,15 +20,10 @@ using e2e::HttpConnection;
 
 constexpr const char* kNotFoundMark = "<h1>Error 404 - not found</h1>";
 
-class UntrustedRequests : public testing::Test {
+class UntrustedRequests : public e2e::ConsoleProgramFixture {
 protected:
     void SetUp() override {
-        e2e::ProgramRun::Options options;
-        options.program = GRIDLO_CONSOLE_PROGRAM;
-        run_ = std::make_unique<e2e::ProgramRun>(std::move(options));
-        ASSERT_EQ(run_->startError(), "");
-        port_ = run_->port();
-        ASSERT_NE(port_, 0) << "no address reached the browser launcher\n" << run_->errors();
+        ASSERT_NO_FATAL_FAILURE(startProgram());
         for (const char* secret :
              {".env", ".git/config", ".ssh/id_rsa", "sub/.git/config", "sub/.env"}) {
             write(secret, "secret");
@@ -62,18 +58,8 @@ protected:
 
     // A new session's identifier, from the start page.
     std::string newSession() const {
-        const HttpAnswer start = answerTo(e2e::getRequest("/"));
-        const std::string marker = "nuxelid=\"";
-        const auto at = start.body.find(marker);
-        if (at == std::string::npos) {
-            return {};
-        }
-        const auto begin = at + marker.size();
-        return start.body.substr(begin, start.body.find('"', begin) - begin);
+        return e2e::sessionIdIn(answerTo(e2e::getRequest("/")).body);
     }
-
-    std::unique_ptr<e2e::ProgramRun> run_;
-    std::uint16_t port_ = 0;
 };
 
 TEST_F(UntrustedRequests, NoSpellingOfAPathSendsAHiddenFileOrAProgramsSource) {

@@ -349,13 +349,7 @@ public:
             if (socket.send(unit.data(), unit.size(), sent) == KrSocketIPvx::kSendFailed) {
                 return true;  // reset by the peer, which has closed
             }
-            const auto ready = platform::pollOne(socket.handle(), platform::kPollReadable, pause);
-            if (!ready.ok() || ready.value == 0) {
-                continue;
-            }
-            std::size_t n = 0;
-            (void)socket.receive(buffer.data(), buffer.size(), n);
-            if (n == 0 && (socket.closed() || socket.lastError() != 0)) {
+            if (readShowsClose(buffer, pause)) {
                 return true;
             }
         }
@@ -367,17 +361,22 @@ public:
         std::vector<char> buffer(64 * 1024);
         const auto deadline = std::chrono::steady_clock::now() + kPatience;
         while (std::chrono::steady_clock::now() < deadline) {
-            const auto ready = platform::pollOne(socket.handle(), platform::kPollReadable, 100ms);
-            if (!ready.ok() || ready.value == 0) {
-                continue;
-            }
-            std::size_t n = 0;
-            (void)socket.receive(buffer.data(), buffer.size(), n);
-            if (n == 0 && (socket.closed() || socket.lastError() != 0)) {
+            if (readShowsClose(buffer, 100ms)) {
                 return true;
             }
         }
         return false;
+    }
+
+    // Waits up to the pause for bytes and drops what came; true when the peer has closed.
+    bool readShowsClose(std::vector<char>& buffer, std::chrono::milliseconds pause) {
+        const auto ready = platform::pollOne(socket.handle(), platform::kPollReadable, pause);
+        if (!ready.ok() || ready.value == 0) {
+            return false;
+        }
+        std::size_t n = 0;
+        (void)socket.receive(buffer.data(), buffer.size(), n);
+        return n == 0 && (socket.closed() || socket.lastError() != 0);
     }
 
     KrSocketIPvx socket;
