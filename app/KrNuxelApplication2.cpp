@@ -311,12 +311,13 @@ bool KrNuxelApplication2::onServerEvent(KrServerCallback_t& event) {
     if (commandUrl.empty()) {
         commandUrl = "/";
     }
+    // The address first: whoever waits for the port finds the address beside it.
     if (protocol == "http") {
-        settings_.set("tcp_port_http", port);
         settings_.set("tcp_address_http", address);
+        settings_.set("tcp_port_http", port);
     } else if (protocol == "https") {
-        settings_.set("tcp_port_https", port);
         settings_.set("tcp_address_https", address);
+        settings_.set("tcp_port_https", port);
     }
     if (settings_.value("no_browser_popup").empty() && protocol == "http" && !address.empty() &&
         !port.empty()) {
