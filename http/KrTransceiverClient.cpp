@@ -108,6 +108,29 @@ bool KrTransceiverClient::handleMessage(const std::string& serverName,
     }
 }
 
+bool KrTransceiverClient::answersAtOnce(const KrTransceiverMessage& message) const {
+    const auto* request = dynamic_cast<const KrXHeader*>(&message);
+    if (request == nullptr || request->messageKind() != KrXHeader::kRequest ||
+        !isHttp(request->protocol()) || request->methodCode() != KrXHeader::kMethodGet ||
+        request->declaredLength() != 0) {
+        return false;
+    }
+    // Parameters, and so a session or a command, come only with a query or a body.
+    if (application_ != nullptr && (!request->query().empty() || request->path() == commandUrl_)) {
+        return false;
+    }
+    const std::optional<std::string> form = kr::requestPathForm(request->path());
+    if (!form) {
+        return true;  // the 404 page
+    }
+    return *form != "/" && !runsProgram(form->substr(1));
+}
+
+bool KrTransceiverClient::runsProgram(std::string_view relative) {
+    return relative.starts_with(kCgiPrefix) ||
+           (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix));
+}
+
 bool KrTransceiverClient::onMessage(const KrJobMessage& message) {
     if (message.type == KrJobMessage::kPartnerLeft) {
         const auto task = message.parameters.find(std::string(KrJobMessage::kTaskParameter));
@@ -228,13 +251,14 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
     }
 
     std::string file;
-    if (relative.starts_with(kCgiPrefix)) {
-        // Whatever lies under the CGI directory is run, never sent as it is.
-        const std::string program = std::string(kCgiDirectory) + relative.substr(kCgiPrefix.size());
-        return kr::findServableFile(baseDirectory_, program, file) &&
-               runCgi(file, serverName, request);
-    }
-    if (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix)) {
+    if (runsProgram(relative)) {
+        if (relative.starts_with(kCgiPrefix)) {
+            // Whatever lies under the CGI directory is run, never sent as it is.
+            const std::string program =
+                std::string(kCgiDirectory) + relative.substr(kCgiPrefix.size());
+            return kr::findServableFile(baseDirectory_, program, file) &&
+                   runCgi(file, serverName, request);
+        }
         return kr::findServableFile(baseDirectory_, relative, file) &&
                runPhp(file, serverName, request);
     }

@@ -36,8 +36,8 @@ class KrXServerHeader;
 // environment of its own, never through a shell, and each within a time limit: one that
 // runs past it is killed with everything it started and answered with status 500.
 //
-// handleMessage runs on the buffer job of the server that read the request; several
-// servers may call it at once.
+// handleMessage runs on the job of the server that read the request (for what it answers at
+// once, possibly the hub's receive job); several servers may call it at once.
 class KrTransceiverClient : public KrRequestHandler {
 public:
     using Settings = std::map<std::string, std::string>;
@@ -78,6 +78,10 @@ public:
     // are taken (3 and 4 marked received). Anything else is not taken.
     bool handleMessage(const std::string& serverName,
                        const std::shared_ptr<KrTransceiverMessage>& message) override;
+    // True for an HTTP GET without a query or a body that no application command takes and
+    // that names no program, script or index (which may be a script): a static or built-in
+    // file, or the 404 page.
+    bool answersAtOnce(const KrTransceiverMessage& message) const override;
     // A type-6 message naming a task ("ctask") ends the subscription to that task.
     bool onMessage(const KrJobMessage& message) override;
 
@@ -119,6 +123,9 @@ public:
     const std::string& phpProgram() const { return phpProgram_; }
 
 private:
+    // Whether a path (its one form, without the leading "/") names a CGI program or a PHP
+    // script, which run as children.
+    static bool runsProgram(std::string_view relative);
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);

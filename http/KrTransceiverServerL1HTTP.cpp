@@ -128,7 +128,7 @@ KrTransceiverServerL1HTTP::PartialState KrTransceiverServerL1HTTP::partialReques
         return {};
     }
     const PartialRequest& partial = found->second;
-    return {partial.request, partial.waitingForOutput, partial.bodyStart};
+    return {partial.request, partial.whole, partial.bodyStart};
 }
 
 void KrTransceiverServerL1HTTP::startBody(const std::string& connectionName, std::int64_t bodyStart,
@@ -149,10 +149,10 @@ void KrTransceiverServerL1HTTP::endBody(const std::string& connectionName) {
     }
 }
 
-void KrTransceiverServerL1HTTP::waitForOutput(const std::string& connectionName) {
+void KrTransceiverServerL1HTTP::holdWhole(const std::string& connectionName, bool held) {
     std::lock_guard lock(partialMutex_);
     if (const auto found = partial_.find(connectionName); found != partial_.end()) {
-        found->second.waitingForOutput = true;
+        found->second.whole = held;
     }
 }
 
@@ -215,17 +215,25 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             return false;
         }
     };
-    auto [request, waiting, bodyStart] = partialRequest(connectionName);
+    // Not a structured binding: the lambda below captures the request.
+    PartialState partial = partialRequest(connectionName);
+    std::shared_ptr<KrXHeader> request = std::move(partial.request);
+    bool whole = partial.whole;
+    std::int64_t bodyStart = partial.bodyStart;
+    // The connection's new bytes, read into the request it has.
+    const auto readOn = [&] {
+        std::lock_guard parsing(request->messageMutex());
+        connection.takeInput(request->input());
+        return request->readMessage(acceptHead);
+    };
     int result = KrXHeader::kComplete;
     if (!request) {
         request = nextRequest(connectionName, connection, handler, nullptr, acceptHead, result);
         if (!request) {
             return false;
         }
-    } else if (!waiting) {
-        std::lock_guard parsing(request->messageMutex());
-        connection.takeInput(request->input());
-        result = request->readMessage(acceptHead);
+    } else if (!whole) {
+        result = readOn();
     }
     // One request after the other: the bytes after a complete request are the next one's.
     for (;;) {
@@ -260,13 +268,31 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
             // The peer is not reading its answers: this request waits until the output has
             // drained and the connection gives notice again. The bytes behind it stay in the
             // connection, whose input limit bounds them; it is not a request nobody takes.
-            waitForOutput(connectionName);
+            holdWhole(connectionName, true);
             connection.noticeWhenDrained();
+            return true;
+        }
+        if (servingWhereReceived() && !handler.answersAtOnce(*request)) {
+            // Read on the receive job, which would keep every other connection waiting while
+            // a program runs or the application works: the buffer job hands it over, with a
+            // notice of its own, as a drained output gives one.
+            holdWhole(connectionName, true);
+            connection.holdNotice();
+            pushBuffer(connectionName, name());
             return true;
         }
         if (!kr::layers::handOver(handler, secondText(), request)) {
             // Nobody takes it: it stays, and later bytes wait behind it (bounded by the
-            // message) until the connection closes or times out.
+            // message) until the connection closes or times out. One that was held whole is
+            // held no more: what came behind it meanwhile is read now, as later bytes will
+            // be, which takes the notice it was held with.
+            if (whole) {
+                holdWhole(connectionName, false);
+                if (readOn() == KrXHeader::kRefused) {
+                    dropPartialRequest(connectionName);
+                    connection.expire();
+                }
+            }
             return false;
         }
         dropPartialRequest(connectionName);
@@ -284,6 +310,7 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
         if (!request) {
             return false;
         }
+        whole = false;
     }
 }
 

@@ -40,13 +40,18 @@ class KrTransceiverConnection;
 // from the hub's budget of incomplete bytes until it is complete, or the request is refused
 // (closed without an answer) when the budget has no room for it. A connection past such a
 // deadline is closed like an idle one. A request that comes in one read costs none of this.
+//
+// Notices may be served where they were received (servesWhereReceived): the receive job then
+// reads the request, and hands over itself only what the request handler answers at once
+// (KrRequestHandler::answersAtOnce); any other complete request goes on, whole, to the buffer
+// job, so that no program or application keeps the receive job from the other connections.
 class KrTransceiverServerL1HTTP : public KrTransceiverServerL0Socket {
 public:
     explicit KrTransceiverServerL1HTTP(const KrServerSetup& setup);
     ~KrTransceiverServerL1HTTP() override;
 
-    // On the buffer job: reads the connection's new bytes and hands every complete request
-    // to the request handler named serverName.
+    // On the buffer job, or where the notice was received: reads the connection's new bytes
+    // and hands every complete request to the request handler named serverName.
     void receive(const std::string& connectionName, const std::string& serverName) override;
 
     // Writes an answer's head and body to the connection and reports the access-log line.
@@ -72,13 +77,16 @@ public:
 protected:
     KrTransceiverServerL1HTTP(const KrServerSetup& setup, std::uint32_t protocol);
 
+    bool servesWhereReceived() const override { return true; }
+
 private:
     // A request of a connection that is not handed over yet.
     struct PartialRequest {
         std::shared_ptr<KrXHeader> request;
-        // Complete, but the connection's output is over its limit: it is handed over when
-        // the output has room, and the bytes behind it wait in the connection.
-        bool waitingForOutput = false;
+        // Complete, and waiting to be handed over: until the connection's output has room
+        // (it is over its limit), or for the buffer job (it was read where its notice was
+        // received, and is not answered at once). The bytes behind it wait in the connection.
+        bool whole = false;
         // While its body comes: when the body began (steady nanoseconds; 0 before), and its
         // declared length, held from the hub's budget of incomplete bytes until the request
         // is complete, dropped, or its connection goes.
@@ -88,7 +96,7 @@ private:
     // What the reading of a connection's bytes needs of its partial request.
     struct PartialState {
         std::shared_ptr<KrXHeader> request;  // null when there is none
-        bool waitingForOutput = false;
+        bool whole = false;
         std::int64_t bodyStart = 0;
     };
 
@@ -109,7 +117,9 @@ private:
                    kr::ByteBudget::Reservation reservation);
     // The body is complete: its reservation goes back.
     void endBody(const std::string& connectionName);
-    void waitForOutput(const std::string& connectionName);
+    // The connection's request is whole and waits to be handed over, or no longer
+    // (PartialRequest::whole).
+    void holdWhole(const std::string& connectionName, bool held);
     // The next request of the connection: the bytes given (those after the last request)
     // and then those the connection holds, read into a new request (result: readMessage's).
     // Null when there are no bytes.

@@ -26,6 +26,12 @@ public:
     virtual bool handleMessage(const std::string& serverName,
                                const std::shared_ptr<KrTransceiverMessage>& message) = 0;
 
+    // Whether handleMessage would answer this complete message at once: from memory or a
+    // file, never waiting on a program, the application or another party. A layer may then
+    // hand it over on the thread that reads every connection; any other message it hands
+    // over on its server's own job. The base promises nothing.
+    virtual bool answersAtOnce(const KrTransceiverMessage& /*message*/) const { return false; }
+
     // Asked when a message's head is complete; false refuses the message, and the layer
     // closes the connection without an answer.
     virtual bool acceptHead(KrTransceiverMessage& /*message*/) { return true; }

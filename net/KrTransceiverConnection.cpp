@@ -402,6 +402,11 @@ void KrTransceiverConnection::takeInput(KrStringBuf& stream) {
     resumeIfPaused();
 }
 
+void KrTransceiverConnection::holdNotice() {
+    std::lock_guard lock(inputMutex_);
+    dataAvailable_ = true;
+}
+
 void KrTransceiverConnection::closeWhenDrained() {
     // Marked before the send job is asked: it reads the mark before the pending output.
     closeWhenDrained_ = true;

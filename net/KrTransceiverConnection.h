@@ -164,6 +164,11 @@ public:
     // Appends every buffered input byte to stream and empties the input.
     virtual void takeInput(KrStringBuf& stream);
 
+    // The target has taken the input but queued a notice of its own for a request it holds:
+    // counted as outstanding, as a data notice is, so that no other notice is posted and the
+    // connection does not close as finished, until the target takes the input again.
+    void holdNotice();
+
     // After everything queued has been written, the hub removes the connection (and closes
     // its socket). An answer that must be the last one ("Connection: close") uses it, after
     // it has queued that answer.

@@ -10,6 +10,14 @@
 #include "net/KrTransceiver.h"
 #include "net/KrTransceiverConnection.h"
 #include "net/KrTransceiverMessage.h"
+#include "net/ServeHere.h"
+
+namespace {
+
+// The server whose notice the thread serves where it was received, if any.
+thread_local const KrTransceiverServer* servedHereNow = nullptr;
+
+}  // namespace
 
 KrTransceiverServer::KrTransceiverServer(const KrServerSetup& setup,
                                          std::string_view registrationPrefix)
@@ -80,6 +88,15 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
         if (bufferEnded_) {
             return;
         }
+        // Never beside a notice the buffer job serves: it is asleep, or not started yet.
+        const bool bufferIdle = bufferJob_ == 0 || bufferAsleep_;
+        if (bufferIdle && !servingHere_ && bufferQueue_.empty() && servesWhereReceived()) {
+            if (kr::ServeHere* here = kr::ServeHere::open()) {
+                servingHere_ = true;
+                here->leave(*this, connectionName, serverName);
+                return;
+            }
+        }
         bufferQueue_.emplace_back(connectionName, serverName);
         kr::HandOverBacklog::process().queued();
         busy_ = true;
@@ -101,6 +118,8 @@ void KrTransceiverServer::pushBuffer(const std::string& connectionName,
 
 void KrTransceiverServer::bufferLoop() {
     kr::HandOverSpin handOver;
+    // A notice left with a kr::ServeHere goes first: what was queued behind it waits.
+    const auto ready = [this] { return !bufferRun_ || (!bufferQueue_.empty() && !servingHere_); };
     std::unique_lock lock(bufferMutex_);
     for (;;) {
         bool slept = false;
@@ -111,7 +130,11 @@ void KrTransceiverServer::bufferLoop() {
             slept = !handOver.spin([this] { return busy_.load(std::memory_order_relaxed); });
             lock.lock();
         }
-        bufferWake_.wait(lock, [this] { return !bufferRun_ || !bufferQueue_.empty(); });
+        if (!ready()) {
+            bufferAsleep_ = true;
+            bufferWake_.wait(lock, ready);
+            bufferAsleep_ = false;
+        }
         if (slept) {
             handOver.woke();
         }
@@ -125,20 +148,52 @@ void KrTransceiverServer::bufferLoop() {
             busy_ = false;
         }
         lock.unlock();
-        const auto started = std::chrono::steady_clock::now();
-        restartTimeout();
-        // A failing layer loses this notice, not the server.
-        try {
-            receive(connectionName, serverName);
-        } catch (const std::exception& e) {
-            KrLogStreams::stream(1) << "receive of " << id() << " threw: " << e.what() << '\n';
-        } catch (...) {
-            KrLogStreams::stream(1) << "receive of " << id() << " threw\n";
-        }
-        closeIfPeerFinished(connectionName);
-        kr::HandOverBacklog::process().served(std::chrono::steady_clock::now() - started);
+        serveNotice(connectionName, serverName);
         lock.lock();
     }
+}
+
+void KrTransceiverServer::serveLeftHere(const std::string& connectionName,
+                                        const std::string& serverName) {
+    bool serve;
+    {
+        std::lock_guard lock(bufferMutex_);
+        serve = !bufferEnded_;  // shut down meanwhile: the notice goes as the queued ones do
+    }
+    if (serve) {
+        servedHereNow = this;
+        serveNotice(connectionName, serverName);
+        servedHereNow = nullptr;
+    }
+    bool waited;
+    {
+        std::lock_guard lock(bufferMutex_);
+        servingHere_ = false;
+        // Only a queued notice or the end waits for this one: a sleeping buffer job woken
+        // for nothing would cost what serving here saved.
+        waited = !bufferQueue_.empty() || bufferEnded_;
+    }
+    if (waited) {
+        bufferWake_.notify_all();
+    }
+}
+
+bool KrTransceiverServer::servingWhereReceived() const { return servedHereNow == this; }
+
+void KrTransceiverServer::serveNotice(const std::string& connectionName,
+                                      const std::string& serverName) {
+    const auto started = std::chrono::steady_clock::now();
+    restartTimeout();
+    // A failing layer loses this notice, not the server.
+    try {
+        receive(connectionName, serverName);
+    } catch (const std::exception& e) {
+        KrLogStreams::stream(1) << "receive of " << id() << " threw: " << e.what() << '\n';
+    } catch (...) {
+        KrLogStreams::stream(1) << "receive of " << id() << " threw\n";
+    }
+    closeIfPeerFinished(connectionName);
+    kr::HandOverBacklog::process().served(std::chrono::steady_clock::now() - started);
 }
 
 void KrTransceiverServer::closeIfPeerFinished(const std::string& connectionName) const {
@@ -170,6 +225,9 @@ void KrTransceiverServer::endBufferJob() {
     }
     bufferWake_.notify_all();
     kr::waitForJob(scheduler_, job);
+    // A notice being served where it was received is over before the layer may go.
+    std::unique_lock lock(bufferMutex_);
+    bufferWake_.wait(lock, [this] { return !servingHere_ || servingWhereReceived(); });
 }
 
 KrRarediScheduler2::JobId KrTransceiverServer::bufferJobId() const {

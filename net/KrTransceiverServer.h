@@ -21,7 +21,10 @@ class KrTransceiverMessage;
 
 // The base of every server: it queues the notices that its connections have received bytes
 // and works them off, in order, on a scheduler job of its own (the buffer job), and reports
-// its life to the application's status callback. Out of notices while they follow each other
+// its life to the application's status callback. A server that allows it
+// (servesWhereReceived) has a notice served by the receive job itself instead, while its
+// buffer job sleeps with nothing queued (kr::ServeHere); notices are then still served one at
+// a time and in order. Out of notices while they follow each other
 // closely, the buffer job looks for a new one for a short while before it sleeps
 // (kr::HandOverSpin); its queued notices, and what each cost it, are counted for the stages
 // that feed it, which need not hurry while it is behind (kr::HandOverBacklog).
@@ -29,7 +32,8 @@ class KrTransceiverMessage;
 // Owners (the hub, a URL hook service) call shutdown() before they let a server go: the
 // buffer job calls the protocol layer's receive, so it must end while the layer still
 // exists. The destructor ends the jobs too, for a server that never had a layer, and reports
-// state 2. A server must not be let go from its own buffer job.
+// state 2. A server must not be let go from its own buffer job, nor from a notice it serves
+// where it was received.
 class KrTransceiverServer : public KrJobWithTimeout {
 public:
     ~KrTransceiverServer() override;
@@ -62,8 +66,18 @@ public:
     // the protocol layers queue the notice with pushBuffer.
     virtual void bufferIn(const std::string& connectionName);
 
-    // Queues a notice for the buffer job, starting the job with the first one.
+    // Queues a notice for the buffer job, starting the job with the first one; or, when the
+    // thread offers to serve it (kr::ServeHere::open) and this server allows it, while the
+    // buffer job sleeps with nothing queued and no other notice is being served, leaves it
+    // there.
     void pushBuffer(const std::string& connectionName, const std::string& serverName);
+
+    // Serves a notice that pushBuffer left with kr::ServeHere, on the calling thread; the
+    // buffer job then takes what was queued meanwhile.
+    void serveLeftHere(const std::string& connectionName, const std::string& serverName);
+
+    // Whether the calling thread is serving a notice of this server where it was received.
+    bool servingWhereReceived() const;
 
     // Ends the server's jobs and waits for them: the transport's (endTransport) first, then
     // the buffer job. Idempotent.
@@ -89,12 +103,19 @@ protected:
     explicit KrTransceiverServer(const KrServerSetup& setup,
                                  std::string_view registrationPrefix = "server_");
 
+    // Whether a notice may be served on the thread that received it, while the buffer job
+    // sleeps (see kr::ServeHere). Such a layer must not make that thread wait long: the
+    // receive job reads every connection of the hub. The base does not allow it.
+    virtual bool servesWhereReceived() const { return false; }
+
     // Hands the event to the status callback; an empty callback reports to nobody.
     void report(KrServerCallback_t& event) const;
     const KrServerStatusCallback& statusCallback() const { return callback_; }
 
 private:
     void bufferLoop();
+    // One notice through the layer, on whichever thread serves it.
+    void serveNotice(const std::string& connectionName, const std::string& serverName);
     // After a notice: a connection whose peer has ended its stream, and whose every byte the
     // layer has taken and handled, closes once its answers are out.
     void closeIfPeerFinished(const std::string& connectionName) const;
@@ -110,13 +131,20 @@ private:
     const bool serverRole_;
     std::atomic<KrTransceiver*> hub_;  // written under the delivery lock
 
-    // Guards the buffer queue, the buffer job's run flag and id. The scheduler's lock is
-    // taken under it (to submit the job); nothing else.
+    // Guards the buffer queue, the buffer job's run flag, id and sleep, and the notice served
+    // where it was received. The scheduler's lock is taken under it (to submit the job);
+    // nothing else.
     mutable std::mutex bufferMutex_;
-    std::condition_variable bufferWake_;  // a notice was queued, or the job must end
+    // A notice was queued, a notice served where it was received is done, or the job must end.
+    std::condition_variable bufferWake_;
     std::deque<std::pair<std::string, std::string>> bufferQueue_;
     bool bufferRun_ = false;
     bool bufferEnded_ = false;  // shut down: no job starts any more
+    // The buffer job sleeps until a notice comes: serving a notice where it was received
+    // costs nobody a wake-up then. False while it runs, from its start on.
+    bool bufferAsleep_ = false;
+    // A notice is left with, or being served by, a kr::ServeHere; the buffer job waits for it.
+    bool servingHere_ = false;
     KrRarediScheduler2::JobId bufferJob_ = 0;
     std::atomic<bool> busy_{false};
 };

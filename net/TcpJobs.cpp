@@ -8,6 +8,8 @@
 #include "jobs/HandOverSpin.h"
 #include "net/KrSocketIPvx.h"
 #include "net/KrTransceiverConnection.h"
+#include "foundation/Diagnostics.h"
+#include "net/ServeHere.h"
 
 namespace kr {
 
@@ -65,7 +67,10 @@ std::size_t waitForEvents(const platform::EventPoll& set, std::vector<platform::
         count = waited.ok() ? waited.value : 0;
         return count > 0;
     };
-    if (handOver.spin([&] { return other() || look(std::chrono::milliseconds(0)); })) {
+    // A job that will not look for more goes straight to its wait, which returns at once
+    // when something is ready: one look fewer.
+    const bool looks = handOver.looks();
+    if (handOver.spin([&] { return other() || (looks && look(std::chrono::milliseconds(0))); })) {
         return count;
     }
     sleeping.store(true);
@@ -213,6 +218,10 @@ void TcpJobs::receiveLoop() {
     kr::HandOverSpin handOver(&kr::HandOverBacklog::process());
     while (receiveRun_) {
         const std::size_t count = waitForEvents(receiveSet_, ready, "receive", handOver);
+        // Requests in close succession are handed over, so that reading the next overlaps
+        // serving this one; between requests far apart, this job serves them itself.
+        const bool serveHere = !handOver.looks();
+        bool served = false;
         dead.clear();
         for (std::size_t i = 0; i < count; ++i) {
             if (ready[i].token == ConnectionTable::kNoToken) {
@@ -222,17 +231,22 @@ void TcpJobs::receiveLoop() {
                 continue;
             }
             const ConnectionTable::Entry entry = connections_.entry(ready[i].token);
-            if (entry.connection && !serveInput(entry, ready[i].ready)) {
+            if (entry.connection && !serveInput(entry, ready[i].ready, serveHere, served)) {
                 dead.push_back(entry.connection->id());
             }
         }
         for (const std::string& id : dead) {
             remove_(id);
         }
+        if (served) {
+            // Out of work, as a buffer job is after it: the access-log lines go out now.
+            kr::flushOutLines();
+        }
     }
 }
 
-bool TcpJobs::serveInput(const ConnectionTable::Entry& entry, short ready) {
+bool TcpJobs::serveInput(const ConnectionTable::Entry& entry, short ready, bool serveHere,
+                         bool& served) {
     KrSocketIPvx& socket = *entry.socket;
     KrTransceiverConnection& connection = *entry.connection;
     if (connection.wantsInput()) {
@@ -245,9 +259,12 @@ bool TcpJobs::serveInput(const ConnectionTable::Entry& entry, short ready) {
             }
         }
         if ((ready & (platform::kPollReadable | platform::kPollError | platform::kPollHangUp)) !=
-                0 &&
-            connection.readFromSocket(socket) < 0) {
-            return false;
+            0) {
+            kr::ServeHere here(serveHere);
+            if (connection.readFromSocket(socket) < 0) {
+                return false;
+            }
+            served = here.serve() || served;
         }
         if (connection.wantsInput()) {
             return true;

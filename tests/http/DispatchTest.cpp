@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DispatchTestSupport.h"
+#include "MessageReading.h"
 #include "http/KrHTML_ErrorMsg404.h"
 #include "http/KrTransceiverServerL1HTTP.h"
 #include "http/RequestPath.h"
@@ -415,6 +416,51 @@ TEST(Dispatch, TakesAndDropsAMessageOfAServerItDoesNotServe) {
     request->splitTarget("/?nuxelid=" + kKnownSession);
     EXPECT_TRUE(client->handleMessage("a server it never made", request));
     EXPECT_TRUE(application.calls.values().empty());
+}
+
+// Only what is answered from memory or a file may be handed over on the thread that reads
+// every connection: a program, a script (the index may be one), a session or a new one must
+// never be, however the path is spelled.
+TEST(Dispatch, AnswersAtOnceOnlyWhatNeedsNoProgramNorTheApplication) {
+    FakeApplication application;
+    const KrTransceiverClient::Settings settings{
+        {std::string(KrTransceiverClient::kBaseDirectorySetting), "/nonexistent"},
+        {std::string(KrTransceiverClient::kCommandUrlSetting), "/start"}};
+    const auto withApplication = kr::makeJob<KrTransceiverClient>(nullptr, settings, &application);
+    const auto withoutApplication = kr::makeJob<KrTransceiverClient>(nullptr, settings, nullptr);
+    const struct {
+        const char* wire;
+        bool atOnce;
+        bool atOnceWithoutApplication;
+    } cases[] = {
+        {"GET /page.html HTTP/1.1\r\n\r\n", true, true},
+        {"GET /sub/kreuz.png HTTP/1.1\r\n\r\n", true, true},
+        {"GET /missing/../../x HTTP/1.1\r\n\r\n", true, true},  // the 404 page
+        {"GET /cgi-bin/s.sh HTTP/1.1\r\n\r\n", false, false},
+        {"GET //cgi-bin/s.sh HTTP/1.1\r\n\r\n", false, false},
+        {"GET /./cgi-bin/s.sh HTTP/1.1\r\n\r\n", false, false},
+        {"GET /sub/page.php HTTP/1.1\r\n\r\n", false, false},
+        {"GET / HTTP/1.1\r\n\r\n", false, false},
+        {"GET // HTTP/1.1\r\n\r\n", false, false},
+        {"GET /start HTTP/1.1\r\n\r\n", false, true},
+        {"GET /page.html?nuxelid=1 HTTP/1.1\r\n\r\n", false, true},
+        {"GET /page.html HTTP/1.1\r\nContent-Length: 9\r\n\r\nnuxelid=1", false, false},
+        {"POST /page.html HTTP/1.1\r\nContent-Length: 0\r\n\r\n", false, false},
+    };
+    for (const auto& c : cases) {
+        const auto read = httptest::readStream({c.wire});
+        ASSERT_EQ(read.front().result, KrXHeader::kComplete) << c.wire;
+        const KrXHeader& request = *read.front().message;
+        EXPECT_EQ(withApplication->answersAtOnce(request), c.atOnce) << c.wire;
+        EXPECT_EQ(withoutApplication->answersAtOnce(request), c.atOnceWithoutApplication)
+            << c.wire;
+    }
+    // Messages of other kinds and protocols, which the dispatch does not serve as files.
+    const auto answer = httptest::readStream({"HTTP/1.1 200 OK\r\n\r\n"});
+    EXPECT_FALSE(withApplication->answersAtOnce(*answer.front().message));
+    const auto nuxel = httptest::readStream({"GET /page.html HTTP/1.1\r\n\r\n"}, true,
+                                            kr::kProtocolNUXEL);
+    EXPECT_FALSE(withApplication->answersAtOnce(*nuxel.front().message));
 }
 
 TEST_F(DispatchTest, ARequestTheDispatchSendsGoesOutThroughTheHub) {

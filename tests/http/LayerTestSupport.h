@@ -57,6 +57,11 @@ public:
 
     bool acceptHead(KrTransceiverMessage& /*message*/) override { return acceptHeads.load(); }
 
+    bool answersAtOnce(const KrTransceiverMessage& message) const override {
+        const auto* request = dynamic_cast<const KrXHeader*>(&message);
+        return atOnce && request != nullptr && atOnce(*request);
+    }
+
     bool handleMessage(const std::string& /*serverName*/,
                        const std::shared_ptr<KrTransceiverMessage>& message) override {
         const auto request = std::dynamic_pointer_cast<KrXHeader>(message);
@@ -91,6 +96,8 @@ public:
 
     std::atomic<bool> acceptHeads{true};
     Respond respond;  // set before any traffic
+    // Which requests it says it answers at once (none without); set before any traffic.
+    std::function<bool(const KrXHeader& request)> atOnce;
     Log<std::shared_ptr<KrXHeader>> requests;
 
 private:

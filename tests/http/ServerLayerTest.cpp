@@ -76,6 +76,36 @@ TEST_F(HTTPLayer, ARequestSplitOverTwoBuffersIsAnsweredOnce) {
     EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
 }
 
+// Between requests far apart the receive job serves a notice itself, but hands over only
+// what the handler answers at once; any other request goes on whole to the buffer job, with
+// the requests pipelined behind it, in order.
+TEST_F(HTTPLayer, OnlyWhatTheHandlerAnswersAtOnceIsHandedOverWhereItWasReceived) {
+    handler->atOnce = [](const KrXHeader& request) { return request.path().starts_with("/quick"); };
+    Log<std::string> where;
+    handler->respond = [&](KrXHeader& request, KrXResponseHeader& answer) {
+        where.add(request.path() + (http()->servingWhereReceived() ? " here" : " buffer job"));
+        answer.writeAnswer(describe(request));
+    };
+    ASSERT_TRUE(client->send(
+        "GET /quick1 HTTP/1.1\r\n\r\nGET /slow HTTP/1.1\r\n\r\nGET /quick2 HTTP/1.1\r\n\r\n"));
+    const std::string answers = plainAnswer("/quick1") + plainAnswer("/slow") + plainAnswer("/quick2");
+    EXPECT_EQ(client->receive(answers.size()), answers);
+    // The first request of a new hub comes after no other: the receive job serves it.
+    const std::vector<std::string> expected{"/quick1 here", "/slow buffer job",
+                                            "/quick2 buffer job"};
+    EXPECT_EQ(where.values(), expected);
+
+    // A request handed on whose peer then ends its stream is still answered whole, then the
+    // connection closes.
+    ASSERT_TRUE(client->send("GET /slow HTTP/1.1\r\n\r\n"));
+    ASSERT_EQ(::shutdown(client->socket.handle(), SHUT_WR), 0);
+    const std::string last = plainAnswer("/slow");
+    EXPECT_EQ(client->receive(last.size()), last);
+    EXPECT_TRUE(client->waitForClose());
+    EXPECT_EQ(where.values().back(), "/slow buffer job");
+    EXPECT_TRUE(eventually([&] { return http()->partialCount() == 0; }));
+}
+
 // The Host fields of a request against what a loopback listener serves.
 struct HostCase {
     std::string fields;
