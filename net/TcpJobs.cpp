@@ -3,12 +3,12 @@
 #include <chrono>
 #include <utility>
 
+#include "foundation/Diagnostics.h"
 #include "foundation/KrException.h"
 #include "foundation/KrLogStreams.h"
 #include "jobs/HandOverSpin.h"
 #include "net/KrSocketIPvx.h"
 #include "net/KrTransceiverConnection.h"
-#include "foundation/Diagnostics.h"
 #include "net/ServeHere.h"
 
 namespace kr {
