@@ -69,7 +69,7 @@ private:
     void sendLoop();
     // Reads a connection the receive set reported; false when it is broken. With serveHere,
     // the notice of its new bytes is served on this job when its server allows that (see
-    // kr::ServeHere); whether one was.
+    // kr::ServeHere), and served is set.
     bool serveInput(const ConnectionTable::Entry& entry, short ready, bool serveHere,
                     bool& served);
     // Puts the connections whose reading may resume back into the receive set.
