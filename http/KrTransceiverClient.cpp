@@ -123,12 +123,17 @@ bool KrTransceiverClient::answersAtOnce(const KrTransceiverMessage& message) con
     if (!form) {
         return true;  // the 404 page
     }
-    return *form != "/" && !runsProgram(form->substr(1));
+    return *form != "/" && programOf(form->substr(1)) == Program::none;
 }
 
-bool KrTransceiverClient::runsProgram(std::string_view relative) {
-    return relative.starts_with(kCgiPrefix) ||
-           (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix));
+KrTransceiverClient::Program KrTransceiverClient::programOf(std::string_view relative) {
+    if (relative.starts_with(kCgiPrefix)) {
+        return Program::cgi;
+    }
+    if (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix)) {
+        return Program::php;
+    }
+    return Program::none;
 }
 
 bool KrTransceiverClient::onMessage(const KrJobMessage& message) {
@@ -251,16 +256,18 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
     }
 
     std::string file;
-    if (runsProgram(relative)) {
-        if (relative.starts_with(kCgiPrefix)) {
+    switch (programOf(relative)) {
+        case Program::cgi: {
             // Whatever lies under the CGI directory is run, never sent as it is.
             const std::string program =
                 std::string(kCgiDirectory) + relative.substr(kCgiPrefix.size());
             return kr::findServableFile(baseDirectory_, program, file) &&
                    runCgi(file, serverName, request);
         }
-        return kr::findServableFile(baseDirectory_, relative, file) &&
-               runPhp(file, serverName, request);
+        case Program::php:
+            return kr::findServableFile(baseDirectory_, relative, file) &&
+                   runPhp(file, serverName, request);
+        case Program::none: break;
     }
     auto servable = kr::openServableFile(baseDirectory_, relative);
     return servable && serveStaticFile(request, std::move(*servable));

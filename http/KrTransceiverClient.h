@@ -123,9 +123,10 @@ public:
     const std::string& phpProgram() const { return phpProgram_; }
 
 private:
-    // Whether a path (its one form, without the leading "/") names a CGI program or a PHP
-    // script, which run as children.
-    static bool runsProgram(std::string_view relative);
+    // What a path (its one form, without the leading "/") names that runs as a child: a CGI
+    // program, a PHP script, or nothing (a file that is sent).
+    enum class Program { none, cgi, php };
+    static Program programOf(std::string_view relative);
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);
