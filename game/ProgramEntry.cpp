@@ -16,6 +16,9 @@ constexpr int kFailed = 1;
 int runProgram(const std::function<int()>& body) {
     platform::ignoreBrokenPipeSignal();
     platform::lineBufferStandardOutput();
+    // Before the first hub makes its connection limit from the descriptor limit. A limit
+    // that cannot be raised leaves the one the program was started with, which serves too.
+    (void)platform::raiseDescriptorLimit();
     try {
         return body();
     } catch (const std::exception& e) {

@@ -15,7 +15,8 @@ std::size_t connectionLimitFor(std::uint64_t descriptorLimit) {
     const std::uint64_t reserve = std::max(leastReserve, descriptors / kDescriptorReserveShare);
     const std::uint64_t keepAlive =
         std::min<std::uint64_t>(kKeepAliveConnections, descriptors - leastReserve);
-    const std::uint64_t limit = std::max(descriptors - reserve, keepAlive);
+    const std::uint64_t limit =
+        std::min<std::uint64_t>(std::max(descriptors - reserve, keepAlive), kMaxConnections);
     return static_cast<std::size_t>(std::max<std::uint64_t>(limit, 1));
 }
 

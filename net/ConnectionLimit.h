@@ -18,10 +18,15 @@ inline constexpr std::uint64_t kDescriptorReserveShare = 8;
 // descriptor limit allows: a limit just above it still admits that many keep-alive
 // connections.
 inline constexpr std::size_t kKeepAliveConnections = 10'000;
+// The most connections a hub serves, whatever the descriptor limit: each costs memory
+// (about 5 KB idle), and a hard limit of 1 048 576 descriptors would otherwise admit some
+// 900 000 of them.
+inline constexpr std::size_t kMaxConnections = 20'000;
 // Taken when the descriptor limit cannot be read: the common default.
 inline constexpr std::uint64_t kAssumedDescriptorLimit = 1024;
 
-// The connection limit for a process that may hold descriptorLimit descriptors; at least 1.
+// The connection limit for a process that may hold descriptorLimit descriptors: at least 1,
+// at most kMaxConnections.
 std::size_t connectionLimitFor(std::uint64_t descriptorLimit);
 
 // The connection limit for this process, made once from its soft RLIMIT_NOFILE on first use.

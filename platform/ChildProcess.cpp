@@ -2,20 +2,27 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <utility>
 
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
+#include "platform/Pipe.h"
 #include "platform/Poll.h"
+#include "platform/Process.h"
 
 namespace platform {
 
@@ -133,81 +140,128 @@ private:
     std::jthread thread_;  // last: it stops and is joined before the members it uses go
 };
 
-// posix_spawn's attribute and file-action objects, destroyed when the spawn is done.
-struct SpawnSetup {
-    SpawnSetup() {
-        posix_spawnattr_init(&attributes);
-        posix_spawn_file_actions_init(&actions);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    // Arranges the child's streams, working directory, session and signal state as the
-    // options say. Returns posix_spawn's error code for the first that cannot be arranged.
-    int arrange(const SpawnOptions& options) {
-        if (const int rc = addStream(options.input, STDIN_FILENO); rc != 0) {
-            return rc;
-        }
-        if (const int rc = addStream(options.output, STDOUT_FILENO); rc != 0) {
-            return rc;
-        }
-        if (const int rc = addStream(options.error, STDERR_FILENO); rc != 0) {
-            return rc;
-        }
-        if (!options.workingDirectory.empty()) {
-            const int rc =
-                posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
-            if (rc != 0) {
-                return rc;
-            }
-        }
-        // Descriptors opened without close-on-exec (by a library, say) stay ours.
-        if (const int rc = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-            rc != 0) {
-            return rc;
-        }
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-        if (options.session == Session::New) {
-            flags |= POSIX_SPAWN_SETSID;  // a session leader leads its group already
-        } else if (options.group == ProcessGroup::New) {
-            flags |= POSIX_SPAWN_SETPGROUP;
-            if (const int rc = posix_spawnattr_setpgroup(&attributes, 0); rc != 0) {
-                return rc;
-            }
-        }
-        if (const int rc = posix_spawnattr_setflags(&attributes, flags); rc != 0) {
-            return rc;
-        }
-        sigset_t noSignals;
-        sigemptyset(&noSignals);
-        if (const int rc = posix_spawnattr_setsigmask(&attributes, &noSignals); rc != 0) {
-            return rc;
-        }
-        sigset_t allSignals;
-        sigfillset(&allSignals);
-        return posix_spawnattr_setsigdefault(&attributes, &allSignals);
-    }
-
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_t actions;
-
-private:
-    // Returns posix_spawn's error code for a stream that cannot be arranged.
-    int addStream(const ChildStream& stream, int target) {
-        switch (stream.kind()) {
-            case ChildStream::Kind::Inherit: return 0;
-            case ChildStream::Kind::Null:
-                return posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_RDWR, 0);
-            case ChildStream::Kind::Descriptor:
-                return posix_spawn_file_actions_adddup2(&actions, stream.fd(), target);
-        }
-        return EINVAL;
-    }
+// What the child does between its fork and its exec, prepared by the parent. A process
+// with other threads may be forked in the middle of any of their work, and a lock one of
+// them held stays locked in the child for ever: the child makes system calls only, and
+// allocates nothing.
+struct ChildSteps {
+    struct Stream {
+        ChildStream::Kind kind = ChildStream::Kind::Inherit;
+        int fd = -1;
+    };
+    std::array<Stream, 3> streams;  // standard input, output and error
+    const char* workingDirectory = nullptr;
+    Session session = Session::Inherit;
+    ProcessGroup group = ProcessGroup::Inherit;
+    // The descriptor limits the process was started with, when it has raised its own.
+    std::optional<struct rlimit> descriptorLimits;
+    const char* path = nullptr;
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    // The write end of the close-on-exec pipe through which a failed step's errno reaches
+    // the parent; an exec that succeeds closes it unwritten.
+    int failurePipe = -1;
 };
+
+std::optional<struct rlimit> childDescriptorLimits() {
+    const auto starting = startingDescriptorLimits();
+    if (!starting) {
+        return std::nullopt;
+    }
+    const auto asLimit = [](std::uint64_t value) {
+        return value == std::numeric_limits<std::uint64_t>::max() ? RLIM_INFINITY
+                                                                  : static_cast<rlim_t>(value);
+    };
+    return rlimit{.rlim_cur = asLimit(starting->soft), .rlim_max = asLimit(starting->hard)};
+}
+
+// 0, or the errno of the step that failed. A descriptor that is its own target keeps its
+// number but loses close-on-exec, as a copy would.
+int arrangeStream(const ChildSteps::Stream& stream, int target) {
+    switch (stream.kind) {
+        case ChildStream::Kind::Inherit: return 0;
+        case ChildStream::Kind::Null: {
+            const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (fd < 0) {
+                return errno;
+            }
+            if (fd == target) {
+                return ::fcntl(fd, F_SETFD, 0) == 0 ? 0 : errno;
+            }
+            const int copied = ::dup2(fd, target);
+            ::close(fd);
+            return copied < 0 ? errno : 0;
+        }
+        case ChildStream::Kind::Descriptor:
+            if (stream.fd == target) {
+                return ::fcntl(target, F_SETFD, 0) == 0 ? 0 : errno;
+            }
+            return ::dup2(stream.fd, target) < 0 ? errno : 0;
+    }
+    return EINVAL;
+}
+
+// 0, or the errno of the first step that failed; an exec that succeeds does not return.
+int runChildSteps(const ChildSteps& steps) {
+    // Our handlers are no child's: every signal to its default. The parent blocked every
+    // signal around the fork, so that none runs one of our handlers here first.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (signal != SIGKILL && signal != SIGSTOP) {
+            (void)::sigaction(signal, &byDefault, nullptr);
+        }
+    }
+    if (steps.session == Session::New) {
+        if (::setsid() < 0) {
+            return errno;  // a session leader leads its group already
+        }
+    } else if (steps.group == ProcessGroup::New && ::setpgid(0, 0) != 0) {
+        return errno;
+    }
+    if (steps.descriptorLimits && ::setrlimit(RLIMIT_NOFILE, &*steps.descriptorLimits) != 0) {
+        return errno;
+    }
+    for (int target = STDIN_FILENO; target <= STDERR_FILENO; ++target) {
+        if (const int error = arrangeStream(steps.streams[static_cast<std::size_t>(target)], target);
+            error != 0) {
+            return error;
+        }
+    }
+    if (steps.workingDirectory != nullptr && ::chdir(steps.workingDirectory) != 0) {
+        return errno;
+    }
+    // Descriptors opened without close-on-exec (by a library, say) stay ours; the failure
+    // pipe stays open until the exec.
+    (void)::syscall(SYS_close_range, STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    (void)::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
+    ::execve(steps.path, steps.argv, steps.envp);
+    return errno;
+}
+
+[[noreturn]] void runChild(const ChildSteps& steps) noexcept {
+    const int error = runChildSteps(steps);
+    (void)!::write(steps.failurePipe, &error, sizeof error);
+    ::_exit(127);
+}
+
+// The errno a child reported through the failure pipe; 0 when the pipe closed unwritten: the
+// exec succeeded.
+int childFailure(const Fd& failureReadEnd) {
+    int error = 0;
+    std::size_t got = 0;
+    while (got < sizeof error) {
+        const IoResult read = readSome(
+            failureReadEnd, std::span(reinterpret_cast<char*>(&error) + got, sizeof error - got));
+        if (!read.ok() || read.bytes == 0) {
+            break;
+        }
+        got += read.bytes;
+    }
+    return got == sizeof error ? error : 0;
+}
 
 std::vector<char*> pointersTo(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
@@ -281,23 +335,53 @@ SysResult<ChildProcess> ChildProcess::spawn(const SpawnOptions& options) {
     if (!path.ok()) {
         return {.error = path.error};
     }
-    SpawnSetup setup;
-    if (const int rc = setup.arrange(options); rc != 0) {
-        return {.error = rc};
-    }
-
     std::vector<std::string> argumentTexts{options.program};
     argumentTexts.insert(argumentTexts.end(), options.arguments.begin(), options.arguments.end());
     std::vector<std::string> environmentTexts = options.environment;
     const std::vector<char*> argv = pointersTo(argumentTexts);
     const std::vector<char*> envp = pointersTo(environmentTexts);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, path.value.c_str(), &setup.actions, &setup.attributes,
-                                 argv.data(), envp.data());
-    if (rc != 0) {
-        return {.error = rc};
+    auto failure = openPipe();
+    if (!failure.ok()) {
+        return {.error = failure.error};
     }
-    return {.value = ChildProcess(pid)};
+
+    ChildSteps steps;
+    const ChildStream* streams[] = {&options.input, &options.output, &options.error};
+    for (std::size_t i = 0; i < steps.streams.size(); ++i) {
+        steps.streams[i] = {.kind = streams[i]->kind(), .fd = streams[i]->fd()};
+    }
+    if (!options.workingDirectory.empty()) {
+        steps.workingDirectory = options.workingDirectory.c_str();
+    }
+    steps.session = options.session;
+    steps.group = options.group;
+    steps.descriptorLimits = childDescriptorLimits();
+    steps.path = path.value.c_str();
+    steps.argv = argv.data();
+    steps.envp = envp.data();
+    steps.failurePipe = failure.value.writeEnd.get();
+
+    // Forked, not spawned: a spawn cannot give the child other descriptor limits than ours.
+    sigset_t allSignals;
+    sigset_t before;
+    sigfillset(&allSignals);
+    (void)::pthread_sigmask(SIG_SETMASK, &allSignals, &before);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        runChild(steps);
+    }
+    const int forkError = pid < 0 ? errno : 0;
+    (void)::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (pid < 0) {
+        return {.error = forkError};
+    }
+    failure.value.writeEnd.reset();
+    ChildProcess child(pid);
+    if (const int error = childFailure(failure.value.readEnd); error != 0) {
+        (void)child.wait();
+        return {.error = error};
+    }
+    return {.value = std::move(child)};
 }
 
 SysResult<ChildExit> ChildProcess::wait() {

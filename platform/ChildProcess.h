@@ -9,8 +9,9 @@
 #include "platform/Fd.h"
 #include "platform/SysResult.h"
 
-// Child processes: started with posix_spawn, never through a shell, each with an
-// environment of its own; always reaped.
+// Child processes: forked and executed directly, never through a shell, each with an
+// environment of its own and the descriptor limits the process was started with; always
+// reaped.
 namespace platform {
 
 class WakeEvent;
@@ -88,8 +89,10 @@ public:
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
 
-    // posix_spawn(3). The error is posix_spawn's: ENOENT for a program that does not exist,
-    // EACCES for one that may not be run, and so on.
+    // fork(2) and execve(2). The error is that of the step that failed, as the child saw it:
+    // ENOENT for a program that does not exist, EACCES for one that may not be run, and so
+    // on. The child starts with the descriptor limits the process had before it raised its
+    // own (raiseDescriptorLimit), so that it finds what it would have found started alone.
     static SysResult<ChildProcess> spawn(const SpawnOptions& options);
 
     // The child's process id; -1 when there is no child or it has been reaped.

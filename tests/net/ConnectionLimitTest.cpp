@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(ConnectionLimit, LeavesAReserveOfTheDescriptorLimitAndAdmitsTenThousandWhereItCan) {
+TEST(ConnectionLimit, LeavesAReserveAndAdmitsTenThousandWhereItCanUpToItsMaximum) {
     struct Case {
         std::uint64_t descriptors;
         std::size_t connections;
@@ -17,15 +17,17 @@ TEST(ConnectionLimit, LeavesAReserveOfTheDescriptorLimitAndAdmitsTenThousandWher
     const Case cases[] = {
         {1024, 1024 - 128},       // the least reserve: a desktop's common limit
         {20'000, 20'000 - 2500},  // an eighth
-        {65'536, 65'536 - 8192},
+        {22'856, 22'856 - 2857},  // an eighth, just below the maximum
+        {22'858, kr::kMaxConnections},
+        {65'536, kr::kMaxConnections},
+        {1'048'576, kr::kMaxConnections},  // a hard limit raised to
         {11'000, 10'000},        // the eighth would leave fewer than 10 000
         {10'128, 10'000},        // 10 000 and the least reserve, just
         {10'100, 10'100 - 128},  // too few for both: the least reserve stays
         {200, 100},              // half of a small limit
         {1, 1},
         {0, 1},
-        {std::numeric_limits<std::uint64_t>::max(),
-         std::numeric_limits<int>::max() - std::numeric_limits<int>::max() / 8},
+        {std::numeric_limits<std::uint64_t>::max(), kr::kMaxConnections},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(kr::connectionLimitFor(c.descriptors), c.connections) << c.descriptors;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "platform/Environment.h"
 #include "platform/Pipe.h"
 #include "platform/Poll.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -208,6 +210,39 @@ TEST(ChildProcess, AProgramThatCannotRunIsAnError) {
     EXPECT_EQ(platform::ChildProcess::spawn(program("/no/such/program")).error, ENOENT);
     EXPECT_EQ(platform::ChildProcess::spawn(program("no-such-program-gridlo")).error, ENOENT);
     EXPECT_EQ(platform::ChildProcess::spawn(program("/dev/null")).error, EACCES);
+}
+
+// A server raises its soft descriptor limit to the hard one; the programs it starts must
+// not inherit that, but start as they would have started beside it.
+TEST(ChildProcess, StartsWithTheDescriptorLimitsTheProcessWasStartedWith) {
+    struct rlimit limits {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
+    constexpr rlim_t kStartingSoftLimit = 200;
+    if (limits.rlim_max != RLIM_INFINITY && limits.rlim_max <= kStartingSoftLimit) {
+        GTEST_SKIP() << "the hard descriptor limit leaves nothing to raise";
+    }
+    limits.rlim_cur = kStartingSoftLimit;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limits), 0);
+    EXPECT_FALSE(platform::startingDescriptorLimits());
+
+    const auto raised = platform::raiseDescriptorLimit();
+    ASSERT_TRUE(raised.ok()) << platform::errorText(raised.error);
+    EXPECT_GT(raised.value, kStartingSoftLimit);
+    if (limits.rlim_max != RLIM_INFINITY) {
+        EXPECT_EQ(raised.value, limits.rlim_max);
+    }
+    EXPECT_EQ(platform::descriptorLimit().value, raised.value);
+    const auto starting = platform::startingDescriptorLimits();
+    ASSERT_TRUE(starting);
+    EXPECT_EQ(starting->soft, kStartingSoftLimit);
+
+    const Finished child = runToEnd(shell("ulimit -Sn; ulimit -Hn"));
+    const std::string hard =
+        limits.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(limits.rlim_max);
+    EXPECT_EQ(child.output, std::to_string(kStartingSoftLimit) + "\n" + hard + "\n");
+    // A second call finds the limit raised and keeps what the process started with.
+    EXPECT_EQ(platform::raiseDescriptorLimit().value, raised.value);
+    EXPECT_EQ(platform::startingDescriptorLimits()->soft, kStartingSoftLimit);
 }
 
 TEST(ChildProcess, FindsProgramsOnThePath) {
