@@ -40,7 +40,8 @@ KrStatusReasonTable::KrStatusReasonTable()
                {404, "Not Found"},
                {417, "Expectation Failed"},
                {500, "Internal Error"},
-               {502, "Server Error"}} {}
+               {502, "Server Error"},
+               {503, "Service Unavailable"}} {}
 
 bool KrStatusReasonTable::contains(std::int64_t code) const {
     std::shared_lock lock(mutex_);

@@ -25,6 +25,11 @@ constexpr std::string_view kNotFoundBody =
     "out.";
 constexpr std::string_view kNotFoundLinkTarget = "/";
 constexpr std::string_view kNotFoundLinkText = "Startseite";
+// The page of a file that exists but cannot be sent now: no room for it in the connection
+// limit, or no descriptor or memory to open it with.
+constexpr std::string_view kUnavailableTitle = "Error 503 - service unavailable";
+constexpr std::string_view kUnavailableBody =
+    "<h1>Error 503 - service unavailable</h1>The server is busy. Please try again in a moment.";
 
 constexpr std::string_view kIndexScript = "index.php";
 constexpr std::string_view kIndexPage = "index.html";
@@ -269,8 +274,7 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
                    runPhp(file, serverName, request);
         case Program::none: break;
     }
-    auto servable = kr::openServableFile(baseDirectory_, relative);
-    return servable && serveStaticFile(request, std::move(*servable));
+    return serveStaticFile(request, relative);
 }
 
 bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& request) {
@@ -278,16 +282,33 @@ bool KrTransceiverClient::serveIndex(const std::string& serverName, KrXHeader& r
     if (kr::findServableFile(baseDirectory_, kIndexScript, file)) {
         return runPhp(file, serverName, request);
     }
-    auto servable = kr::openServableFile(baseDirectory_, kIndexPage);
-    return servable && serveStaticFile(request, std::move(*servable));
+    return serveStaticFile(request, kIndexPage);
 }
 
-bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, kr::ServableFile file) {
+bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, std::string_view relative) {
+    // The place in the limit is held before the file is opened, so that no request can
+    // bring the process to its descriptor limit.
+    kr::ByteBudget::Reservation descriptor = reserveFileDescriptor();
+    if (!descriptor) {
+        // A path that names no file to send still gets the 404 page; that costs no
+        // descriptor to find out.
+        std::string unused;
+        if (!kr::findServableFile(baseDirectory_, relative, unused)) {
+            return false;
+        }
+        sendUnavailablePage(request);
+        return true;
+    }
+    auto file = kr::openServableFile(baseDirectory_, relative);
+    if (!file) {
+        return false;
+    }
+    file->descriptor = std::move(descriptor);
     // The answer carries the file that passed the checks, open: it is sent from that
     // descriptor, never opened again by name, which may stand for another file by then.
     // No content type: the head carries the status line, the server and the length only.
     const auto answer = request.createAnswer();
-    answer->setFile(std::move(file));
+    answer->setFile(std::move(*file));
     answer->setStatus(200);
     answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);
@@ -302,6 +323,22 @@ void KrTransceiverClient::sendNotFoundPage(const KrXHeader& request) {
     answer->body().write(page.toMarkupString());
     answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);
+}
+
+void KrTransceiverClient::sendUnavailablePage(const KrXHeader& request) {
+    const auto answer = request.createAnswer();
+    answer->setStatus(503);
+    const KrHTML_ErrorMsg404 page(kUnavailableTitle, kUnavailableBody, kNotFoundLinkTarget,
+                                  kNotFoundLinkText);
+    answer->body().write(page.toMarkupString());
+    answer->setState(KrXHeader::kStateAnswerReady);
+    sendAnswer(request, answer);
+}
+
+kr::ByteBudget::Reservation KrTransceiverClient::reserveFileDescriptor() {
+    // Under the send lock, so that the hub is not detached meanwhile.
+    std::lock_guard lock(sendMutex_);
+    return sender_ != nullptr ? sender_->reserveDescriptor() : kr::ByteBudget::Reservation{};
 }
 
 void KrTransceiverClient::sendEmptyNotFound(const KrXHeader& request) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "http/KrWinPipeExec.h"
+#include "net/ByteBudget.h"
 #include "net/KrRequestHandler.h"
 #include "net/KrServerCallback_t.h"
 
@@ -130,8 +131,14 @@ private:
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);
-    bool serveStaticFile(const KrXHeader& request, kr::ServableFile file);
+    // Opens the file for the request and answers with it; false when there is no file to
+    // send (the caller's 404 page follows). Without room for it in the hub's connection
+    // limit, or without a descriptor or the memory to open it, a 503 answers instead.
+    bool serveStaticFile(const KrXHeader& request, std::string_view relative);
+    // A place in the hub's connection limit for a file to open; empty without room.
+    kr::ByteBudget::Reservation reserveFileDescriptor();
     void sendNotFoundPage(const KrXHeader& request);
+    void sendUnavailablePage(const KrXHeader& request);
     void sendEmptyNotFound(const KrXHeader& request);
     bool runChild(const std::string& command, const std::string& path, KrXHeader& request);
     // Hands the answer to the hub with the request's connection name as the reply name;

@@ -414,7 +414,8 @@ bool KrTransceiverServerL1HTTP::handle(const std::string& connectionName,
             // follow, sent from the descriptor as the peer takes them, or the connection
             // closes short of them.
             bytesSent += file->size;
-            connection.queueOutput(head, std::move(file->fd), file->size, writer);
+            connection.queueOutput(head, std::move(file->fd), file->size, writer,
+                                   std::move(file->descriptor));
         } else {
             auto body = answer->takeBody();
             if (body) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/ByteBudget.h"
 #include "platform/Fd.h"
 
 // The checks a path from a request passes before it reaches the file system.
@@ -40,6 +41,8 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
 struct ServableFile {
     platform::Fd fd;
     std::uint64_t size = 0;  // when it was checked: the length an answer announces
+    // The file's place in the hub's connection limit, held until the file is closed.
+    ByteBudget::Reservation descriptor{};
 };
 
 // Opens the file of findServableFile's checks once, without blocking (a FIFO or a device

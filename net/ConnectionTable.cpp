@@ -1,5 +1,6 @@
 #include "net/ConnectionTable.h"
 
+#include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <utility>
@@ -16,27 +17,52 @@ std::atomic<std::uint64_t> tableVersions{0};
 
 }  // namespace
 
+ConnectionTable::ConnectionTable(std::size_t limit)
+    : descriptors_(ByteBudget::make(std::max<std::size_t>(limit, 1))) {}
+
 ConnectionTable::Admission ConnectionTable::add(std::shared_ptr<KrSocketIPvx> socket,
-                                                std::shared_ptr<KrTransceiverConnection> connection,
-                                                std::size_t limit) {
+                                                std::shared_ptr<KrTransceiverConnection> connection) {
     Admission admission;
     std::lock_guard lock(mutex_);
     if (closed_ || tokens_.contains(connection->id())) {
         return admission;
     }
-    if (connections_.size() >= limit) {
-        admission.madeRoom = takeLocked(connectionToMakeRoomLocked());
-        if (!admission.madeRoom.connection) {
-            return admission;
-        }
+    ByteBudget::Reservation descriptor = claimLocked(admission.madeRoom, admission.atLimit);
+    if (!descriptor) {
+        return admission;
     }
     admission.token = ++lastToken_;
     tokens_[connection->id()] = admission.token;
     fileLocked(*connection);
     connections_[connection->id()] = connection;
-    sockets_[admission.token] = Entry{std::move(socket), std::move(connection)};
+    sockets_[admission.token] =
+        Served{Entry{std::move(socket), std::move(connection)}, std::move(descriptor)};
     changedLocked();
     return admission;
+}
+
+ConnectionTable::Claim ConnectionTable::reserveDescriptor() {
+    Claim claim;
+    // Below the limit a file costs no lock of the table.
+    claim.descriptor = descriptors_->reserve(1);
+    if (claim.descriptor) {
+        return claim;
+    }
+    std::lock_guard lock(mutex_);
+    if (!closed_) {
+        claim.descriptor = claimLocked(claim.madeRoom, claim.atLimit);
+    }
+    return claim;
+}
+
+ByteBudget::Reservation ConnectionTable::claimLocked(Entry& madeRoom, bool& atLimit) {
+    ByteBudget::Reservation descriptor = descriptors_->reserve(1);
+    if (descriptor) {
+        return descriptor;
+    }
+    atLimit = true;
+    madeRoom = takeLocked(connectionToMakeRoomLocked(), &descriptor);
+    return descriptor;
 }
 
 std::string ConnectionTable::connectionToMakeRoomLocked() {
@@ -75,14 +101,18 @@ ConnectionTable::Entry ConnectionTable::take(const std::string& connectionId) {
     return takeLocked(connectionId);
 }
 
-ConnectionTable::Entry ConnectionTable::takeLocked(const std::string& connectionId) {
+ConnectionTable::Entry ConnectionTable::takeLocked(const std::string& connectionId,
+                                                   ByteBudget::Reservation* descriptor) {
     Entry entry;
     const auto token = tokens_.find(connectionId);
     if (token == tokens_.end()) {
         return entry;
     }
     const auto found = sockets_.find(token->second);
-    entry = std::move(found->second);
+    entry = std::move(found->second.entry);
+    if (descriptor != nullptr) {
+        *descriptor = std::move(found->second.descriptor);
+    }
     sockets_.erase(found);
     tokens_.erase(token);
     connections_.erase(connectionId);
@@ -96,8 +126,8 @@ std::vector<ConnectionTable::Entry> ConnectionTable::close() {
     std::lock_guard lock(mutex_);
     closed_ = true;
     entries.reserve(sockets_.size());
-    for (auto& [token, entry] : sockets_) {
-        entries.push_back(std::move(entry));
+    for (auto& [token, served] : sockets_) {
+        entries.push_back(std::move(served.entry));
     }
     sockets_.clear();
     tokens_.clear();
@@ -117,7 +147,7 @@ ConnectionTable::Connections ConnectionTable::dropAll() {
 ConnectionTable::Entry ConnectionTable::entry(Token token) const {
     std::shared_lock lock(mutex_);
     const auto found = sockets_.find(token);
-    return found != sockets_.end() ? found->second : Entry{};
+    return found != sockets_.end() ? found->second.entry : Entry{};
 }
 
 std::shared_ptr<KrTransceiverConnection> ConnectionTable::find(

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/ByteBudget.h"
+
 class KrSocketIPvx;
 class KrTransceiverConnection;
 
@@ -20,6 +22,11 @@ namespace kr {
 // the deadline it had when it was filed, for housekeeping and for the choice of a connection
 // that makes room at the limit. Everything in it changes under one lock, so that a
 // connection is in all of its parts or in none.
+//
+// The limit counts descriptors: each connection's socket, and each file a connection holds
+// while it sends it (reserveDescriptor), so that what peers ask for can never bring the
+// process to its descriptor limit. At the limit a connection that waits for nothing makes
+// room, for a new connection as for a file.
 //
 // The receive and send jobs look a token up for every event, and the protocol layers a
 // connection by its id several times for every request: they share the lock and never wait
@@ -38,26 +45,47 @@ public:
     };
     // What add did: the new connection's token (kNoToken when it was refused), and the
     // connection taken out to make room for it (empty when none was), whose removal the
-    // caller finishes.
+    // caller finishes. atLimit: the limit was reached, so that either a connection made room
+    // or the new one was refused.
     struct Admission {
         Token token = kNoToken;
         Entry madeRoom;
+        bool atLimit = false;
+    };
+    // What reserveDescriptor did: the descriptor held for the caller (empty when there was no
+    // room), and, as for add, the connection taken out to make room and whether the limit
+    // was reached.
+    struct Claim {
+        ByteBudget::Reservation descriptor;
+        Entry madeRoom;
+        bool atLimit = false;
     };
     using Connections = std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>>;
 
-    ConnectionTable() = default;
+    // limit: the descriptors that served connections and the files they send may hold
+    // together; at least 1.
+    explicit ConnectionTable(std::size_t limit);
     ConnectionTable(const ConnectionTable&) = delete;
     ConnectionTable& operator=(const ConnectionTable&) = delete;
 
     // Serves the connection over the socket under a new token, filed under its deadline
     // (KrTransceiverConnection::dueTime). Refused after close and for an id that is served
-    // already. With limit connections served, the connection without a request in progress
+    // already. At the limit, the connection without a request in progress
     // (KrTransceiverConnection::servingRequest) whose deadline comes first is taken out to
     // make room: of those between requests the one idle longest, but a head still coming
     // counts by its shorter time limit. An outgoing connection is never taken. Refused when
     // none may go.
     Admission add(std::shared_ptr<KrSocketIPvx> socket,
-                  std::shared_ptr<KrTransceiverConnection> connection, std::size_t limit);
+                  std::shared_ptr<KrTransceiverConnection> connection);
+
+    // Holds one descriptor of the limit for a file that a served connection is about to open
+    // and send; the reservation gives it back when it goes (with the file). At the limit a
+    // connection makes room as for add.
+    Claim reserveDescriptor();
+
+    // The descriptors held now: one for each served connection and each file held.
+    std::size_t descriptorsHeld() const { return static_cast<std::size_t>(descriptors_->held()); }
+    std::size_t limit() const { return static_cast<std::size_t>(descriptors_->total()); }
 
     // Takes the connection out of every part of the table: its entry, empty for an id that
     // is not served (or no longer, after close).
@@ -105,7 +133,18 @@ private:
     // to make room at the limit.
     using Deadlines = std::multimap<std::int64_t, std::string>;
 
-    Entry takeLocked(const std::string& connectionId);
+    // A served connection's entry with the descriptor of the limit it holds.
+    struct Served {
+        Entry entry;
+        ByteBudget::Reservation descriptor;
+    };
+
+    // Takes the connection out; its descriptor of the limit goes to descriptor when given,
+    // and back to the limit otherwise.
+    Entry takeLocked(const std::string& connectionId, ByteBudget::Reservation* descriptor = nullptr);
+    // A descriptor of the limit: a free one, or, at the limit, that of the connection taken
+    // out to make room (madeRoom). Empty when there is no room.
+    ByteBudget::Reservation claimLocked(Entry& madeRoom, bool& atLimit);
     // The id of the connection to take out for a new one at the limit, "" when none may go.
     std::string connectionToMakeRoomLocked();
     // Files the connection under its deadline, replacing an earlier filing. The new filing.
@@ -118,7 +157,10 @@ private:
     // connection's deadline timer (KrDeadlineTimer, a lock that nothing follows) is taken, to
     // read when the connection is due; never a lock of a job, a server or the TCP jobs.
     mutable std::shared_mutex mutex_;
-    std::unordered_map<Token, Entry> sockets_;
+    // Reserved from and given back without the lock; a descriptor passes from a connection
+    // taken out to make room to the newcomer under it, so that no other claim takes it first.
+    const std::shared_ptr<ByteBudget> descriptors_;
+    std::unordered_map<Token, Served> sockets_;
     std::unordered_map<std::string, Token> tokens_;  // by connection id
     // Hashed: the layers look a connection up several times for every request.
     Connections connections_;

@@ -14,6 +14,7 @@
 #include "net/KrTransceiverMessage.h"
 #include "net/KrTransceiverServerL0.h"
 #include "net/KrURLHookService.h"
+#include "platform/Clock.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing, Limit
       timing_(timing),
       limits_(limits),
       incompleteBytes_(kr::ByteBudget::make(limits.incompleteBytes)),
+      connections_(limits.connections),
+      limitReport_(limits.connections, timing.limitReportPeriod),
       tcpJobs_(scheduler, connections_, [this](const std::string& id) { removeConnection(id); }),
       housekeeping_(kHousekeepingPeriod, registry_, connections_,
                     [this](const std::string& id) { removeConnection(id); }) {
@@ -271,12 +274,14 @@ bool KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
     if (!socket || !connection) {
         throw KrException("socket and connection must be defined", 3106, "src");
     }
-    // The limit is checked here only: every connection, accepted or outgoing, comes in
-    // through this call.
-    const kr::ConnectionTable::Admission admission =
-        connections_.add(socket, connection, limits_.connections);
+    // The limit is checked here (and for files in reserveDescriptor) only: every
+    // connection, accepted or outgoing, comes in through this call.
+    const kr::ConnectionTable::Admission admission = connections_.add(socket, connection);
     if (admission.madeRoom.connection) {
         finishRemoval(admission.madeRoom);
+    }
+    if (admission.atLimit) {
+        limitReached(true);
     }
     if (admission.token == kr::ConnectionTable::kNoToken) {
         return false;
@@ -295,6 +300,24 @@ bool KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
         return false;
     }
     return true;
+}
+
+kr::ByteBudget::Reservation KrTransceiver::reserveDescriptor() {
+    kr::ConnectionTable::Claim claim = connections_.reserveDescriptor();
+    if (claim.madeRoom.connection) {
+        finishRemoval(claim.madeRoom);
+    }
+    if (claim.atLimit) {
+        limitReached(claim.madeRoom.connection != nullptr);
+    }
+    return std::move(claim.descriptor);
+}
+
+void KrTransceiver::limitReached(bool closed) {
+    if (const std::string line = limitReport_.reached(closed, platform::steadyNanoseconds());
+        !line.empty()) {
+        kr::errLine(line);
+    }
 }
 
 void KrTransceiver::removeConnection(const std::string& connectionId) {

@@ -16,6 +16,7 @@
 #include "net/Housekeeping.h"
 #include "net/KrServerCallback_t.h"
 #include "net/KrServerLayer.h"
+#include "net/LimitReport.h"
 #include "net/ServerRegistry.h"
 #include "net/TcpJobs.h"
 
@@ -45,6 +46,8 @@ struct KrTransceiverTiming {
     std::chrono::milliseconds headTimeLimit = kHeadTimeLimit;
     std::uint64_t bodyMinimumRate = kBodyMinimumRate;
     std::chrono::milliseconds bodyGrace = kBodyGrace;
+    // While the connection limit is reached, a line says so at most this often.
+    std::chrono::milliseconds limitReportPeriod = kr::LimitReport::kDefaultPeriod;
 };
 
 // What a hub holds at most. Only tests change them.
@@ -55,9 +58,11 @@ struct KrTransceiverLimits {
     static constexpr std::uint64_t kIncompleteBytes = std::uint64_t{256} << 20;
 
     std::uint64_t incompleteBytes = kIncompleteBytes;
-    // Connections served at once; by default what the descriptor limit leaves after a reserve
-    // (see net/ConnectionLimit.h). At the limit a new connection takes the place of one
-    // without a request in progress, or is closed when there is none (see addConnection).
+    // Descriptors that the served connections and the files they send may hold together;
+    // by default what the descriptor limit leaves after a reserve (see net/ConnectionLimit.h).
+    // At the limit a new connection, or a file, takes the place of a connection without a
+    // request in progress, or is refused when there is none (see addConnection and
+    // reserveDescriptor).
     std::size_t connections = kr::defaultConnectionLimit();
 };
 
@@ -134,9 +139,16 @@ public:
     // counts by its shorter time limit, so that a crowd of heads that never complete goes
     // before the keep-alive connections of real users. An outgoing connection is never
     // removed. False when the pair is dropped, which closes the socket: after shutdown has
-    // begun, or at the limit when no connection can make room.
+    // begun, or at the limit when no connection can make room. While the limit is reached, a
+    // line on standard error says so (see kr::LimitReport).
     bool addConnection(std::shared_ptr<KrSocketIPvx> socket,
                        std::shared_ptr<KrTransceiverConnection> connection);
+
+    // A place in the connection limit for a file that a served connection is about to open
+    // and send, held until the reservation goes (with the file, once it is sent or dropped):
+    // the files the connections hold count toward the descriptors the limit guards. At the
+    // limit a connection makes room as for addConnection; an empty reservation when none can.
+    kr::ByteBudget::Reservation reserveDescriptor();
 
     // Forgets the connection and tells its link name, its server and itself (type 2); its
     // socket closes with the last reference. Nothing happens for an unknown id.
@@ -194,6 +206,8 @@ private:
     // Takes the connection's socket out of the TCP jobs' sets and tells whom it concerns;
     // for a connection already taken out of the table.
     void finishRemoval(const kr::ConnectionTable::Entry& entry);
+    // The limit was reached; closed: a connection was closed for it.
+    void limitReached(bool closed);
     // Ends the receive and send jobs and forgets every socket.
     void endTcpJobs();
     KrServerSetup setupFor(const KrRequestHandler& handler, std::string secondText,
@@ -221,6 +235,7 @@ private:
 
     kr::ServerRegistry registry_;
     kr::ConnectionTable connections_;
+    kr::LimitReport limitReport_;
     kr::TcpJobs tcpJobs_;
     kr::Housekeeping housekeeping_;  // last: its thread starts once everything it uses exists
 };

@@ -109,13 +109,14 @@ void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& head,
 }
 
 void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& head, platform::Fd file,
-                                          std::uint64_t length, Writer writer) {
+                                          std::uint64_t length, Writer writer,
+                                          kr::ByteBudget::Reservation descriptor) {
     restartTimeout();
     {
         std::lock_guard lock(outputMutex_);
         freeSpentLocked();
         appendOutputLocked(head);
-        appendFileLocked(std::move(file), length);
+        appendFileLocked(std::move(file), length, std::move(descriptor));
         sendLocked(writer);
     }
     resumeIfPaused();
@@ -138,7 +139,7 @@ void KrTransceiverConnection::queueOutput(const char* bytes, std::size_t length,
 }
 
 void KrTransceiverConnection::appendOutputLocked(std::unique_ptr<KrStringBuf>& stream) {
-    if (!stream || stream->unreadSize() <= 0) {
+    if (!stream || stream->unreadSize() <= 0 || detached_) {
         return;
     }
     outputBytes_ += static_cast<std::size_t>(stream->unreadSize());
@@ -147,13 +148,15 @@ void KrTransceiverConnection::appendOutputLocked(std::unique_ptr<KrStringBuf>& s
     stream = std::make_unique<KrStringBuf>();
 }
 
-void KrTransceiverConnection::appendFileLocked(platform::Fd file, std::uint64_t length) {
-    if (length == 0) {
-        return;  // nothing to send: the descriptor closes here
+void KrTransceiverConnection::appendFileLocked(platform::Fd file, std::uint64_t length,
+                                               kr::ByteBudget::Reservation descriptor) {
+    if (length == 0 || detached_) {
+        return;  // nothing to send, or nobody to send it to: the descriptor closes here
     }
     outputBytes_ += static_cast<std::size_t>(length) + kFileCharge;
     OutputPiece& piece = output_.emplace_back();
     piece.file = std::move(file);
+    piece.descriptor = std::move(descriptor);
     piece.left = length;
     pendingOutput_ = true;
 }
@@ -303,8 +306,16 @@ void KrTransceiverConnection::attachSocket(std::shared_ptr<KrSocketIPvx> socket,
 }
 
 void KrTransceiverConnection::detachSocket() {
-    std::lock_guard lock(outputMutex_);
-    socket_.reset();
+    std::deque<OutputPiece> dropped;
+    {
+        std::lock_guard lock(outputMutex_);
+        socket_.reset();
+        detached_ = true;
+        dropped.swap(output_);
+        outputBytes_ = 0;
+        pendingOutput_ = false;
+    }
+    // The files close here, outside the lock, and give their places in the limit back.
 }
 
 void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length) {

@@ -13,6 +13,7 @@
 
 #include "foundation/KrStringBuf.h"
 #include "jobs/KrJobWithTimeout.h"
+#include "net/ByteBudget.h"
 #include "platform/Fd.h"
 
 class KrSocketIPvx;
@@ -115,9 +116,11 @@ public:
     // The file is sent from its descriptor (from offset 0, whatever its position) in pieces
     // of at most kFileSendStep; a file that cannot be read, or that ends before length,
     // breaks the connection (writeToSocket reports kSendFailed), so that a cut answer is
-    // never passed off as whole. One that has grown sends length bytes only.
+    // never passed off as whole. One that has grown sends length bytes only. descriptor: the
+    // file's place in the hub's connection limit (KrTransceiver::reserveDescriptor), given
+    // back when the file is closed.
     void queueOutput(std::unique_ptr<KrStringBuf>& head, platform::Fd file, std::uint64_t length,
-                     Writer writer);
+                     Writer writer, kr::ByteBudget::Reservation descriptor = {});
     // Restarts the timeout and queues a copy of the bytes; queued = length.
     virtual void queueOutput(const char* bytes, std::size_t length, std::size_t& queued);
 
@@ -138,7 +141,8 @@ public:
     // The hub lends the connection its socket while it serves it (token: the connection's
     // key in the hub's wait sets). Output queued before is sent now.
     void attachSocket(std::shared_ptr<KrSocketIPvx> socket, std::uint64_t token);
-    // The hub takes the socket back: nothing is written to it any more.
+    // The hub takes the socket back: nothing is written to it any more, so what was queued
+    // goes now (the files it holds are closed), and what is queued later is dropped.
     void detachSocket();
 
     // Restarts the timeout, buffers the bytes and tells the target server that data has
@@ -211,6 +215,7 @@ private:
     struct OutputPiece {
         std::unique_ptr<KrStringBuf> bytes;  // null for a file
         platform::Fd file;
+        kr::ByteBudget::Reservation descriptor;  // the file's place in the connection limit
         std::uint64_t offset = 0;  // of the file's next byte to send
         std::uint64_t left = 0;    // of the file's bytes still to send
 
@@ -230,7 +235,8 @@ private:
     // Frees the written buffers kept in spent_, on the thread that queues output.
     void freeSpentLocked();
     void appendOutputLocked(std::unique_ptr<KrStringBuf>& stream);
-    void appendFileLocked(platform::Fd file, std::uint64_t length);
+    void appendFileLocked(platform::Fd file, std::uint64_t length,
+                          kr::ByteBudget::Reservation descriptor);
     // One gathering write of the queue's buffers up to its first file, then one step of
     // that file when the buffers all went out; what went out is dropped.
     int writeLocked(KrSocketIPvx& socket, std::size_t& sent);
@@ -260,7 +266,7 @@ private:
     std::atomic<bool> inputEnded_{false};   // the peer ended its stream
     std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
 
-    // Guards output_, socket_ and token_. Held across the non-blocking sends (a file's step
+    // Guards output_, socket_, detached_ and token_. Held across the non-blocking sends (a file's step
     // included, see kFileSendStep) and while the hub's send job is asked to write, so that
     // the socket is never written or waited for once the hub has taken it back. Under it the
     // hub's TCP jobs' lock is taken (writeSoon, for Writer::SendJob), and nothing else: asking
@@ -276,6 +282,7 @@ private:
     std::vector<std::unique_ptr<KrStringBuf>> spent_;
     std::size_t spentBytes_ = 0;
     std::shared_ptr<KrSocketIPvx> socket_;
+    bool detached_ = false;  // the hub has taken the socket back: output is dropped
     std::atomic<std::uint64_t> token_{0};  // written under outputMutex_
     std::atomic<bool> pendingOutput_{false};
     std::atomic<std::size_t> outputBytes_{0};

@@ -24,10 +24,11 @@ std::shared_ptr<KrTransceiverConnection> connection(std::uint64_t timeoutSeconds
         KrTransceiverConnection::ExpiryCallback{}, timeoutSeconds * 1'000'000);
 }
 
+constexpr std::size_t kRoomy = 100;
+
 ConnectionTable::Token add(ConnectionTable& table,
-                           const std::shared_ptr<KrTransceiverConnection>& served,
-                           std::size_t limit = 100) {
-    return table.add(std::make_shared<KrSocketIPvx>(), served, limit).token;
+                           const std::shared_ptr<KrTransceiverConnection>& served) {
+    return table.add(std::make_shared<KrSocketIPvx>(), served).token;
 }
 
 // The ids of the connections in the order given.
@@ -40,10 +41,10 @@ std::vector<std::string> idsOf(const std::vector<std::shared_ptr<KrTransceiverCo
 }
 
 TEST(ConnectionTable, AConnectionIsFoundByIdAndTokenUntilItIsTakenOut) {
-    ConnectionTable table;
+    ConnectionTable table(kRoomy);
     const auto served = connection();
     const auto socket = std::make_shared<KrSocketIPvx>();
-    const auto admission = table.add(socket, served, 100);
+    const auto admission = table.add(socket, served);
     ASSERT_NE(admission.token, ConnectionTable::kNoToken);
     EXPECT_FALSE(admission.madeRoom.connection);
     EXPECT_EQ(table.entry(admission.token).connection, served);
@@ -63,8 +64,8 @@ TEST(ConnectionTable, AConnectionIsFoundByIdAndTokenUntilItIsTakenOut) {
 }
 
 TEST(ConnectionTable, ALookUpRemembersOnlyWhatItsOwnTableHoldsNow) {
-    ConnectionTable first;
-    ConnectionTable second;
+    ConnectionTable first(kRoomy);
+    ConnectionTable second(kRoomy);
     const auto served = connection();
     ASSERT_NE(add(first, served), ConnectionTable::kNoToken);
     EXPECT_EQ(first.find(served->id()), served);
@@ -76,7 +77,7 @@ TEST(ConnectionTable, ALookUpRemembersOnlyWhatItsOwnTableHoldsNow) {
 }
 
 TEST(ConnectionTable, AfterCloseNoConnectionIsServedAndTheServedOnesStayFoundUntilDropped) {
-    ConnectionTable table;
+    ConnectionTable table(kRoomy);
     const auto served = connection();
     const auto token = add(table, served);
     const auto entries = table.close();
@@ -129,15 +130,15 @@ TEST(ConnectionTable, AtTheLimitTheConnectionCutFirstMakesRoom) {
          kTakesNone},
     };
     for (const auto& c : cases) {
-        ConnectionTable table;
+        ConnectionTable table(2);
         const auto first = connection();
         const auto second = connection();
-        ASSERT_NE(add(table, first, 2), ConnectionTable::kNoToken) << c.name;
-        ASSERT_NE(add(table, second, 2), ConnectionTable::kNoToken) << c.name;
+        ASSERT_NE(add(table, first), ConnectionTable::kNoToken) << c.name;
+        ASSERT_NE(add(table, second), ConnectionTable::kNoToken) << c.name;
         c.prepare(table, *first, *second);
 
         const auto newcomer = connection();
-        const auto admission = table.add(std::make_shared<KrSocketIPvx>(), newcomer, 2);
+        const auto admission = table.add(std::make_shared<KrSocketIPvx>(), newcomer);
         const auto& expected = c.taken == kTakesFirst ? first : second;
         if (c.taken == kTakesNone) {
             EXPECT_EQ(admission.token, ConnectionTable::kNoToken) << c.name;
@@ -147,6 +148,7 @@ TEST(ConnectionTable, AtTheLimitTheConnectionCutFirstMakesRoom) {
             continue;
         }
         EXPECT_NE(admission.token, ConnectionTable::kNoToken) << c.name;
+        EXPECT_TRUE(admission.atLimit) << c.name;
         EXPECT_EQ(admission.madeRoom.connection, expected) << c.name;
         EXPECT_EQ(table.find(expected->id()), nullptr) << c.name;
         EXPECT_EQ(table.find(newcomer->id()), newcomer) << c.name;
@@ -154,9 +156,55 @@ TEST(ConnectionTable, AtTheLimitTheConnectionCutFirstMakesRoom) {
     }
 }
 
+// A file a connection sends holds a descriptor as its socket does: together they may not
+// pass the limit, so that peers cannot bring the process to its descriptor limit by asking
+// for files and reading them slowly.
+TEST(ConnectionTable, TheFilesConnectionsSendCountTowardTheLimit) {
+    ConnectionTable table(3);
+    const auto reader = connection();
+    const auto idle = connection();
+    ASSERT_NE(add(table, reader), ConnectionTable::kNoToken);
+    ASSERT_NE(add(table, idle), ConnectionTable::kNoToken);
+    reader->setRequestInProgress(true);  // it asks for the files
+
+    ConnectionTable::Claim file = table.reserveDescriptor();
+    EXPECT_TRUE(file.descriptor);
+    EXPECT_FALSE(file.atLimit);
+    EXPECT_EQ(table.descriptorsHeld(), 3u);
+
+    // At the limit a newcomer takes the place of the idle connection...
+    const auto newcomer = connection();
+    const auto admission = table.add(std::make_shared<KrSocketIPvx>(), newcomer);
+    EXPECT_NE(admission.token, ConnectionTable::kNoToken);
+    EXPECT_EQ(admission.madeRoom.connection, idle);
+    EXPECT_EQ(table.descriptorsHeld(), 3u) << "the idle one's descriptor went to the newcomer";
+
+    // ... and so does a second file, of the newcomer, which waits for nothing yet.
+    ConnectionTable::Claim second = table.reserveDescriptor();
+    EXPECT_TRUE(second.descriptor);
+    EXPECT_TRUE(second.atLimit);
+    EXPECT_EQ(second.madeRoom.connection, newcomer);
+
+    // With every connection busy there is no room: neither a file nor a connection.
+    ConnectionTable::Claim third = table.reserveDescriptor();
+    EXPECT_FALSE(third.descriptor);
+    EXPECT_TRUE(third.atLimit);
+    EXPECT_FALSE(third.madeRoom.connection);
+    const auto refused = table.add(std::make_shared<KrSocketIPvx>(), connection());
+    EXPECT_EQ(refused.token, ConnectionTable::kNoToken);
+    EXPECT_TRUE(refused.atLimit);
+
+    // A file that is closed gives its place back.
+    second.descriptor.release();
+    EXPECT_EQ(table.descriptorsHeld(), 2u);
+    EXPECT_NE(add(table, connection()), ConnectionTable::kNoToken);
+    EXPECT_EQ(table.size(), 2u);
+    EXPECT_EQ(table.descriptorsHeld(), 3u);
+}
+
 // Deadlines are looked at through the time given to due, not by waiting for them.
 TEST(ConnectionTable, OnlyConnectionsFiledUnderAPassedDeadlineAreDue) {
-    ConnectionTable table;
+    ConnectionTable table(kRoomy);
     const std::int64_t start = platform::steadyNanoseconds();
     const auto soon = connection(1);
     const auto late = connection(100);
