@@ -1,5 +1,7 @@
 #include "net/KrSocketIPvx.h"
 
+#include <errno.h>
+
 #include <array>
 #include <chrono>
 #include <limits>
@@ -9,6 +11,7 @@
 
 #include "foundation/Diagnostics.h"
 #include "foundation/KrLogStreams.h"
+#include "platform/FileSystem.h"
 #include "platform/Poll.h"
 #include "platform/Socket.h"
 #include "platform/SysResult.h"
@@ -16,6 +19,12 @@
 std::atomic<std::uint32_t> KrSocketIPvx::objectCount_{0};
 
 namespace {
+
+// The descriptor a listener keeps for a peer that comes when no other is left.
+platform::Fd openSpareDescriptor() {
+    auto spare = platform::openForReading("/dev/null");
+    return spare.ok() ? std::move(spare.value) : platform::Fd();
+}
 
 bool isWildcardAddress(const std::string& address) {
     return address.empty() || address == "*" || address == "0.0.0.0" || address == "::";
@@ -202,6 +211,7 @@ int KrSocketIPvx::listen(const std::string& address, std::uint16_t& port, int ba
     }
     port = port_ = boundPort;
     listening_ = true;
+    spare_ = openSpareDescriptor();
     return kSuccess;
 }
 
@@ -209,8 +219,9 @@ int KrSocketIPvx::accept(KrSocketIPvx& accepted, int timeoutMilliseconds,
                          const AcceptFilter& filter, int wakeDescriptor) {
     // The listening sockets do not block: during a burst of connects a peer waits in the
     // backlog already, and is taken without a wait first.
-    bool taken = (primary_.valid() && acceptFrom(primary_, accepted)) ||
-                 (ipv4Listener_.valid() && acceptFrom(ipv4Listener_, accepted));
+    bool refusedAtOnce = false;
+    bool taken = (primary_.valid() && acceptFrom(primary_, accepted, refusedAtOnce)) ||
+                 (ipv4Listener_.valid() && acceptFrom(ipv4Listener_, accepted, refusedAtOnce));
     if (taken) {
         lastWait_ = true;
     } else {
@@ -226,10 +237,13 @@ int KrSocketIPvx::accept(KrSocketIPvx& accepted, int timeoutMilliseconds,
         if (!polled.ok() || polled.value == 0) {
             return -1;
         }
-        taken = (entries[0].ready != 0 && acceptFrom(primary_, accepted)) ||
-                (entries[1].ready != 0 && acceptFrom(ipv4Listener_, accepted));
+        taken = (entries[0].ready != 0 && acceptFrom(primary_, accepted, refusedAtOnce)) ||
+                (entries[1].ready != 0 && acceptFrom(ipv4Listener_, accepted, refusedAtOnce));
     }
     if (!taken) {
+        if (refusedAtOnce) {
+            lastWait_ = false;  // the peer was answered, by a close
+        }
         return -1;
     }
     if (!filter(KrHostInfo_t{.host = accepted.peerHost_, .port = accepted.peerPort_})) {
@@ -241,9 +255,15 @@ int KrSocketIPvx::accept(KrSocketIPvx& accepted, int timeoutMilliseconds,
     return accepted.primary_.get();
 }
 
-bool KrSocketIPvx::acceptFrom(const platform::Fd& listener, KrSocketIPvx& accepted) {
+bool KrSocketIPvx::acceptFrom(const platform::Fd& listener, KrSocketIPvx& accepted,
+                              bool& refusedAtOnce) {
     auto connection = platform::acceptConnection(listener);
     if (!connection.ok()) {
+        if ((connection.error == EMFILE || connection.error == ENFILE) && spare_.valid()) {
+            spare_.reset();
+            refusedAtOnce = platform::acceptConnection(listener).ok();  // closed at once
+            spare_ = openSpareDescriptor();
+        }
         return false;
     }
     const auto name = platform::numericName(connection.value.peer);

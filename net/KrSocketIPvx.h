@@ -68,7 +68,9 @@ public:
     // Waits up to timeoutMilliseconds for a peer on the listening sockets (both families in
     // one wait) and accepts it into accepted, which then holds the connected socket and the
     // peer's texts. The filter decides whether to keep the peer; a refused peer's socket is
-    // closed. Returns the accepted descriptor, or -1.
+    // closed. Returns the accepted descriptor, or -1. A process out of descriptors still
+    // takes the peer, with the one it keeps spare for this, and closes it at once: a peer
+    // left in the backlog would wait unanswered until descriptors come free.
     //
     // A negative timeout waits without limit. wakeDescriptor, when given, ends the wait as
     // soon as it turns readable (a platform::WakeEvent): a listener that waits without limit
@@ -110,6 +112,8 @@ public:
     bool listening() const { return listening_; }
     bool connected() const { return connected_; }
     bool closed() const { return closed_; }
+    // The last wait found a peer that could be neither accepted nor closed (lacking even the
+    // spare descriptor): the caller should pause before it tries again.
     bool lastWait() const { return lastWait_; }
     // errno of the last receive that failed; a later receive that does not fail clears it.
     int lastError() const { return lastError_; }
@@ -119,11 +123,16 @@ public:
 
 private:
     // Accepts one waiting peer of listener into accepted; false when none could be taken.
-    static bool acceptFrom(const platform::Fd& listener, KrSocketIPvx& accepted);
+    // refusedAtOnce: the process had no descriptor for the peer, and it was closed with the
+    // spare one.
+    bool acceptFrom(const platform::Fd& listener, KrSocketIPvx& accepted, bool& refusedAtOnce);
 
     // The socket of an IPv6 listener, or of an accepted or connected object.
     platform::Fd primary_;
     platform::Fd ipv4Listener_;
+    // Of a listener: /dev/null held open, given up to take a peer when no other descriptor
+    // is left, so that the peer can be closed at once, and opened again.
+    platform::Fd spare_;
     std::uint16_t port_ = 0;
     bool listening_ = false;
     bool connected_ = false;

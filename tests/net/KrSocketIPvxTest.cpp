@@ -1,14 +1,17 @@
 #include "net/KrSocketIPvx.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/Poll.h"
 #include "platform/Socket.h"
 
@@ -221,6 +224,47 @@ TEST(KrSocketIPvx, ARefusedPeerIsClosedAndNotKept) {
     receiveUntilSomethingHappens(client, received);
     EXPECT_EQ(received, 0u);
     EXPECT_TRUE(client.closed()) << "the refused peer sees the end of the stream";
+}
+
+// A process that has run out of descriptors still answers a peer that waits in the backlog,
+// by closing it at once with the descriptor it keeps spare, instead of leaving it waiting.
+TEST(KrSocketIPvx, APeerThatFindsTheProcessOutOfDescriptorsIsClosedAtOnce) {
+    Listener listener;
+    KrSocketIPvx client;
+    ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
+
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    struct rlimit few = before;
+    few.rlim_cur = std::min<rlim_t>(before.rlim_cur, 256);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    std::vector<platform::Fd> taken;
+    for (;;) {
+        auto fd = platform::openForReading("/dev/null");
+        if (!fd.ok()) {
+            ASSERT_EQ(fd.error, EMFILE);
+            break;
+        }
+        taken.push_back(std::move(fd.value));
+    }
+    KrSocketIPvx accepted;
+    int result = 0;
+    for (int attempt = 0; attempt < 50 && result != -1; ++attempt) {
+        result = listener.socket.accept(accepted, 100, kAcceptAll);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(listener.socket.lastWait()) << "the peer was answered: nothing to pause for";
+    std::size_t received = 99;
+    receiveUntilSomethingHappens(client, received);
+    EXPECT_EQ(received, 0u);
+    EXPECT_TRUE(client.closed()) << "the peer sees the end of the stream";
+
+    // Once descriptors come free, peers are accepted as before.
+    taken.clear();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+    KrSocketIPvx next;
+    ASSERT_EQ(next.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
+    EXPECT_TRUE(acceptOne(listener.socket));
 }
 
 TEST(KrSocketIPvx, APeerThatClosesSetsTheClosedFlagQuietly) {
