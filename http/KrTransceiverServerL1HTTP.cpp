@@ -320,9 +320,12 @@ bool KrTransceiverServerL1HTTP::awaitRest(const std::string& connectionName,
     const KrTransceiver::Timing& timing = owner.timing();
     const std::int64_t now = platform::steadyNanoseconds();
     if (!request.headComplete()) {
-        // Counted from the first byte seen, however the rest trickles in.
+        // Counted from the first byte, however the rest trickles in and however long the
+        // bytes waited for this layer to read them.
         if (connection.requestDeadline() == 0) {
-            connection.setRequestDeadline(now + nanosecondsOf(timing.headTimeLimit));
+            const std::int64_t start = connection.requestStart();
+            connection.setRequestDeadline((start != 0 ? start : now) +
+                                          nanosecondsOf(timing.headTimeLimit));
         }
         return true;
     }

@@ -66,6 +66,9 @@ ByteBudget::Reservation ConnectionTable::claimLocked(Entry& madeRoom, bool& atLi
 }
 
 std::string ConnectionTable::connectionToMakeRoomLocked() {
+    // A head that waits unread for a busy layer may be due long before the deadline it is
+    // filed under.
+    fileAskedDeadlinesLocked();
     // The earliest filed is the one idle longest, unless it has been active since it was
     // filed: then it is filed anew under its deadline now, further on, and the walk goes on
     // (one that is active again each time it is asked is taken all the same once every
@@ -198,6 +201,43 @@ void ConnectionTable::forgetDeadlineLocked(const std::string& connectionId) {
     if (const auto filed = deadlineOf_.find(connectionId); filed != deadlineOf_.end()) {
         deadlines_.erase(filed->second);
         deadlineOf_.erase(filed);
+    }
+}
+
+void ConnectionTable::fileEarlierDeadlineSoon(const KrTransceiverConnection& connection) {
+    std::lock_guard lock(askedMutex_);
+    askedToFile_.push_back(connection.id());
+}
+
+void ConnectionTable::fileAskedDeadlines() {
+    {
+        std::lock_guard asked(askedMutex_);
+        if (askedToFile_.empty()) {
+            return;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    fileAskedDeadlinesLocked();
+}
+
+void ConnectionTable::fileAskedDeadlinesLocked() {
+    std::vector<std::string> asked;
+    {
+        std::lock_guard lock(askedMutex_);
+        asked.swap(askedToFile_);
+    }
+    for (const std::string& id : asked) {
+        const auto found = connections_.find(id);
+        if (found == connections_.end()) {
+            continue;
+        }
+        KrTransceiverConnection& connection = *found->second;
+        // Marked first: a deadline that moves earlier from here on asks anew.
+        connection.filed();
+        const auto filed = deadlineOf_.find(id);
+        if (filed != deadlineOf_.end() && connection.dueTime() < filed->second->first) {
+            fileLocked(connection);
+        }
     }
 }
 

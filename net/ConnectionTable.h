@@ -114,6 +114,17 @@ public:
     // the earlier one comes.
     void fileEarlierDeadline(const KrTransceiverConnection& connection);
 
+    // The same, later: the connection's deadline moved earlier on a thread that reads for
+    // every request (the receive job, for a head that may wait unread), where the table's
+    // lock would cost more than filing is worth, since most such deadlines move later again
+    // soon. The connection is filed when the table next looks at deadlines: at the limit,
+    // and at housekeeping's pass (fileAskedDeadlines). The connection asks once until it is
+    // filed (KrTransceiverConnection::filed).
+    void fileEarlierDeadlineSoon(const KrTransceiverConnection& connection);
+    // Files every connection that asked to be filed soon and whose deadline is still earlier
+    // than the one it is filed under.
+    void fileAskedDeadlines();
+
     // The connections filed under a deadline that is not after now (steady nanoseconds):
     // the only ones that can have expired.
     std::vector<std::shared_ptr<KrTransceiverConnection>> due(std::int64_t now) const;
@@ -150,6 +161,7 @@ private:
     // Files the connection under its deadline, replacing an earlier filing. The new filing.
     Deadlines::iterator fileLocked(const KrTransceiverConnection& connection);
     void forgetDeadlineLocked(const std::string& connectionId);
+    void fileAskedDeadlinesLocked();
     // After every change of connections_.
     void changedLocked();
 
@@ -168,6 +180,9 @@ private:
     std::unordered_map<std::string, Deadlines::iterator> deadlineOf_;
     Token lastToken_ = kNoToken;
     bool closed_ = false;
+    // Guards askedToFile_; taken alone, or under mutex_ (never the other way round).
+    std::mutex askedMutex_;
+    std::vector<std::string> askedToFile_;  // ids of connections that asked to be filed soon
     // Raised (to a number no table had before) with every change of connections_, so that a
     // connection found before is known to be the one a look-up would find now. Written
     // under the lock, read by find without it.

@@ -85,7 +85,9 @@ void Housekeeping::expireServers() {
 
 void Housekeeping::expireIdleConnections() {
     // Only connections filed under a deadline that has passed can have expired; the others
-    // cost the pass nothing, however many they are.
+    // cost the pass nothing, however many they are. A head waiting unread for a busy layer
+    // is filed now, so that its time limit counts from its first byte.
+    connections_.fileAskedDeadlines();
     for (const auto& connection : connections_.due(platform::steadyNanoseconds())) {
         if (!connection->checkTimeout()) {
             connections_.refile(*connection);  // active since: filed under its new deadline

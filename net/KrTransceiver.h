@@ -160,6 +160,12 @@ public:
     void fileDeadline(const KrTransceiverConnection& connection) {
         connections_.fileEarlierDeadline(connection);
     }
+    // The same, once the hub next looks at deadlines (at the limit, or at housekeeping's
+    // pass), for a deadline that moved earlier on the receive job: see
+    // kr::ConnectionTable::fileEarlierDeadlineSoon.
+    void fileDeadlineSoon(const KrTransceiverConnection& connection) {
+        connections_.fileEarlierDeadlineSoon(connection);
+    }
 
     // Keeps the server under its id; the server subscribes to the hub's registration name.
     void addServer(std::shared_ptr<KrTransceiverServer> server);

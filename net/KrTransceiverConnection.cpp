@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,11 @@ KrTransceiverConnection::KrTransceiverConnection(KrTransceiver* hub, std::string
       target_(std::move(target)),
       secondName_(std::move(secondName)),
       peers_(std::make_shared<const PeerMap>(std::move(peers))),
-      expiry_(std::move(expiry)) {}
+      expiry_(std::move(expiry)),
+      headTimeLimit_(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         hub != nullptr ? hub->timing().headTimeLimit
+                                        : KrTransceiverTiming::kHeadTimeLimit)
+                         .count()) {}
 
 void KrTransceiverConnection::reset() {
     unsubscribeLast("");
@@ -32,6 +37,8 @@ void KrTransceiverConnection::reset() {
         input_.clear();
         dataAvailable_ = false;
         inputBytes_ = 0;
+        unreadSince_ = 0;
+        headEndArrived_ = false;
     }
     {
         std::lock_guard lock(outputMutex_);
@@ -49,11 +56,25 @@ void KrTransceiverConnection::expire() {
 }
 
 bool KrTransceiverConnection::checkTimeout() {
-    const std::int64_t request = requestDeadline_.load();
+    std::int64_t request = requestDeadline_.load();
+    if (request == 0) {
+        request = unreadHeadDeadline();
+    }
     if (request != 0 && timeoutArmed() && platform::steadyNanoseconds() >= request) {
         return disarmToReport();
     }
     return KrJobWithTimeout::checkTimeout();
+}
+
+std::int64_t KrTransceiverConnection::unreadHeadDeadline() const {
+    // Bytes the layer has read in part have a request deadline of their own; bytes it has
+    // not read at all begin a head when no request is in progress.
+    const std::int64_t since = unreadSince_.load();
+    if (since == 0 || headEndArrived_.load() || requestInProgress_.load() ||
+        requestDeadline_.load() != 0) {
+        return 0;
+    }
+    return since + headTimeLimit_;
 }
 
 void KrTransceiverConnection::setRequestDeadline(std::int64_t deadline) {
@@ -69,16 +90,23 @@ void KrTransceiverConnection::clearRequestDeadline() {
     if (requestDeadline_.load(std::memory_order_relaxed) != 0) {
         requestDeadline_.store(0);
     }
+    if (requestStart_.load(std::memory_order_relaxed) != 0) {
+        requestStart_.store(0);
+    }
 }
 
 std::int64_t KrTransceiverConnection::dueTime() const {
     const std::int64_t idle = deadline();
-    const std::int64_t request = requestDeadline_.load();
+    std::int64_t request = requestDeadline_.load();
+    if (request == 0) {
+        request = unreadHeadDeadline();
+    }
     return request != 0 && request < idle ? request : idle;
 }
 
 bool KrTransceiverConnection::servingRequest() const {
-    return requestInProgress_.load() || dataAvailable() || pendingOutput();
+    return requestInProgress_.load() || pendingOutput() ||
+           (inputBytes_.load() != 0 && headEndArrived_.load());
 }
 
 void KrTransceiverConnection::queueOutput(std::unique_ptr<KrStringBuf>& stream) {
@@ -324,17 +352,57 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
     }
     restartTimeout();
     bool notify;
+    bool headBegins = false;
     {
         std::lock_guard lock(inputMutex_);
+        if (input_.empty()) {
+            unreadSince_ = platform::steadyNanoseconds();
+            headBegins = !requestInProgress_.load() && requestDeadline_.load() == 0;
+        }
         input_.append(bytes, length);
         inputBytes_ = input_.size();
+        noteHeadEndLocked(std::string_view(bytes, length));
         // One notice at a time: the layer takes every byte buffered when it handles one,
         // and clears the flag, so a later read posts the next.
         notify = !dataAvailable_.exchange(true);
     }
+    // Bytes that begin a head move the deadline earlier than the one the hub filed; the hub
+    // files it when it next looks (at the limit, or at housekeeping's pass), since most
+    // heads are read long before then, and filing costs the table's lock.
+    if (headBegins && hub_ != nullptr && !filingAsked_.exchange(true)) {
+        hub_->fileDeadlineSoon(*this);
+    }
     if (notify) {
         postDataNotice(Poster::receiveJob);
     }
+}
+
+void KrTransceiverConnection::noteHeadEndLocked(std::string_view bytes) {
+    constexpr std::string_view kHeadEnd = "\r\n\r\n";
+    // How many bytes of a head's end a text ends with, short of all of them.
+    const auto begunIn = [&kHeadEnd](std::string_view text) {
+        for (std::size_t count = std::min<std::size_t>(kHeadEnd.size() - 1, text.size());
+             count > 0; --count) {
+            if (text.ends_with(kHeadEnd.substr(0, count))) {
+                return count;
+            }
+        }
+        return std::size_t{0};
+    };
+    // The end begun before these bytes, joined to their first few.
+    char seam[2 * (kHeadEnd.size() - 1)];
+    const std::size_t begun = headEndBegun_;
+    const std::size_t first = std::min(kHeadEnd.size() - 1, bytes.size());
+    kHeadEnd.copy(seam, begun);
+    bytes.copy(seam + begun, first);
+    const std::string_view joined(seam, begun + first);
+    if (!headEndArrived_.load(std::memory_order_relaxed) &&
+        (joined.find(kHeadEnd) != std::string_view::npos ||
+         bytes.find(kHeadEnd) != std::string_view::npos)) {
+        headEndArrived_ = true;
+    }
+    headEndBegun_ = static_cast<std::uint8_t>(
+        begunIn(bytes.size() >= kHeadEnd.size() - 1 ? bytes : joined));
 }
 
 bool KrTransceiverConnection::postDataNotice(Poster poster) {
@@ -405,10 +473,15 @@ void KrTransceiverConnection::closeIfInputFinished() {
 void KrTransceiverConnection::takeInput(KrStringBuf& stream) {
     {
         std::lock_guard lock(inputMutex_);
+        if (!input_.empty() && requestStart_.load() == 0) {
+            requestStart_ = unreadSince_.load();
+        }
         stream.write(input_);
         input_.clear();
         inputBytes_ = 0;
         dataAvailable_ = false;
+        unreadSince_ = 0;
+        headEndArrived_ = false;
     }
     resumeIfPaused();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/KrStringBuf.h"
@@ -81,17 +82,27 @@ public:
     // No request is being read: the idle timeout alone counts. Costs nothing when none was set.
     void clearRequestDeadline();
     std::int64_t requestDeadline() const { return requestDeadline_.load(); }
-    // When housekeeping looks at the connection next: the earlier of the idle deadline and
-    // the request deadline.
+    // When the bytes of the request being read began to arrive (platform::steadyNanoseconds):
+    // the first of those the layer took for it since the last request ended
+    // (clearRequestDeadline); 0 when it took none. A head's time limit counts from there,
+    // however long the bytes waited for a busy layer.
+    std::int64_t requestStart() const { return requestStart_.load(); }
+    // When housekeeping looks at the connection next: the earliest of the idle deadline, the
+    // request deadline, and the time limit of a head that has come but waits unread.
     std::int64_t dueTime() const;
+    // The hub has filed the connection under its deadline as the connection asked (see
+    // KrTransceiver::fileDeadlineSoon): a deadline that moves earlier later asks again.
+    void filed() { filingAsked_.store(false); }
 
     // The protocol layer marks a request in progress while it reads the connection's bytes
     // and answers the requests they complete, and while a request's body is still coming or a
     // complete request waits to be answered.
     void setRequestInProgress(bool inProgress) { requestInProgress_.store(inProgress); }
-    // Whether the connection is in the middle of a request: one is in progress, received bytes
-    // wait for the layer, or queued output for the peer. The hub never removes such a
-    // connection to make room for a new one.
+    // Whether the connection is in the middle of a request: one is in progress, received
+    // bytes that hold the end of a head wait for the layer, or queued output waits for the
+    // peer. The hub never removes such a connection to make room for a new one. Bytes that
+    // wait unread without the end of a head (between requests, while the layer is busy
+    // elsewhere) are a head still coming, as one the layer has read in part.
     bool servingRequest() const;
 
     // The connection was opened by this process, for a request of its own: it waits for an
@@ -223,6 +234,12 @@ private:
     };
 
     bool overLimit() const;
+    // The time limit of a head that waits unread for the layer: bytes came between requests
+    // without the end of a head; 0 when there is none.
+    std::int64_t unreadHeadDeadline() const;
+    // Notes whether the bytes just received, after those before them, end a head (an empty
+    // line); under the input lock.
+    void noteHeadEndLocked(std::string_view bytes);
     // Wakes the receive job when reading had stopped and the connection is below the limits;
     // gives the notice noticeWhenDrained asked for once the output is below its limit.
     void resumeIfPaused();
@@ -265,6 +282,12 @@ private:
     std::atomic<std::size_t> inputBytes_{0};
     std::atomic<bool> inputEnded_{false};   // the peer ended its stream
     std::atomic<bool> drainNotice_{false};  // noticeWhenDrained is waiting
+    // Of the input the layer has not taken yet: when its first byte came (0 when there is
+    // none), and whether it holds the end of a head. How many bytes of a head's end the
+    // input ended with so far, so that one split between reads is found too.
+    std::atomic<std::int64_t> unreadSince_{0};
+    std::atomic<bool> headEndArrived_{false};
+    std::uint8_t headEndBegun_ = 0;
 
     // Guards output_, socket_, detached_ and token_. Held across the non-blocking sends (a file's step
     // included, see kFileSendStep) and while the hub's send job is asked to write, so that
@@ -293,6 +316,11 @@ private:
     // Written by the protocol layer (its buffer job), read by the hub's housekeeping and by
     // addConnection at the limit.
     std::atomic<std::int64_t> requestDeadline_{0};
+    std::atomic<std::int64_t> requestStart_{0};  // written under inputMutex_ and by the layer
+    // The hub has been asked to file the connection anew (KrTransceiver::fileDeadlineSoon)
+    // and has not done so yet.
+    std::atomic<bool> filingAsked_{false};
+    const std::int64_t headTimeLimit_;  // ns, the hub's
     std::atomic<bool> requestInProgress_{false};
     std::atomic<bool> outgoing_{false};
 };
