@@ -12,10 +12,13 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "TransceiverTestSupport.h"
 #include "jobs/KrCombinedTask.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -84,6 +87,65 @@ TEST(KrTransceiverConnection, OneDataNoticeUntilTheLayerTakesTheInput) {
     connection->appendInput("e", 1);
     flushDeliveries();
     EXPECT_EQ(target.messages.values().size(), 2u) << "new bytes after a take are announced";
+}
+
+// Bytes that wait unread are a head still coming, unless the end of a head (an empty line)
+// is among them, wherever the reads split it; the layer's taking them starts the request at
+// the time the first of them came.
+TEST(KrTransceiverConnection, UnreadBytesAreAHeadStillComingUntilAHeadsEndArrives) {
+    constexpr std::string_view kTaken = "|";  // the layer takes the input here
+    const struct {
+        std::vector<std::string_view> reads;
+        bool serving;  // a whole head waits for the layer
+    } cases[] = {
+        {{"GET / HTTP/1.1\r\nHost: x"}, false},
+        {{"GET / HTTP/1.1\r\n\r\n"}, true},
+        {{"GET / HTTP/1.1\r\nHost: x\r\n\r\nGET /next"}, true},
+        {{"GET / HTTP/1.1\r\n\r", "\n"}, true},
+        {{"GET / HTTP/1.1\r\n", "\r\n"}, true},
+        {{"GET / HTTP/1.1\r", "\n", "\r", "\n"}, true},
+        {{"GET / HTTP/1.1\r\n", kTaken, "\r\n"}, true},  // split by a take
+        {{"GET / HTTP/1.1\r\n\r\n", kTaken, "GET /next HTTP"}, false},
+        {{"GET / HTTP/1.1\n\n"}, false},  // a lone LF ends no line here
+        {{"GET / HTTP/1.1\r\nX: \r\r\n"}, false},
+    };
+    for (const auto& c : cases) {
+        auto connection = connectionFor("nobody");
+        std::string described;
+        KrStringBuf taken;
+        for (const std::string_view read : c.reads) {
+            described += read == kTaken ? std::string("|") : std::string(read) + "+";
+            if (read == kTaken) {
+                connection->takeInput(taken);
+            } else {
+                connection->appendInput(read.data(), read.size());
+            }
+        }
+        EXPECT_EQ(connection->servingRequest(), c.serving) << described;
+        // A head still coming is due at its time limit from its first byte, before the idle
+        // time; a whole one waits for the layer under the idle time only.
+        EXPECT_EQ(connection->dueTime() < connection->deadline(), !c.serving) << described;
+    }
+}
+
+TEST(KrTransceiverConnection, ARequestStartsWhenTheFirstOfItsBytesCame) {
+    auto connection = connectionFor("nobody");
+    const std::int64_t before = platform::steadyNanoseconds();
+    connection->appendInput("GET / HT", 8);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    connection->appendInput("TP/1.1\r\n", 10);
+    EXPECT_EQ(connection->requestStart(), 0) << "nothing taken yet";
+    const std::int64_t beforeTake = platform::steadyNanoseconds();
+    KrStringBuf taken;
+    connection->takeInput(taken);
+    const std::int64_t start = connection->requestStart();
+    EXPECT_GE(start, before);
+    EXPECT_LT(start, beforeTake) << "the first bytes' time, not the take's";
+    connection->appendInput("Host: x", 7);
+    connection->takeInput(taken);
+    EXPECT_EQ(connection->requestStart(), start) << "the same request goes on";
+    connection->clearRequestDeadline();
+    EXPECT_EQ(connection->requestStart(), 0) << "the request ended";
 }
 
 TEST(KrTransceiverConnection, TakingEmptyInputAppendsNothing) {
