@@ -350,7 +350,6 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
     if (length == 0) {
         return;
     }
-    restartTimeout();
     bool notify;
     bool headBegins = false;
     {
@@ -366,6 +365,9 @@ void KrTransceiverConnection::appendInput(const char* bytes, std::size_t length)
         // and clears the flag, so a later read posts the next.
         notify = !dataAvailable_.exchange(true);
     }
+    // Only now: whoever finds the idle deadline moved on finds the earlier one of the head
+    // these bytes begin as well.
+    restartTimeout();
     // Bytes that begin a head move the deadline earlier than the one the hub filed; the hub
     // files it when it next looks (at the limit, or at housekeeping's pass), since most
     // heads are read long before then, and filing costs the table's lock.
