@@ -43,9 +43,10 @@ private:
     bool stays_ = false;
 };
 
-// A text from the peer as the access-log line writes it: control bytes, DEL and the double
-// quote as \xHH, so that no request can end the line or its quoted field early, forge a
-// line of its own, or send escape sequences to the terminal that shows the log.
+// A text from the peer as the access-log line writes it: control bytes (C1 included), DEL,
+// bytes outside well-formed UTF-8 and the double quote as \xHH, so that no request can end
+// the line or its quoted field early, forge a line of its own, or send escape sequences to
+// the terminal that shows the log.
 void appendLogField(std::string& line, std::string_view text) {
     kr::appendEscapedText(line, text, kr::QuoteEscaping::kEscape);
 }

@@ -174,6 +174,44 @@ TEST_F(UntrustedRequests, RequestBytesReachTheProgramsOutputEscaped) {
     }
 }
 
+// A C1 control is a terminal's escape as much as ESC is: CSI (0x9B) raw, or as UTF-8 (C2 9B),
+// in the request line, a field, a content type or a widget action reaches the output as hex.
+TEST_F(UntrustedRequests, C1ControlsReachTheProgramsOutputEscaped) {
+    EXPECT_EQ(answerTo("GET /a\x9B" "2J HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").status, 404);
+    EXPECT_TRUE(run_->waitForOutput("\"GET /a\\x9B" "2J\" --> 404 ")) << run_->output();
+
+    EXPECT_EQ(answerTo("GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                       "Referer: r\xC2\x9B" "1m\r\nUser-Agent: u\xC2\x9B" "2J\r\n\r\n")
+                  .status,
+              200);
+    EXPECT_TRUE(run_->waitForOutput("\"r\\xC2\\x9B" "1m\" \"u\\xC2\\x9B" "2J\"\n")) << run_->output();
+
+    const HttpAnswer posted = answerTo(
+        "POST /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: t\xC2\x9B" "2J\x9B\r\n"
+        "Content-Length: 0\r\n\r\n");
+    EXPECT_EQ(posted.status, 200);
+    EXPECT_TRUE(run_->waitForErrors("content type not defined (t\\xC2\\x9B" "2J\\x9B)\n"))
+        << run_->errors();
+
+    const std::string id = newSession();
+    ASSERT_EQ(id.size(), 25u);
+    const HttpAnswer action = answerTo(e2e::formPost(
+        "/nuxelwidget.handler", {{"nuxelid", id},
+                                 {"nuxelaction", "onclick%c2%9b2J"},
+                                 {"nuxelactionelement", "i11%9b"},
+                                 {"nuxelactionparam1", "%c2%9d0;title%c2%9c"}}));
+    EXPECT_EQ(action.status, 200);
+    for (const char* line : {"content: onclick\\xC2\\x9B" "2J\n", "content1: i11\\x9B\n",
+                             "content2: \\xC2\\x9D" "0;title\\xC2\\x9C\n"}) {
+        EXPECT_TRUE(run_->waitForOutput(line)) << line << run_->output();
+    }
+    for (const std::string& text : {run_->output(), run_->errors()}) {
+        for (const char raw : {'\x9B', '\x9C', '\x9D'}) {
+            EXPECT_EQ(text.find(raw), std::string::npos) << static_cast<int>(raw) << "\n" << text;
+        }
+    }
+}
+
 // What it cannot answer it does not leave hanging: the connection closes at once, and a
 // request behind it goes with it.
 TEST_F(UntrustedRequests, AFirstLineThatIsNoRequestClosesTheConnectionAtOnce) {

@@ -657,6 +657,9 @@ TEST(AccessLogLine, ControlBytesAndQuotesFromThePeerAreWrittenAsHexEscapes) {
         // Terminal escapes, DEL and quotes that would end the field early.
         {"GET /\x1B[2J HTTP/1.1\r\nReferer: \x1B]0;title\x07\r\nUser-Agent: a\"b\x7F\x01\r\n",
          "GET /\\x1B[2J", "\\x1B]0;title\\x07", "a\\x22b\\x7F\\x01"},
+        // CSI raw and as UTF-8 (a C1 control), and a UTF-8 sequence cut short.
+        {"GET /\x9B" "2J HTTP/1.1\r\nReferer: \xC2\x9B" "0m\r\nUser-Agent: \xC3\xA4\xE2\x82\r\n",
+         "GET /\\x9B" "2J", "\\xC2\\x9B" "0m", "\xC3\xA4\\xE2\\x82"},
     };
     for (const Case& c : cases) {
         const auto read = httptest::readStream({c.head + "\r\n"});
