@@ -49,9 +49,6 @@ public:
     static constexpr std::string_view kPhpProgramSetting = "_phpbinname";
     static constexpr std::string_view kDefaultPhpProgram = "php-cgi";
 
-    static constexpr std::string_view kCgiPrefix = "cgi-bin/";
-    static constexpr std::string_view kCgiDirectory = "cgi-bin/";
-    static constexpr std::string_view kPhpSuffix = ".php";
     static constexpr std::string_view kSessionParameter = "nuxelid";
     static constexpr std::string_view kCommandParameter = "nuxelcommand";
     // The command a new session's first request is handled with.
@@ -123,10 +120,6 @@ public:
     const std::string& phpProgram() const { return phpProgram_; }
 
 private:
-    // What a path (its one form, without the leading "/") names that runs as a child: a CGI
-    // program, a PHP script, or nothing (a file that is sent).
-    enum class Program { none, cgi, php };
-    static Program programOf(std::string_view relative);
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);

@@ -430,4 +430,55 @@ TEST_F(UntrustedRequests, AnotherSitesFormOrImageRunsNoProgram) {
     EXPECT_EQ(traced, "GET from=user\n");
 }
 
+// A link in the served directory leads a request only where the request's own path could
+// go: to no hidden file, to no program or script sent as its text.
+TEST_F(UntrustedRequests, ALinkInTheServedDirectoryObeysItsRules) {
+    const fs::path www = run_->workingDirectory();
+    write("page.php", "<?php echo 'secret'; ?>");
+    write("tool.sh", "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\ntool ran'\n");
+    fs::permissions(www / "tool.sh", fs::perms::owner_all);
+    write(".hooks/run.sh", "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nsecret'\n");
+    fs::permissions(www / ".hooks" / "run.sh", fs::perms::owner_all);
+    std::ofstream(run_->directory() / "outside.txt") << "secret";
+    struct Case {
+        std::string link;
+        fs::path target;
+        std::string requestPath;
+        int status;
+        std::string body;  // of a 200 answer
+    };
+    const std::vector<Case> cases{
+        {"envlink", ".env", "/envlink", 404, ""},
+        {"public", ".git", "/public/config", 404, ""},
+        {"sub/deep", "../.ssh/id_rsa", "/sub/deep", 404, ""},
+        {"scripts", "cgi-bin", "/scripts/s.sh", 404, ""},
+        {"run.sh", "cgi-bin/s.sh", "/run.sh", 404, ""},
+        {"page.txt", "page.php", "/page.txt", 404, ""},
+        {"absolute-env", www / ".env", "/absolute-env", 404, ""},
+        {"index.html", ".env", "//", 404, ""},  // "//" is the index; "/" starts a game
+        {"script.php", "cgi-bin/s.sh", "/script.php", 404, ""},
+        {"cgi-bin/hook", "../.hooks/run.sh", "/cgi-bin/hook", 404, ""},
+        {"outside", "../outside.txt", "/outside", 404, ""},
+        {"cgi-bin/tool", "../tool.sh", "/cgi-bin/tool", 200, "tool ran"},
+        {"greeting.txt", "hello.txt", "/greeting.txt", 200, "hello, world\n"},
+        {"docs", "sub", "/docs/inner.txt", 200, "inner"},
+        {"absolute", www / "hello.txt", "/absolute", 200, "hello, world\n"},
+        {"index.html", "sub/inner.txt", "//", 200, "inner"},
+    };
+    for (const Case& c : cases) {
+        fs::create_symlink(c.target, www / c.link);
+        const HttpAnswer answer = answerTo(e2e::getRequest(c.requestPath));
+        EXPECT_EQ(answer.status, c.status) << c.link;
+        if (c.status == 404) {
+            EXPECT_NE(answer.body.find(kNotFoundMark), std::string::npos) << c.link;
+        } else {
+            EXPECT_EQ(answer.body, c.body) << c.link;
+        }
+        for (const char* secret : {"secret", "printf", "<?php"}) {
+            EXPECT_EQ(answer.body.find(secret), std::string::npos) << c.link << ": " << secret;
+        }
+        fs::remove(www / c.link);
+    }
+}
+
 }  // namespace
