@@ -31,7 +31,8 @@ class KrXServerHeader;
 // page. A NUXEL request always gets an empty 404.
 //
 // A path from a request reaches the file system only when it holds no ".." segment and no
-// NUL byte, and only a regular file whose resolved path lies under the base directory is
+// NUL byte, and only a regular file whose resolved path lies under the base directory, and
+// whose own path there is of a kind the request's path may reach (kr::pathKindOf), is
 // served or run. CGI programs and PHP scripts run as child processes, each with an
 // environment of its own, never through a shell, and each within a time limit: one that
 // runs past it is killed with everything it started and answered with status 500.
