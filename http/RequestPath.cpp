@@ -84,7 +84,7 @@ std::optional<std::string> resolvedPathOf(const platform::Fd& fd,
 }
 
 // How an open file was reached from the base: by the request's relative path itself, with
-// no link on the way, or through links that may lead anywhere.
+// no link on the way, or perhaps through links, which may lead anywhere.
 enum class Reached { byItsOwnPath, throughLinks };
 
 // The open file as an answer to a request for a plain file: a regular file, and one reached

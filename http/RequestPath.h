@@ -41,11 +41,12 @@ PathKind pathKindOf(std::string_view relativePath);
 // followed) lies under the resolved base directory; and its own path there, however the
 // request's path led to it, passes the rules for what the request's path runs
 // (pathKindOf): never hidden; for a PHP script not under kCgiPrefix (the PHP program would
-// print a program's text); for a plain file, plain too. A CGI program runs whatever other
-// file its path leads to. The relative path must be a form (requestPathForm) without its
-// leading "/" and without hidden segments; any other path is refused here as well, whatever
-// the caller checked. The joined path is stored; false when any check fails. For a file
-// that is run, not read (CGI, PHP): a file that is read goes through openServableFile.
+// print a program's text); for a plain file, plain too. A CGI program's path may lead to
+// any file there that is not hidden, which is run. The relative path must be a form
+// (requestPathForm) without its leading "/" and without hidden segments; any other path is
+// refused here as well, whatever the caller checked. The joined path is stored; false when
+// any check fails. For a file that is run, not read (CGI, PHP): a file that is read goes
+// through openServableFile.
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
                       std::string& file);
 
