@@ -224,8 +224,7 @@ std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
     if (!opened.ok()) {
         return std::nullopt;
     }
-    return answerFile(std::move(opened.value), baseDirectory, relativePath,
-                      Reached::throughLinks);
+    return answerFile(std::move(opened.value), baseDirectory, relativePath, Reached::throughLinks);
 }
 
 }  // namespace kr

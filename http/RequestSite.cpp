@@ -82,8 +82,7 @@ bool isTopLevelNavigation(const SiteFields& fields) {
 
 bool acceptsSiteOf(const SiteFields& fields) {
     if (!fields.fetchSite.empty()) {
-        return eachValueIs(fields.fetchSite, "same-origin", "none") ||
-               isTopLevelNavigation(fields);
+        return eachValueIs(fields.fetchSite, "same-origin", "none") || isTopLevelNavigation(fields);
     }
     if (fields.origin.empty()) {
         return true;

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <string_view>
 #include <utility>
-#include <string>
 #include <vector>
 
 #include "ConsoleProgramFixture.h"
@@ -261,10 +261,11 @@ std::string requestWith(std::string_view method, std::string_view target, std::s
     if (fields.find("Host:") == std::string::npos) {
         fields = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n" + fields;
     }
-    std::string request = std::string(method) + " " + std::string(target) + " HTTP/1.1\r\n" +
-                          fields;
+    std::string request =
+        std::string(method) + " " + std::string(target) + " HTTP/1.1\r\n" + fields;
     if (method == "POST") {
-        request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=1";
+        request +=
+            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n\r\na=1";
     } else {
         request += "\r\n";
     }
@@ -318,8 +319,8 @@ TEST_F(UntrustedRequests, AnotherSitesPageGetsNothingButATopLevelNavigation) {
          "Sec-Fetch-Site: none\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: document\r\n", 200,
          "nuxelid=\"nuxelid"},
         {"the page's own image", "GET", "/kreuz.png",
-         "Sec-Fetch-Site: same-origin\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Dest: image\r\n",
-         200, "PNG"},
+         "Sec-Fetch-Site: same-origin\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Dest: image\r\n", 200,
+         "PNG"},
         {"the page's own form", "POST", "/cgi-bin/s.sh",
          "Sec-Fetch-Site: same-origin\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: "
          "document\r\n" +
@@ -327,8 +328,8 @@ TEST_F(UntrustedRequests, AnotherSitesPageGetsNothingButATopLevelNavigation) {
          200, "ran"},
         {"an older browser's form of another site", "POST", "/cgi-bin/s.sh", kAttackerOrigin,
          kRefused, ""},
-        {"an older browser's fetch of another site", "GET", "/hello.txt", kAttackerOrigin,
-         kRefused, ""},
+        {"an older browser's fetch of another site", "GET", "/hello.txt", kAttackerOrigin, kRefused,
+         ""},
         {"a sandboxed frame's form", "POST", "/cgi-bin/s.sh", "Origin: null\r\n", kRefused, ""},
         {"another port's origin", "POST", "/cgi-bin/s.sh", "Origin: http://127.0.0.1:1\r\n",
          kRefused, ""},
@@ -336,8 +337,7 @@ TEST_F(UntrustedRequests, AnotherSitesPageGetsNothingButATopLevelNavigation) {
          kRefused, ""},
         {"an older browser's own form", "POST", "/cgi-bin/s.sh", own, 200, "ran"},
         {"its own origin in capitals", "POST", "/cgi-bin/s.sh",
-         "Host: localhost:" + port + "\r\nOrigin: HTTP://LocalHost:" + port + "\r\n", 200,
-         "ran"},
+         "Host: localhost:" + port + "\r\nOrigin: HTTP://LocalHost:" + port + "\r\n", 200, "ran"},
         {"port 80 in the Host only", "POST", "/cgi-bin/s.sh",
          "Host: localhost:80\r\nOrigin: http://localhost\r\n", 200, "ran"},
         {"port 80 in the Origin only", "POST", "/cgi-bin/s.sh",
@@ -357,8 +357,7 @@ TEST_F(UntrustedRequests, AnotherSitesPageGetsNothingButATopLevelNavigation) {
         }
         const HttpAnswer answer = answerTo(request);
         EXPECT_EQ(answer.status, c.status) << c.what;
-        EXPECT_NE(answer.body.find(c.bodyPart), std::string::npos) << c.what << "\n"
-                                                                   << answer.body;
+        EXPECT_NE(answer.body.find(c.bodyPart), std::string::npos) << c.what << "\n" << answer.body;
         EXPECT_TRUE(run_->waitForOutput(logged)) << c.what << "\n" << run_->output();
     }
     // The lines come in order: once the last is there, a refused one's would be too.
@@ -426,7 +425,8 @@ TEST_F(UntrustedRequests, AnotherSitesFormOrImageRunsNoProgram) {
     EXPECT_EQ(own.status, 200);
     EXPECT_EQ(own.body, "traced");
     std::ifstream in(trace);
-    const std::string traced((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string traced((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
     EXPECT_EQ(traced, "GET from=user\n");
 }
 

@@ -189,8 +189,8 @@ TEST(HTTPLayerOnEveryListener, RefusesAnotherSitesRequestsButTopLevelNavigations
             {"POST /h HTTP/1.1\r\n" + host +
                  "Origin: http://attacker.example\r\nContent-Length: 100\r\n\r\n",
              false},
-            {"POST /h HTTP/1.1\r\n" + host + "Origin: http://127.0.0.1:" +
-                 std::to_string(port) + "\r\nContent-Length: 1\r\n\r\nx",
+            {"POST /h HTTP/1.1\r\n" + host + "Origin: http://127.0.0.1:" + std::to_string(port) +
+                 "\r\nContent-Length: 1\r\n\r\nx",
              true},
             {"GET /h HTTP/1.1\r\n" + host + "\r\n", true},
         };
