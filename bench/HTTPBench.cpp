@@ -1,5 +1,5 @@
 // The message family's hot path: parsing one typical browser request as it comes off a
-// connection, and writing the head of its answer.
+// connection, writing the head of its answer, and its access-log line.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -7,6 +7,7 @@
 
 #include "foundation/KrStringBuf.h"
 #include "http/KrXHeader.h"
+#include "http/KrTransceiverServerL1HTTP.h"
 #include "http/KrXResponseHeader.h"
 
 namespace {
@@ -33,13 +34,22 @@ const std::string kBrowserRequest =
     "Accept-Language: en-US,en;q=0.9\r\n"
     "\r\n";
 
+// A request whose target, referer and user agent are UTF-8 text beyond ASCII, as a page of a
+// directory with such names and a browser in such a language would send.
+const std::string kUnicodeRequest =
+    "GET /Gr\xC3\xB6\xC3\x9F" "e/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.html HTTP/1.1\r\n"
+    "Host: 127.0.0.1:40123\r\n"
+    "User-Agent: Mozilla/5.0 (X11; Linux x86_64) Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80\r\n"
+    "Referer: http://127.0.0.1:40123/\xC3\xA4\xC3\xB6\xC3\xBC/\xD0\xBF\xD1\x80\xD0\xB8\r\n"
+    "\r\n";
+
 // The game page's size, about.
 const std::string kPage(2600, 'p');
 
-std::shared_ptr<KrXHeader> parsedRequest() {
+std::shared_ptr<KrXHeader> parsedRequest(const std::string& bytes = kBrowserRequest) {
     auto request = kr::makeJob<KrXHeader>(KrXHeader::kMethodPost, false, 3);
     request->setMessageKind(KrXHeader::kRequest);
-    request->input().write(kBrowserRequest);
+    request->input().write(bytes);
     if (request->readMessage([](KrXHeader&) { return true; }) != KrXHeader::kComplete) {
         return nullptr;
     }
@@ -84,5 +94,18 @@ void BM_RequestAndAnswer(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RequestAndAnswer);
+
+// The line the HTTP layer writes for every request it answers; its fields from the peer go
+// through the escaping of terminal text.
+void BM_AccessLogLine(benchmark::State& state, const std::string& bytes) {
+    auto request = parsedRequest(bytes);
+    auto answer = request->createAnswer();
+    answer->setStatus(200);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(KrTransceiverServerL1HTTP::accessLogLine(*answer, kPage.size()));
+    }
+}
+BENCHMARK_CAPTURE(BM_AccessLogLine, browser, kBrowserRequest);
+BENCHMARK_CAPTURE(BM_AccessLogLine, unicode, kUnicodeRequest);
 
 }  // namespace

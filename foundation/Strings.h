@@ -4,7 +4,8 @@
 #include <string_view>
 #include <vector>
 
-// Byte-string helpers shared by every layer. No function here knows an encoding.
+// Byte-string helpers shared by every layer. None knows an encoding but appendEscapedText,
+// which tells well-formed UTF-8 from other bytes.
 namespace kr {
 
 // Splits text at every occurrence of delimiter. Empty pieces are kept unless dropEmpty is
@@ -39,10 +40,23 @@ std::string escapeJavaScriptString(std::string_view text);
 enum class QuoteEscaping { kKeep, kEscape };
 
 // Appends text from outside (a request's target, fields or parameters) to a line of output
-// with every byte below 0x20 and DEL (0x7F) written as \x and two upper-case hex digits, so
-// that it can neither end the line, forge a line of its own, nor reach the terminal that
-// shows the output as a control sequence. Every other byte is appended as it is: text
-// without control bytes reads the same escaped or not.
+// so that it can neither end the line, forge a line of its own, nor reach the terminal that
+// shows the output as a control sequence. Written as \x and two upper-case hex digits, each
+// byte for itself:
+// - every byte below 0x20 and DEL (0x7F), and the double quote when asked;
+// - both bytes of a C1 control (U+0080..U+009F, C2 80..C2 9F), which a terminal acts on as
+//   on ESC and a letter (C2 9B is CSI, as ESC [ is);
+// - every byte that is no part of a well-formed UTF-8 sequence: a lone continuation byte
+//   (80..BF; a terminal that reads bytes takes 9B alone as CSI), the bytes that begin no
+//   sequence (C0, C1, F5..FF), and a lead byte whose sequence is broken (an overlong form
+//   such as E0 80 80, a surrogate ED A0..BF, a code point above U+10FFFF such as F4 90, a
+//   byte after the lead that does not continue it, or a sequence cut short by the end of
+//   the text). Such a lead is escaped alone and the bytes after it are judged afresh, so
+//   that E2 82 41 gives \xE2\x82A and F0 9F 98 E2 9C 93 gives \xF0\x9F\x98 and the check
+//   mark.
+// Every other byte, well-formed UTF-8 beyond ASCII included, is appended as it is: text
+// without such bytes reads the same escaped or not. The printable ASCII bytes between two
+// escaped ones go in as one run.
 void appendEscapedText(std::string& line, std::string_view text,
                        QuoteEscaping quotes = QuoteEscaping::kKeep);
 // The same, as a text of its own, for a part of a diagnostic line.

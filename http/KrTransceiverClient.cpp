@@ -128,17 +128,11 @@ bool KrTransceiverClient::answersAtOnce(const KrTransceiverMessage& message) con
     if (!form) {
         return true;  // the 404 page
     }
-    return *form != "/" && programOf(form->substr(1)) == Program::none;
-}
-
-KrTransceiverClient::Program KrTransceiverClient::programOf(std::string_view relative) {
-    if (relative.starts_with(kCgiPrefix)) {
-        return Program::cgi;
+    if (*form == "/") {
+        return false;  // the index, which may be a script
     }
-    if (relative.size() > kPhpSuffix.size() && relative.ends_with(kPhpSuffix)) {
-        return Program::php;
-    }
-    return Program::none;
+    const kr::PathKind kind = kr::pathKindOf(form->substr(1));
+    return kind != kr::PathKind::cgiProgram && kind != kr::PathKind::phpScript;
 }
 
 bool KrTransceiverClient::onMessage(const KrJobMessage& message) {
@@ -246,7 +240,8 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
         return serveIndex(serverName, request);
     }
     const std::string relative = form->substr(1);
-    if (kr::hasHiddenSegment(relative)) {
+    const kr::PathKind kind = kr::pathKindOf(relative);
+    if (kind == kr::PathKind::hidden) {
         return false;
     }
 
@@ -260,19 +255,18 @@ bool KrTransceiverClient::serveFile(const std::string& serverName, KrXHeader& re
         return true;
     }
 
+    // Whatever lies under the CGI directory is run, never sent as it is, and so is a script;
+    // the file functions hold the file a link leads to to the same rules.
     std::string file;
-    switch (programOf(relative)) {
-        case Program::cgi: {
-            // Whatever lies under the CGI directory is run, never sent as it is.
-            const std::string program =
-                std::string(kCgiDirectory) + relative.substr(kCgiPrefix.size());
-            return kr::findServableFile(baseDirectory_, program, file) &&
+    switch (kind) {
+        case kr::PathKind::cgiProgram:
+            return kr::findServableFile(baseDirectory_, relative, file) &&
                    runCgi(file, serverName, request);
-        }
-        case Program::php:
+        case kr::PathKind::phpScript:
             return kr::findServableFile(baseDirectory_, relative, file) &&
                    runPhp(file, serverName, request);
-        case Program::none: break;
+        case kr::PathKind::plain:
+        case kr::PathKind::hidden: break;
     }
     return serveStaticFile(request, relative);
 }

@@ -32,7 +32,8 @@ class KrXServerHeader;
 // page. A NUXEL request always gets an empty 404.
 //
 // A path from a request reaches the file system only when it holds no ".." segment and no
-// NUL byte, and only a regular file whose resolved path lies under the base directory is
+// NUL byte, and only a regular file whose resolved path lies under the base directory, and
+// whose own path there is of a kind the request's path may reach (kr::pathKindOf), is
 // served or run. CGI programs and PHP scripts run as child processes, each with an
 // environment of its own, never through a shell, and each within a time limit: one that
 // runs past it is killed with everything it started and answered with status 500.
@@ -50,9 +51,6 @@ public:
     static constexpr std::string_view kPhpProgramSetting = "_phpbinname";
     static constexpr std::string_view kDefaultPhpProgram = "php-cgi";
 
-    static constexpr std::string_view kCgiPrefix = "cgi-bin/";
-    static constexpr std::string_view kCgiDirectory = "cgi-bin/";
-    static constexpr std::string_view kPhpSuffix = ".php";
     static constexpr std::string_view kSessionParameter = "nuxelid";
     static constexpr std::string_view kCommandParameter = "nuxelcommand";
     // The command a new session's first request is handled with.
@@ -124,10 +122,6 @@ public:
     const std::string& phpProgram() const { return phpProgram_; }
 
 private:
-    // What a path (its one form, without the leading "/") names that runs as a child: a CGI
-    // program, a PHP script, or nothing (a file that is sent).
-    enum class Program { none, cgi, php };
-    static Program programOf(std::string_view relative);
     bool serveHttp(const std::string& serverName, KrXHeader& request);
     bool serveFile(const std::string& serverName, KrXHeader& request);
     bool serveIndex(const std::string& serverName, KrXHeader& request);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ostream>
+#include <span>
 #include <string_view>
 
 #include "foundation/KrStringBuf.h"
@@ -11,6 +12,7 @@
 #include "http/KrXHeader.h"
 #include "http/LayerSupport.h"
 #include "http/LoopbackHost.h"
+#include "http/RequestSite.h"
 #include "net/KrProtocol.h"
 #include "net/KrRequestHandler.h"
 #include "net/KrServerDescription.h"
@@ -43,9 +45,10 @@ private:
     bool stays_ = false;
 };
 
-// A text from the peer as the access-log line writes it: control bytes, DEL and the double
-// quote as \xHH, so that no request can end the line or its quoted field early, forge a
-// line of its own, or send escape sequences to the terminal that shows the log.
+// A text from the peer as the access-log line writes it: control bytes (C1 included), DEL,
+// bytes outside well-formed UTF-8 and the double quote as \xHH, so that no request can end
+// the line or its quoted field early, forge a line of its own, or send escape sequences to
+// the terminal that shows the log.
 void appendLogField(std::string& line, std::string_view text) {
     kr::appendEscapedText(line, text, kr::QuoteEscaping::kEscape);
 }
@@ -206,7 +209,7 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
                                              KrTransceiverConnection& connection,
                                              KrRequestHandler& handler, KrTransceiver& owner) {
     const KrXHeader::HeadCallback acceptHead = [this, &handler](KrXHeader& message) {
-        if (!hostAccepted(message)) {
+        if (!hostAccepted(message) || !siteAccepted(message)) {
             return false;  // refused: the connection closes without an answer
         }
         try {
@@ -362,6 +365,24 @@ bool KrTransceiverServerL1HTTP::hostAccepted(const KrXHeader& message) const {
         }
     }
     return true;
+}
+
+bool KrTransceiverServerL1HTTP::siteAccepted(const KrXHeader& message) {
+    if (message.messageKind() != KrXHeader::kRequest) {
+        return true;
+    }
+    const KrXHeader::HeaderMap& fields = message.headerMap();
+    const auto values = [&fields](std::string_view name) -> std::span<const std::string> {
+        const auto found = fields.find(name);
+        return found != fields.end() ? std::span<const std::string>(found->second)
+                                     : std::span<const std::string>();
+    };
+    return kr::acceptsSiteOf({.isGet = message.methodCode() == KrXHeader::kMethodGet,
+                              .fetchSite = values("sec-fetch-site"),
+                              .fetchMode = values("sec-fetch-mode"),
+                              .fetchDest = values("sec-fetch-dest"),
+                              .origin = values("origin"),
+                              .host = values("host")});
 }
 
 std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::nextRequest(

@@ -33,6 +33,11 @@ class KrTransceiverConnection;
 // site that has rebound its name to 127.0.0.1 gets no answer, the connection closes. A
 // server on a wildcard or any other address serves every Host.
 //
+// On every listener, a request that the browser marks as another site's (kr::acceptsSiteOf:
+// "Sec-Fetch-Site", or without it an "Origin" that names another origin) is served only as
+// a top-level navigation; an image, a script, a frame, a fetch or a form of another site
+// gets no answer, the connection closes before anything is dispatched.
+//
 // A request that does not come whole is bounded in time and memory by the limits of the
 // hub (KrTransceiverTiming, KrTransceiverLimits): its head must be complete within the head
 // time limit of its first byte; once the head is complete, its body must keep coming at the
@@ -138,6 +143,9 @@ private:
     void forgetConnection(const std::string& connectionName);
     // Whether a complete head may go on to the request handler as far as its Host goes.
     bool hostAccepted(const KrXHeader& message) const;
+    // Whether a complete head may go on as far as the site it comes from goes
+    // (kr::acceptsSiteOf), on every listener.
+    static bool siteAccepted(const KrXHeader& message);
 
     const std::uint32_t protocol_;
     // The listener is bound to a loopback address ("tcp_address", as the listener reads it):

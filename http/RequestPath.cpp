@@ -10,17 +10,44 @@ namespace kr {
 
 namespace {
 
-// Whether a resolved path lies under the base directory, resolved now.
-bool liesUnderBase(const std::string& baseDirectory, const std::string& resolvedFile) {
+// The path a resolved file has of its own beneath the base directory, resolved now, without
+// a leading "/"; nothing when it does not lie beneath it.
+std::optional<std::string> ownPathBeneath(const std::string& baseDirectory,
+                                          const std::string& resolvedFile) {
     const auto resolvedBase = platform::resolvedPath(baseDirectory);
     if (!resolvedBase.ok()) {
-        return false;
+        return std::nullopt;
     }
     std::string prefix = resolvedBase.value;
     if (!prefix.ends_with('/')) {
         prefix += '/';
     }
-    return resolvedFile.starts_with(prefix);
+    if (!resolvedFile.starts_with(prefix)) {
+        return std::nullopt;
+    }
+    return resolvedFile.substr(prefix.size());
+}
+
+// Whether a file whose own path beneath the base is this may answer a request whose path
+// names what it runs: a link must not lead a request to a hidden file, to a program or a
+// script sent as it is, or to a program under the CGI directory run as a PHP script.
+bool ownPathAnswers(std::string_view ownPath, PathKind requested) {
+    const PathKind own = pathKindOf(ownPath);
+    switch (requested) {
+        case PathKind::plain: return own == PathKind::plain;
+        case PathKind::cgiProgram: return own != PathKind::hidden;
+        case PathKind::phpScript: return own != PathKind::hidden && own != PathKind::cgiProgram;
+        case PathKind::hidden: return false;
+    }
+    return false;
+}
+
+// Whether a resolved file lies beneath the base and its own path there may answer the
+// request.
+bool resolvedFileAnswers(const std::string& baseDirectory, const std::string& resolvedFile,
+                         PathKind requested) {
+    const auto own = ownPathBeneath(baseDirectory, resolvedFile);
+    return own && ownPathAnswers(*own, requested);
 }
 
 // A path below the base directory as the file functions take it: a form without its
@@ -54,6 +81,28 @@ std::optional<std::string> resolvedPathOf(const platform::Fd& fd,
         return std::nullopt;
     }
     return std::move(path.value);
+}
+
+// How an open file was reached from the base: by the request's relative path itself, with
+// no link on the way, or perhaps through links, which may lead anywhere.
+enum class Reached { byItsOwnPath, throughLinks };
+
+// The open file as an answer to a request for a plain file: a regular file, and one reached
+// through links lies beneath the base with its own path a plain file's.
+std::optional<ServableFile> answerFile(platform::Fd fd, const std::string& baseDirectory,
+                                       std::string_view relativePath, Reached reached) {
+    const auto status = platform::descriptorStatus(fd);
+    if (!status.ok() || !status.value.isRegular) {
+        return std::nullopt;
+    }
+    if (reached == Reached::throughLinks) {
+        const auto resolved =
+            resolvedPathOf(fd, status.value, joinedPath(baseDirectory, relativePath));
+        if (!resolved || !resolvedFileAnswers(baseDirectory, *resolved, PathKind::plain)) {
+            return std::nullopt;
+        }
+    }
+    return ServableFile{std::move(fd), status.value.size};
 }
 
 }  // namespace
@@ -110,6 +159,19 @@ bool hasHiddenSegment(std::string_view path) {
     }
 }
 
+PathKind pathKindOf(std::string_view relativePath) {
+    if (hasHiddenSegment(relativePath)) {
+        return PathKind::hidden;
+    }
+    if (relativePath.starts_with(kCgiPrefix)) {
+        return PathKind::cgiProgram;
+    }
+    if (relativePath.size() > kPhpSuffix.size() && relativePath.ends_with(kPhpSuffix)) {
+        return PathKind::phpScript;
+    }
+    return PathKind::plain;
+}
+
 bool findServableFile(const std::string& baseDirectory, std::string_view relativePath,
                       std::string& file) {
     if (baseDirectory.empty() || !isServableRelativePath(relativePath)) {
@@ -120,9 +182,11 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
     if (!status.ok() || !status.value.isRegular) {
         return false;
     }
-    // The lexical check keeps "..", the resolved one a symbolic link, from leaving the base.
+    // The lexical check keeps "..", the resolved one a symbolic link, from leaving the base
+    // or leading where the request's path would not be let.
     const auto resolvedFile = platform::resolvedPath(joined);
-    if (!resolvedFile.ok() || !liesUnderBase(baseDirectory, resolvedFile.value)) {
+    if (!resolvedFile.ok() ||
+        !resolvedFileAnswers(baseDirectory, resolvedFile.value, pathKindOf(relativePath))) {
         return false;
     }
     file = std::move(joined);
@@ -131,40 +195,36 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
 
 std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
                                              std::string_view relativePath) {
-    if (baseDirectory.empty() || !isServableRelativePath(relativePath)) {
+    if (baseDirectory.empty() || !isServableRelativePath(relativePath) ||
+        pathKindOf(relativePath) != PathKind::plain) {
         return std::nullopt;
     }
     // Resolved beneath the base by the system, the open file lies under it: no check by
-    // name is needed. Only where the system could not decide (a link that leads elsewhere,
-    // even back into the base; no openat2) do the checks by name below decide, for the
+    // name is needed. A path that meets no link on the way is the file's own path, checked
+    // above; one that meets a link is opened again, through its links, and the path the
+    // file has of its own decides. Where the system could not decide (a link that leads
+    // elsewhere, even back into the base; no openat2) the checks by name decide, for the
     // same relative path joined to the base; any other failure (a missing file, say) is
     // final.
-    auto beneath = platform::openForReadingBeneath(makeDirectoryPath(baseDirectory),
-                                                   std::string(relativePath));
+    const std::string directory = makeDirectoryPath(baseDirectory);
+    auto beneath = platform::openForReadingBeneath(directory, std::string(relativePath),
+                                                   platform::LinksBeneath::refused);
+    const bool linked = !beneath.ok() && platform::beneathOpenMetLink(beneath.error);
+    if (linked) {
+        beneath = platform::openForReadingBeneath(directory, std::string(relativePath));
+    }
     if (beneath.ok()) {
-        const auto status = platform::descriptorStatus(beneath.value);
-        if (!status.ok() || !status.value.isRegular) {
-            return std::nullopt;
-        }
-        return ServableFile{std::move(beneath.value), status.value.size};
+        return answerFile(std::move(beneath.value), baseDirectory, relativePath,
+                          linked ? Reached::throughLinks : Reached::byItsOwnPath);
     }
     if (!platform::beneathOpenLeftUndecided(beneath.error)) {
         return std::nullopt;
     }
-    const std::string joined = joinedPath(baseDirectory, relativePath);
-    auto opened = platform::openForReading(joined);
+    auto opened = platform::openForReading(joinedPath(baseDirectory, relativePath));
     if (!opened.ok()) {
         return std::nullopt;
     }
-    const auto status = platform::descriptorStatus(opened.value);
-    if (!status.ok() || !status.value.isRegular) {
-        return std::nullopt;
-    }
-    const auto resolved = resolvedPathOf(opened.value, status.value, joined);
-    if (!resolved || !liesUnderBase(baseDirectory, *resolved)) {
-        return std::nullopt;
-    }
-    return ServableFile{std::move(opened.value), status.value.size};
+    return answerFile(std::move(opened.value), baseDirectory, relativePath, Reached::throughLinks);
 }
 
 }  // namespace kr

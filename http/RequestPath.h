@@ -25,9 +25,25 @@ std::optional<std::string> requestPathForm(std::string_view path);
 // ".ssh" are as secret below its top as at it. Both "/" and "\" separate segments.
 bool hasHiddenSegment(std::string_view path);
 
+// Where programs lie, and what names a script, below the base directory.
+inline constexpr std::string_view kCgiPrefix = "cgi-bin/";
+inline constexpr std::string_view kPhpSuffix = ".php";
+
+// What a path below the base directory (a form without its leading "/") names to the rules
+// of what is served, the first that holds: hidden (a segment begins with "."), a CGI
+// program (under kCgiPrefix), a PHP script (a name longer than kPhpSuffix that ends in it),
+// or a plain file, which is sent as it is. The one place that decides it, for the path of a
+// request and for the path a file has of its own beneath the base.
+enum class PathKind { plain, hidden, cgiProgram, phpScript };
+PathKind pathKindOf(std::string_view relativePath);
+
 // A file that a request may be answered from: the base directory's path joined with the
-// request's relative path names a regular file, and that file's resolved path (symbolic
-// links followed) lies under the resolved base directory. The relative path must be a form
+// request's relative path names a regular file; that file's resolved path (symbolic links
+// followed) lies under the resolved base directory; and its own path there, however the
+// request's path led to it, passes the rules for what the request's path runs
+// (pathKindOf): never hidden; for a PHP script not under kCgiPrefix (the PHP program would
+// print a program's text); for a plain file, plain too. A CGI program's path may lead to
+// any file there that is not hidden, which is run. The relative path must be a form
 // (requestPathForm) without its leading "/" and without hidden segments; any other path is
 // refused here as well, whatever the caller checked. The joined path is stored; false when
 // any check fails. For a file that is run, not read (CGI, PHP): a file that is read goes
@@ -46,9 +62,10 @@ struct ServableFile {
 };
 
 // Opens the file of findServableFile's checks once, without blocking (a FIFO or a device
-// does not hold the request up), and makes the checks on the open file: regular, and its
-// resolved path under the resolved base directory. Nothing when a check fails or the file
-// cannot be opened.
+// does not hold the request up), and makes the checks on the open file: regular, its
+// resolved path under the resolved base directory, and both the request's path and the
+// file's own path there plain files (pathKindOf), so that a link sends no hidden file, no
+// program and no script as it is. Nothing when a check fails or the file cannot be opened.
 std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
                                              std::string_view relativePath);
 

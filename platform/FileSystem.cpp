@@ -57,7 +57,8 @@ SysResult<Fd> openForReading(const std::string& path) {
     return openUninterrupted([&] { return ::open(path.c_str(), kReadFlags); });
 }
 
-SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path) {
+SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path,
+                                    LinksBeneath links) {
     SysResult<Fd> opened;
     int base = AT_FDCWD;
     if (directory != "." && directory != "./") {
@@ -70,10 +71,12 @@ SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::str
     }
     open_how how{};
     how.flags = kReadFlags;
-    how.resolve = RESOLVE_BENEATH;
+    how.resolve = RESOLVE_BENEATH | (links == LinksBeneath::refused ? RESOLVE_NO_SYMLINKS : 0);
     return openUninterrupted(
         [&] { return ::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how); });
 }
+
+bool beneathOpenMetLink(int error) { return error == ELOOP; }
 
 bool beneathOpenLeftUndecided(int error) {
     // EPERM: a seccomp filter that refuses system calls it does not know.

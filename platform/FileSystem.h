@@ -28,12 +28,23 @@ SysResult<std::string> resolvedPath(const std::string& path);
 // like a file does not hold the caller up; close-on-exec; never a controlling terminal.
 SysResult<Fd> openForReading(const std::string& path);
 
+// Whether a path resolved beneath a directory may pass through symbolic links (those that
+// stay beneath it) or must meet none.
+enum class LinksBeneath { followed, refused };
+
 // Opens a file for reading as openForReading does, its path resolved by the system beneath
 // the directory (openat2 with RESOLVE_BENEATH): the open fails when the resolution would
 // leave the directory, through "..", an absolute path or any symbolic link that does (an
-// absolute one always counts as leaving), and where the system has no openat2. A
-// directory of exactly "." or "./" is the working directory, opened by nothing.
-SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path);
+// absolute one always counts as leaving), and where the system has no openat2. With links
+// refused (RESOLVE_NO_SYMLINKS as well) it fails at any symbolic link on the way, the last
+// name's included (see beneathOpenMetLink). A directory of exactly "." or "./" is the
+// working directory, opened by nothing.
+SysResult<Fd> openForReadingBeneath(const std::string& directory, const std::string& path,
+                                    LinksBeneath links = LinksBeneath::followed);
+
+// Whether openForReadingBeneath with links refused failed only because a symbolic link lay
+// on the way (ELOOP): followed, the path may still lead to a file beneath the directory.
+bool beneathOpenMetLink(int error);
 
 // Whether openForReadingBeneath failed only because the system could not tell that the file
 // lies beneath the directory: a symbolic link on the way counts as leaving (an absolute one

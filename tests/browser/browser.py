@@ -13,6 +13,7 @@ then ends and reaps every process that Chromium left behind. The browser runs in
 directory of its own under work_dir.
 """
 
+import json
 import os
 import pathlib
 import shutil
@@ -76,6 +77,7 @@ class Browser(children.Owner):
         self.profile = self.work_dir / "chromium-profile"
         self.service = None
         self.driver = None
+        self.network = []  # the network events logged so far
 
     def start(self):
         self.work_dir.mkdir(parents=True, exist_ok=True)
@@ -89,7 +91,8 @@ class Browser(children.Owner):
             f"--window-size={width},{height}",
         ]:
             options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        # "performance" holds the network events, with the fields of each request as sent.
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
         # chromedriver listens on the loopback; a proxy from the environment is not for it.
         options.ignore_local_proxy_environment_variables()
         # A session of its own, so that chromedriver and the Chromium it starts form one
@@ -119,6 +122,29 @@ class Browser(children.Owner):
             children.end_group(process)
         self.service = None
         shutil.rmtree(self.profile, ignore_errors=True)
+
+    def collect_network_log(self):
+        """Moves the network events the browser has logged since the last call into
+        self.network, before its log runs out of room."""
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"].startswith("Network.requestWillBeSent"):
+                self.network.append(message)
+
+    def sent_requests(self):
+        """Every request the browser has sent over the network so far, in the order it was
+        sent: (address, fields), the names of the fields lower-cased."""
+        self.collect_network_log()
+        addresses = {}
+        sent = []
+        for message in self.network:
+            params = message["params"]
+            if message["method"] == "Network.requestWillBeSent":
+                addresses[params["requestId"]] = params["request"]["url"]
+            elif message["method"] == "Network.requestWillBeSentExtraInfo":
+                fields = {name.lower(): value for name, value in params["headers"].items()}
+                sent.append((params["requestId"], fields))
+        return [(addresses.get(request), fields) for request, fields in sent]
 
     def wait_for(self, condition, what, timeout=WAIT_TIMEOUT):
         """Polls condition() until it returns a true value, and returns that value. A

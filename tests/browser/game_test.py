@@ -3,6 +3,8 @@
 Chromium opens the start address the program hands to its browser launcher, and the test
 plays by clicking cells in each scheme in turn (GET, POST, Widget), switching with the
 page's own scheme links. One session runs through all of it; "quit" ends the program.
+Every request the pages make must go out as their own (Sec-Fetch-Site "same-origin"), the
+start page as an address a launcher hands over ("none").
 
 Screenshots of each scheme land in the build tree (--out) for a person to look at."""
 
@@ -161,6 +163,28 @@ class GameInBrowser(unittest.TestCase):
     def check_log(self, scheme):
         errors = [entry for entry in self.driver.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [], f"errors in the browser log in the {scheme.name} scheme")
+        self.browser.collect_network_log()
+
+    def check_sites(self, address):
+        """The start page went out as a launcher opens it, an address handed to the browser
+        (Sec-Fetch-Site "none"), and every other request as the pages' own ("same-origin"):
+        the program serves another site's requests only as top-level navigations."""
+        sent = [
+            (url, fields)
+            for url, fields in self.browser.sent_requests()
+            if url and url.startswith(address)
+        ]
+        self.assertTrue(sent, "no request of the game in the browser's network log")
+        url, fields = sent[0]
+        self.assertEqual(url, address)
+        marks = tuple(fields.get(f"sec-fetch-{name}") for name in ("site", "mode", "dest"))
+        self.assertEqual(marks, ("none", "navigate", "document"), "the start page")
+        others = [(url, fields.get("sec-fetch-site")) for url, fields in sent[1:]]
+        self.assertEqual(
+            [(url, site) for url, site in others if site != "same-origin"],
+            [],
+            "requests the browser did not mark as the pages' own",
+        )
 
     def play(self, scheme, game):
         moves, result = GAMES[game]
@@ -258,6 +282,8 @@ class GameInBrowser(unittest.TestCase):
         self.check_page(SCHEMES[0])
         self.expect(None, board_after([]), RESTART, SCHEMES[0], "a new game after the switch back")
         self.check_log(SCHEMES[0])
+
+        self.check_sites(address)
 
         # The browser still holds its connections when "quit" comes.
         self.assertEqual(self.gridlo.quit(), 0, self.gridlo.output())

@@ -12,6 +12,7 @@ import argparse
 import http.client
 import json
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -232,6 +233,74 @@ class NginxInstall(unittest.TestCase):
                 self.assertEqual(checkout.calls("systemctl"), [])
                 self.assertEqual(checkout.calls("update-rc.d"), [])
                 self.assertFalse(checkout.policy_rc_d.exists())
+
+
+class RunBuild(unittest.TestCase):
+    """"./dev run" builds both programs, so that the windowed one the README names is there."""
+
+    def test_the_console_and_the_windowed_program_are_built(self):
+        with Checkout(Options.dev) as checkout:
+            Checkout.write_program(checkout.root / "build/frontend/console/Gridlo", "#!/bin/sh\n")
+            result = checkout.dev("run", environment={"JOBS": "3"})
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            builds = [call.split() for call in checkout.calls("cmake") if " --build " in call]
+            self.assertEqual(len(builds), 1, builds)
+            (build,) = builds
+            self.assertEqual(build[:4], ["cmake", "--build", "build", "-j"])
+            targets = build[build.index("--target") + 1:]
+            self.assertEqual(sorted(targets), ["Gridlo", "XGridlo"])
+
+
+class LoadHelp(unittest.TestCase):
+    """"./dev load --help" prints the load run's options and installs, builds and runs
+    nothing: only load.py is asked, which prints them and ends."""
+
+    def checkout_with_the_load_run(self, checkout):
+        shutil.copytree(pathlib.Path(Options.dev).parent / "bench/load", checkout.root / "bench/load")
+        # The real interpreter behind the logging stub, so that load.py prints its help.
+        Checkout.write_program(
+            checkout.bin / "python3",
+            f'#!/bin/sh\necho "python3 $*" >> "$STUB_STATE/log"\nexec "{sys.executable}" "$@"\n',
+        )
+
+    def test_the_options_are_printed_and_nothing_is_touched(self):
+        cases = [
+            ["--help"],
+            ["-h"],
+            ["--hel"],  # as argparse reads an abbreviation
+            ["--only", "static", "--help"],
+            ["--seconds", "1", "-h", "--compare", "/nowhere/Gridlo"],
+        ]
+        for arguments in cases:
+            with self.subTest(arguments=arguments), Checkout(
+                Options.dev, missing_packages=("wrk", "nginx-light", "nginx-common")
+            ) as checkout:
+                self.checkout_with_the_load_run(checkout)
+                result = checkout.dev("load", *arguments)
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertTrue(result.stdout.startswith("usage: load.py "), result.stdout)
+                for option in ["--compare", "--seconds", "--connections", "--only"]:
+                    self.assertIn(option, result.stdout)
+                self.assertNotIn("install", result.stdout + result.stderr)
+                self.assertEqual(
+                    checkout.log(),
+                    ["python3 bench/load/load.py build-load/frontend/console/Gridlo "
+                     + " ".join(arguments)],
+                    "no package asked for or installed, nothing configured or built",
+                )
+                self.assertFalse((checkout.root / "build-load").exists())
+
+    def test_a_run_that_asks_for_no_help_still_installs_and_builds(self):
+        # After "--", "-h" is no option but an argument.
+        for arguments in [["--seconds", "1"], ["--only", "static", "--", "-h"], ["--only", "-"]]:
+            with self.subTest(arguments=arguments), Checkout(
+                Options.dev, missing_packages=("wrk",)
+            ) as checkout:
+                checkout.dev("load", *arguments)
+                installs = [call for call in checkout.calls("apt-get") if " install " in call]
+                self.assertEqual(len(installs), 1, checkout.log())
+                self.assertIn(" wrk", installs[0])
+                self.assertIn("cmake --build build-load -j", " ".join(checkout.calls("cmake")))
 
 
 class Bench(unittest.TestCase):

@@ -53,13 +53,16 @@ public:
     // True when the server closes the connection within the patience.
     bool waitForClose();
     // True when the server closes the connection within the patience without sending a
-    // byte more: a refusal, not an answer. The patience is shorter than the program's idle
-    // cut, so a connection merely left to time out does not pass.
+    // byte more: a refusal, not an answer (false at once when a byte comes). The patience is
+    // shorter than the program's idle cut, so a connection merely left to time out does not
+    // pass.
     bool closesWithoutAnswer();
 
 private:
     // Reads more into buffer_; false at the end of the stream or after the patience.
     bool receiveMore();
+    // After receiveMore gave up: true when that was the end of the stream.
+    bool streamEnded();
 
     platform::Fd socket_;
     std::string buffer_;

@@ -123,6 +123,89 @@ TEST_F(DispatchTest, TheFileFunctionsTakeOnlyARelativeFormWithoutHiddenSegments)
     EXPECT_TRUE(kr::findServableFile(base.string(), "page.html", found));
 }
 
+TEST(RequestPath, EachRelativePathIsHiddenAProgramAScriptOrAPlainFile) {
+    using enum kr::PathKind;
+    const std::vector<std::pair<std::string, kr::PathKind>> cases{
+        {"page.html", plain},
+        {"sub/inner.txt", plain},
+        {"", plain},
+        {"page.PHP", plain},
+        {"page.php.txt", plain},
+        {"cgi-bin", plain},  // the directory itself is no program
+        {"sub/cgi-bin/x", plain},
+        {"page.php", phpScript},
+        {"sub/page.php", phpScript},
+        {"cgi-bin/x", cgiProgram},
+        {"cgi-bin/x.php", cgiProgram},  // run as a program, not as a script
+        {".env", hidden},
+        {"sub/.git/config", hidden},
+        {"cgi-bin/.x", hidden},
+        {".hidden.php", hidden},
+        {"a\\.b", hidden},
+    };
+    for (const auto& [path, kind] : cases) {
+        EXPECT_EQ(kr::pathKindOf(path), kind) << path;
+    }
+}
+
+// A link inside the base leads a request only where the request's own path could go: the
+// rules hold for the path the file has of its own beneath the base, through every link.
+TEST_F(DispatchTest, ALinkLeadsARequestOnlyWhereItsOwnPathCouldGo) {
+    file("page.html", "the page");
+    file(".env", "secret");
+    file(".git/config", "secret");
+    file("page.php", "<?php secret ?>");
+    file("sub/inner.txt", "inner");
+    file("cgi-bin/s.sh", "#!/bin/sh\nsecret\n");
+    file("tool.sh", "#!/bin/sh\ntool\n");
+    file(".hooks/run.sh", "#!/bin/sh\nsecret\n");
+    std::ofstream(directory / "outside.txt") << "secret";
+    struct Case {
+        std::string link;
+        fs::path target;
+        std::string path;  // the relative path asked for
+        bool sent;         // openServableFile opens it
+        bool run;          // findServableFile finds it
+        std::string content;
+    };
+    const fs::path absoluteBase = fs::absolute(base);
+    const std::vector<Case> cases{
+        {"envlink", ".env", "envlink", false, false, ""},
+        {"public", ".git", "public/config", false, false, ""},
+        {"sub/deep", "../.git/config", "sub/deep", false, false, ""},
+        {"scripts", "cgi-bin", "scripts/s.sh", false, false, ""},
+        {"run.sh", "cgi-bin/s.sh", "run.sh", false, false, ""},
+        {"page.txt", "page.php", "page.txt", false, false, ""},
+        {"index.html", ".env", "index.html", false, false, ""},
+        {"absolute-env", absoluteBase / ".env", "absolute-env", false, false, ""},
+        {"outside", "../outside.txt", "outside", false, false, ""},
+        // A script that is a program's text: the PHP program would print it.
+        {"script.php", "cgi-bin/s.sh", "script.php", false, false, ""},
+        {"other.php", "page.php", "other.php", false, true, "<?php secret ?>"},
+        {"cgi-bin/tool", "../tool.sh", "cgi-bin/tool", false, true, "#!/bin/sh\ntool\n"},
+        {"cgi-bin/hook", "../.hooks/run.sh", "cgi-bin/hook", false, false, ""},
+        {"link.html", "page.html", "link.html", true, true, "the page"},
+        {"docs", "sub", "docs/inner.txt", true, true, "inner"},
+        {"absolute", absoluteBase / "page.html", "absolute", true, true, "the page"},
+        {"index.html", "sub/inner.txt", "index.html", true, true, "inner"},
+    };
+    for (const Case& c : cases) {
+        fs::create_symlink(c.target, base / c.link);
+        const auto sent = kr::openServableFile(base.string(), c.path);
+        EXPECT_EQ(sent.has_value(), c.sent) << c.path;
+        if (sent) {
+            EXPECT_EQ(contentOf(sent->fd), c.content) << c.path;
+            EXPECT_EQ(sent->size, c.content.size()) << c.path;
+        }
+        std::string found;
+        EXPECT_EQ(kr::findServableFile(base.string(), c.path, found), c.run) << c.path;
+        if (c.run) {
+            EXPECT_EQ(found, (base / c.path).string()) << c.path;
+        }
+        fs::remove(base / c.link);
+    }
+}
+
 TEST_F(DispatchTest, ACommandOfAKnownSessionIsAnsweredByItsContext) {
     const std::uint16_t port = serve(siteSettings());
     ASSERT_NE(port, 0);

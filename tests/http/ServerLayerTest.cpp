@@ -163,6 +163,55 @@ TEST(HTTPLayerOnAWildcardAddress, ServesEveryHost) {
     }
 }
 
+// Another site's requests on a loopback and on a wildcard listener alike: refused at the end
+// of the head, before a body is waited for and before the handler sees them.
+TEST(HTTPLayerOnEveryListener, RefusesAnotherSitesRequestsButTopLevelNavigations) {
+    struct Case {
+        std::string request;
+        bool served;
+    };
+    const std::string image =
+        "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Dest: image\r\n";
+    const std::string navigation =
+        "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: document\r\n";
+    for (const std::string address : {"127.0.0.1", "0.0.0.0"}) {
+        LayerFixture fixture;
+        const std::uint16_t port = fixture.listen(kr::kProtocolHTTP, address);
+        ASSERT_NE(port, 0) << address;
+        const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+        const std::vector<Case> cases{
+            {"GET /h HTTP/1.1\r\n" + host + image + "\r\n", false},
+            {"GET /h HTTP/1.1\r\n" + host + navigation + "\r\n", true},
+            // The body is never waited for: the head decides.
+            {"POST /h HTTP/1.1\r\n" + host + navigation +
+                 "Origin: http://attacker.example\r\nContent-Length: 100\r\n\r\n",
+             false},
+            {"POST /h HTTP/1.1\r\n" + host +
+                 "Origin: http://attacker.example\r\nContent-Length: 100\r\n\r\n",
+             false},
+            {"POST /h HTTP/1.1\r\n" + host + "Origin: http://127.0.0.1:" + std::to_string(port) +
+                 "\r\nContent-Length: 1\r\n\r\nx",
+             true},
+            {"GET /h HTTP/1.1\r\n" + host + "\r\n", true},
+        };
+        std::size_t servedCount = 0;
+        for (const auto& [request, served] : cases) {
+            Client peer;
+            ASSERT_TRUE(peer.connect(port));
+            ASSERT_TRUE(peer.send(request));
+            if (served) {
+                ++servedCount;
+                EXPECT_TRUE(peer.receive(kServedLine.size()).starts_with(kServedLine))
+                    << address << " " << request;
+            } else {
+                EXPECT_EQ(peer.receive(1), "") << address << " " << request;
+                EXPECT_TRUE(peer.waitForClose()) << address << " " << request;
+            }
+        }
+        EXPECT_EQ(fixture.handler->requests.values().size(), servedCount) << address;
+    }
+}
+
 TEST_F(HTTPLayer, LowerCaseMethodsFieldNamesAndQueryAreReadAsHTTP) {
     ASSERT_TRUE(
         client->send("get /Page?x=%41+b&y HTTP/1.1\r\n"
@@ -657,6 +706,9 @@ TEST(AccessLogLine, ControlBytesAndQuotesFromThePeerAreWrittenAsHexEscapes) {
         // Terminal escapes, DEL and quotes that would end the field early.
         {"GET /\x1B[2J HTTP/1.1\r\nReferer: \x1B]0;title\x07\r\nUser-Agent: a\"b\x7F\x01\r\n",
          "GET /\\x1B[2J", "\\x1B]0;title\\x07", "a\\x22b\\x7F\\x01"},
+        // CSI raw and as UTF-8 (a C1 control), and a UTF-8 sequence cut short.
+        {"GET /\x9B" "2J HTTP/1.1\r\nReferer: \xC2\x9B" "0m\r\nUser-Agent: \xC3\xA4\xE2\x82\r\n",
+         "GET /\\x9B" "2J", "\\xC2\\x9B" "0m", "\xC3\xA4\\xE2\\x82"},
     };
     for (const Case& c : cases) {
         const auto read = httptest::readStream({c.head + "\r\n"});

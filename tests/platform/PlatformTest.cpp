@@ -65,25 +65,27 @@ TEST(PlatformFileSystem, OpenedBeneathADirectoryOnlyWhatResolvesWithinIt) {
         std::string directory;
         std::string path;
         bool opens;
+        bool linked;  // a link on the way: with links refused, the open stops there
     };
     const std::vector<Case> cases{
-        {base, "file.txt", true},
-        {base + "/", "file.txt", true},
-        {base, "rel-in", true},
-        {base, "sub/up-in", true},
-        {base, "dir-in/../file.txt", true},
-        {base, "sub", true},  // a directory opens; whether it is served is the caller's
-        {base, "rel-out", false},
-        {base, "abs-in", false},  // absolute: leaves, even when it comes back
-        {base, "../outside.txt", false},
-        {base, "/etc/passwd", false},
-        {base, "missing.txt", false},
-        {(top / "missing").string(), "file.txt", false},
-        {".", (top / "base" / "file.txt").string(), true},
-        {"./", (top / "base" / "file.txt").string(), true},
-        {".", "/etc/passwd", false},
+        {base, "file.txt", true, false},
+        {base + "/", "file.txt", true, false},
+        {base, "rel-in", true, true},
+        {base, "sub/up-in", true, true},
+        {base, "dir-in/../file.txt", true, true},
+        {base, "dir-in", true, true},
+        {base, "sub", true, false},  // a directory opens; whether it is served is the caller's
+        {base, "rel-out", false, true},
+        {base, "abs-in", false, true},  // absolute: leaves, even when it comes back
+        {base, "../outside.txt", false, false},
+        {base, "/etc/passwd", false, false},
+        {base, "missing.txt", false, false},
+        {(top / "missing").string(), "file.txt", false, false},
+        {".", (top / "base" / "file.txt").string(), true, false},
+        {"./", (top / "base" / "file.txt").string(), true, false},
+        {".", "/etc/passwd", false, false},
     };
-    for (const auto& [directory, path, opens] : cases) {
+    for (const auto& [directory, path, opens, linked] : cases) {
         const auto opened = platform::openForReadingBeneath(directory, path);
         EXPECT_EQ(opened.ok(), opens) << directory << " " << path;
         if (opens && opened.ok() && path.ends_with("file.txt")) {
@@ -91,6 +93,11 @@ TEST(PlatformFileSystem, OpenedBeneathADirectoryOnlyWhatResolvesWithinIt) {
             EXPECT_EQ(::read(opened.value.get(), byte, 2), 2);
             EXPECT_EQ(std::string(byte), "in") << directory << " " << path;
         }
+        const auto linkless =
+            platform::openForReadingBeneath(directory, path, platform::LinksBeneath::refused);
+        EXPECT_EQ(linkless.ok(), opens && !linked) << directory << " " << path;
+        EXPECT_EQ(!linkless.ok() && platform::beneathOpenMetLink(linkless.error), linked)
+            << directory << " " << path;
     }
     fs::remove_all(top);
 }
