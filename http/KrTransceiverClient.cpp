@@ -284,25 +284,18 @@ bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, std::string_
     // bring the process to its descriptor limit.
     kr::ByteBudget::Reservation descriptor = reserveFileDescriptor();
     if (!descriptor) {
-        // A path that names no file to send still gets the 404 page; that costs no
-        // descriptor to find out.
-        std::string unused;
-        if (!kr::findServableFile(baseDirectory_, relative, unused)) {
-            return false;
-        }
-        sendUnavailablePage(request);
-        return true;
+        return answerUnavailable(request, relative);
     }
     auto file = kr::openServableFile(baseDirectory_, relative);
-    if (!file) {
-        return false;
+    if (!file.ok()) {
+        return platform::lacksResources(file.error) && answerUnavailable(request, relative);
     }
-    file->descriptor = std::move(descriptor);
+    file.value.descriptor = std::move(descriptor);
     // The answer carries the file that passed the checks, open: it is sent from that
     // descriptor, never opened again by name, which may stand for another file by then.
     // No content type: the head carries the status line, the server and the length only.
     const auto answer = request.createAnswer();
-    answer->setFile(std::move(*file));
+    answer->setFile(std::move(file.value));
     answer->setStatus(200);
     answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);
@@ -317,6 +310,16 @@ void KrTransceiverClient::sendNotFoundPage(const KrXHeader& request) {
     answer->body().write(page.toMarkupString());
     answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);
+}
+
+bool KrTransceiverClient::answerUnavailable(const KrXHeader& request, std::string_view relative) {
+    // Finding out whether the file is there costs no descriptor.
+    std::string named;
+    if (!kr::findServableFile(baseDirectory_, relative, named)) {
+        return false;
+    }
+    sendUnavailablePage(request);
+    return true;
 }
 
 void KrTransceiverClient::sendUnavailablePage(const KrXHeader& request) {

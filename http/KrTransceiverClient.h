@@ -131,6 +131,10 @@ private:
     bool serveStaticFile(const KrXHeader& request, std::string_view relative);
     // A place in the hub's connection limit for a file to open; empty without room.
     kr::ByteBudget::Reservation reserveFileDescriptor();
+    // A file that is there but cannot be opened now (no room in the limit, no descriptor or
+    // memory left) is no missing one: answered with the 503 page. False, for the 404 page,
+    // when the path names no file to send.
+    bool answerUnavailable(const KrXHeader& request, std::string_view relative);
     void sendNotFoundPage(const KrXHeader& request);
     void sendUnavailablePage(const KrXHeader& request);
     void sendEmptyNotFound(const KrXHeader& request);

@@ -1,5 +1,7 @@
 #include "http/RequestPath.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -193,11 +195,13 @@ bool findServableFile(const std::string& baseDirectory, std::string_view relativ
     return true;
 }
 
-std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
-                                             std::string_view relativePath) {
+platform::SysResult<ServableFile> openServableFile(const std::string& baseDirectory,
+                                                   std::string_view relativePath) {
+    // The rules refuse it: as if it were not there.
+    constexpr int kRefused = ENOENT;
     if (baseDirectory.empty() || !isServableRelativePath(relativePath) ||
         pathKindOf(relativePath) != PathKind::plain) {
-        return std::nullopt;
+        return {.error = kRefused};
     }
     // Resolved beneath the base by the system, the open file lies under it: no check by
     // name is needed. A path that meets no link on the way is the file's own path, checked
@@ -213,18 +217,24 @@ std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
     if (linked) {
         beneath = platform::openForReadingBeneath(directory, std::string(relativePath));
     }
+    std::optional<ServableFile> answer;
     if (beneath.ok()) {
-        return answerFile(std::move(beneath.value), baseDirectory, relativePath,
-                          linked ? Reached::throughLinks : Reached::byItsOwnPath);
+        answer = answerFile(std::move(beneath.value), baseDirectory, relativePath,
+                            linked ? Reached::throughLinks : Reached::byItsOwnPath);
+    } else if (!platform::beneathOpenLeftUndecided(beneath.error)) {
+        return {.error = beneath.error};
+    } else {
+        auto opened = platform::openForReading(joinedPath(baseDirectory, relativePath));
+        if (!opened.ok()) {
+            return {.error = opened.error};
+        }
+        answer = answerFile(std::move(opened.value), baseDirectory, relativePath,
+                            Reached::throughLinks);
     }
-    if (!platform::beneathOpenLeftUndecided(beneath.error)) {
-        return std::nullopt;
+    if (!answer) {
+        return {.error = kRefused};
     }
-    auto opened = platform::openForReading(joinedPath(baseDirectory, relativePath));
-    if (!opened.ok()) {
-        return std::nullopt;
-    }
-    return answerFile(std::move(opened.value), baseDirectory, relativePath, Reached::throughLinks);
+    return {.value = std::move(*answer)};
 }
 
 }  // namespace kr

@@ -7,6 +7,7 @@
 
 #include "net/ByteBudget.h"
 #include "platform/Fd.h"
+#include "platform/SysResult.h"
 
 // The checks a path from a request passes before it reaches the file system.
 namespace kr {
@@ -65,8 +66,11 @@ struct ServableFile {
 // does not hold the request up), and makes the checks on the open file: regular, its
 // resolved path under the resolved base directory, and both the request's path and the
 // file's own path there plain files (pathKindOf), so that a link sends no hidden file, no
-// program and no script as it is. Nothing when a check fails or the file cannot be opened.
-std::optional<ServableFile> openServableFile(const std::string& baseDirectory,
-                                             std::string_view relativePath);
+// program and no script as it is. The file, or why there is none: ENOENT when a check fails
+// (a path that names no file the rules let a request have), and otherwise the error the
+// system gave, so that a file that exists but could not be opened for want of descriptors
+// or memory (platform::lacksResources) is told from one that is not there.
+platform::SysResult<ServableFile> openServableFile(const std::string& baseDirectory,
+                                                   std::string_view relativePath);
 
 }  // namespace kr

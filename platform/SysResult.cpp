@@ -1,8 +1,11 @@
 #include "platform/SysResult.h"
 
+#include <errno.h>
 #include <string.h>
 
 namespace platform {
+
+bool lacksResources(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
 
 std::string errorText(int error) {
     char buffer[256];

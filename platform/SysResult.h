@@ -37,6 +37,10 @@ struct [[nodiscard]] IoResult {
     explicit operator bool() const { return ok(); }
 };
 
+// Whether a call failed for want of descriptors or memory (EMFILE, ENFILE, ENOMEM), not for
+// what it was asked: the same call may well succeed a moment later.
+bool lacksResources(int error);
+
 // The text of an errno value (strerror_r, safe from any thread).
 std::string errorText(int error);
 

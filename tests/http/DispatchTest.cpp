@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "http/KrHTML_ErrorMsg404.h"
 #include "http/KrTransceiverServerL1HTTP.h"
 #include "http/RequestPath.h"
+#include "platform/FileSystem.h"
 #include "platform/Pipe.h"
 
 namespace {
@@ -116,10 +119,10 @@ TEST_F(DispatchTest, TheFileFunctionsTakeOnlyARelativeFormWithoutHiddenSegments)
     std::string found;
     for (const std::string path :
          {"/page.html", "/.env", ".env", "sub/.git/config", "./page.html", "sub/../page.html"}) {
-        EXPECT_FALSE(kr::openServableFile(base.string(), path)) << path;
+        EXPECT_FALSE(kr::openServableFile(base.string(), path).ok()) << path;
         EXPECT_FALSE(kr::findServableFile(base.string(), path, found)) << path;
     }
-    EXPECT_TRUE(kr::openServableFile(base.string(), "page.html"));
+    EXPECT_TRUE(kr::openServableFile(base.string(), "page.html").ok());
     EXPECT_TRUE(kr::findServableFile(base.string(), "page.html", found));
 }
 
@@ -192,10 +195,10 @@ TEST_F(DispatchTest, ALinkLeadsARequestOnlyWhereItsOwnPathCouldGo) {
     for (const Case& c : cases) {
         fs::create_symlink(c.target, base / c.link);
         const auto sent = kr::openServableFile(base.string(), c.path);
-        EXPECT_EQ(sent.has_value(), c.sent) << c.path;
-        if (sent) {
-            EXPECT_EQ(contentOf(sent->fd), c.content) << c.path;
-            EXPECT_EQ(sent->size, c.content.size()) << c.path;
+        EXPECT_EQ(sent.ok(), c.sent) << c.path;
+        if (sent.ok()) {
+            EXPECT_EQ(contentOf(sent.value.fd), c.content) << c.path;
+            EXPECT_EQ(sent.value.size, c.content.size()) << c.path;
         }
         std::string found;
         EXPECT_EQ(kr::findServableFile(base.string(), c.path, found), c.run) << c.path;
@@ -411,14 +414,14 @@ TEST_F(DispatchTest, AServableFileIsReadFromWhatWasOpenedWhateverItsNameNamesLat
     file("page.html", "the page");
     std::ofstream(directory / "outside.txt") << "outside";
     const auto opened = kr::openServableFile(base.string(), "page.html");
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->size, 8u);
+    ASSERT_TRUE(opened.ok());
+    EXPECT_EQ(opened.value.size, 8u);
     // The name now stands for a link out of the base: checked by name and then read by
     // name, the outside file would be read.
     fs::remove(base / "page.html");
     fs::create_symlink(directory / "outside.txt", base / "page.html");
-    EXPECT_EQ(contentOf(opened->fd), "the page");
-    EXPECT_FALSE(kr::openServableFile(base.string(), "page.html"));
+    EXPECT_EQ(contentOf(opened.value.fd), "the page");
+    EXPECT_FALSE(kr::openServableFile(base.string(), "page.html").ok());
 }
 
 TEST_F(DispatchTest, AStaticFileIsSentWithItsExactLengthAndNoContentType) {
@@ -437,6 +440,55 @@ TEST_F(DispatchTest, AStaticFileIsSentWithItsExactLengthAndNoContentType) {
         // Read until the server closes: nothing follows the answer.
         EXPECT_EQ(ask(port, request, answer.size() + 1), answer) << request;
     }
+}
+
+// A process out of descriptors cannot open a file that is there: that is the server being
+// busy, not the file missing, and the access log says so too.
+TEST_F(DispatchTest, AFileThatCannotBeOpenedForWantOfDescriptorsIsUnavailableNotMissing) {
+    file("page.html", "the page");
+    const std::uint16_t port = serve(siteSettings());
+    ASSERT_NE(port, 0);
+    Client peer;
+    ASSERT_TRUE(peer.connect(port));
+    ASSERT_TRUE(peer.send("GET /page.html HTTP/1.1\r\n\r\n"));
+    ASSERT_EQ(peer.receive(okAnswer("the page").size()), okAnswer("the page"));
+
+    struct rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    struct rlimit few = before;
+    few.rlim_cur = std::min<rlim_t>(before.rlim_cur, 512);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    std::vector<platform::Fd> taken;
+    for (auto fd = platform::openForReading("/dev/null"); fd.ok();
+         fd = platform::openForReading("/dev/null")) {
+        taken.push_back(std::move(fd.value));
+    }
+    const std::string unavailable =
+        "<!DOCTYPE html>\n<html>\n<head>\n<title>Error 503 - service unavailable</title>\n"
+        "</head>\n<body><h1>Error 503 - service unavailable</h1>The server is busy. Please try "
+        "again in a moment.<br />\n<a href=\"/\">Startseite</a>\n</body>\n</html>";
+    const std::string busy = answerHead(unavailable.size(), "503 Service Unavailable") + unavailable;
+    ASSERT_TRUE(peer.send("GET /page.html HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(peer.receive(busy.size()), busy);
+    ASSERT_TRUE(peer.send("GET /missing.html HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(peer.receive(notFoundAnswer().size()), notFoundAnswer()) << "still missing";
+    taken.clear();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+
+    ASSERT_TRUE(peer.send("GET /page.html HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(peer.receive(okAnswer("the page").size()), okAnswer("the page"));
+    std::vector<std::string> statuses;
+    ASSERT_TRUE(eventually([&] {
+        statuses.clear();
+        for (const auto& event : recorder.events.values()) {
+            if (event.state == KrServerCallback_t::kAccessLog) {
+                const std::string& line = event.values.at("logging");
+                statuses.push_back(line.substr(line.find("--> ") + 4, 3));
+            }
+        }
+        return statuses.size() == 4;
+    }));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"200", "503", "404", "200"}));
 }
 
 TEST_F(DispatchTest, TheNotFoundPageGoesOutWithItsExactBytes) {
