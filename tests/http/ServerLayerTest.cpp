@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <atomic>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -900,9 +899,8 @@ protected:
 TEST_F(TrickledHTTPLayer, FormPostsAreAnsweredWhileBigBodiesTrickleAtTheMinimumRate) {
     ASSERT_NO_FATAL_FAILURE(startBigBodies(std::string(2048, 'b')));
     // Each trickles on at 1.3 KB/s, above the minimum rate.
-    std::atomic<bool> trickling{true};
-    std::jthread trickle([&] {
-        while (trickling.load()) {
+    std::jthread trickle([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
             for (const auto& upload : big) {
                 (void)upload->send(std::string(130, 't'));
             }
@@ -923,7 +921,7 @@ TEST_F(TrickledHTTPLayer, FormPostsAreAnsweredWhileBigBodiesTrickleAtTheMinimumR
         post.reset();
         ASSERT_TRUE(eventually([&] { return http()->partialCount() == kBigBodies; })) << i;
     }
-    trickling = false;
+    trickle.request_stop();
     trickle.join();
     EXPECT_EQ(bigOnesClosed(), 0u) << "the budget had room: nobody was cut";
     EXPECT_LE(held(), hub->incompleteBodies().total());
