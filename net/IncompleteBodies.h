@@ -28,9 +28,10 @@ namespace kr {
 // never chosen.
 //
 // Those cut are named by their connections for the caller to close
-// (KrTransceiver::holdIncompleteBody). A cut body holds nothing from that moment: its
-// request learns it from finish() (or from hold()) and must not be served, so that a
-// request is never both cut and answered.
+// (KrTransceiver::holdIncompleteBody). A cut body holds nothing from that moment (the bytes
+// of its request are freed with its connection, a notice later): its request learns it
+// from finish() (or from hold()) and must not be served, so that a request is never both
+// cut and answered.
 class IncompleteBodies : public std::enable_shared_from_this<IncompleteBodies> {
 public:
     using BodyId = std::uint64_t;  // 0 is none
