@@ -230,4 +230,18 @@ TEST_F(UntrustedRequests, AnHttp10ClientIsAnsweredAndThenTheConnectionCloses) {
     EXPECT_TRUE(kept.waitForClose());
 }
 
+// Connection options are matched in any letter case: a client that reads to the end of the
+// stream gets its answer and then the end, not the idle cut.
+TEST_F(UntrustedRequests, ConnectionCloseInAnyLetterCaseIsAnsweredAndThenTheConnectionCloses) {
+    for (const char* option : {"close", "Close", "CLOSE"}) {
+        HttpConnection connection(port_);
+        const HttpAnswer answer = connection.exchange(
+            std::string("GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: ") + option +
+            "\r\n\r\n");
+        EXPECT_EQ(answer.status, 200) << option;
+        EXPECT_EQ(answer.body, "hello, world\n") << option;
+        EXPECT_TRUE(connection.waitForClose()) << option;
+    }
+}
+
 }  // namespace
