@@ -25,22 +25,7 @@ KrTransceiverConnection::KrTransceiverConnection(KrTransceiver* hub, std::string
       peers_(std::make_shared<const PeerMap>(std::move(peers))),
       expiry_(std::move(expiry)) {}
 
-void KrTransceiverConnection::reset() {
-    unsubscribeLast("");
-    {
-        std::lock_guard lock(inputMutex_);
-        input_.clear();
-        dataAvailable_ = false;
-        inputBytes_ = 0;
-    }
-    {
-        std::lock_guard lock(outputMutex_);
-        output_.clear();
-        outputBytes_ = 0;
-        pendingOutput_ = false;
-    }
-    resumeIfPaused();
-}
+void KrTransceiverConnection::reset() { unsubscribeLast(""); }
 
 void KrTransceiverConnection::expire() {
     std::lock_guard lock(deliveryLock());

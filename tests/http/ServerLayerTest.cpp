@@ -331,6 +331,41 @@ TEST_F(HTTPLayer, AccessLogLineWithAndWithoutRefererAndUserAgent) {
                             " \"-\" \"-\"");
 }
 
+// A status line the peer sends is taken, and nobody answers it. Bytes that arrive while it is
+// being taken start the next request, behind those that came with the status line: the
+// request is read whole, and its answer and access-log line are those of the request sent.
+TEST_F(HTTPLayer, BytesThatArriveWhileAStatusLineIsTakenStartTheNextRequest) {
+    const std::string meanwhile = "/1.1\r\nUser-Age";
+    std::atomic<bool> taking{false};
+    std::atomic<bool> taken{false};
+    handler->takeAnswer = [&](KrXHeader& answer) {
+        taking = true;
+        const auto connection = hub->findConnection(answer.route(0));
+        EXPECT_TRUE(connection && eventually([&] {
+                        return connection->inputSize() >= meanwhile.size();
+                    })) << "the next piece arrived while the status line was taken";
+        taken = true;
+    };
+    ASSERT_TRUE(client->send("NUXEL/1.0 2"));
+    ASSERT_TRUE(client->send("00 OK\r\nUser-Agent: t1528.1\r\n\r\nGET /f1 HTTP"));
+    ASSERT_TRUE(eventually([&] { return taking.load(); }));
+    ASSERT_TRUE(client->send(meanwhile));
+    ASSERT_TRUE(eventually([&] { return taken.load(); }));
+    ASSERT_TRUE(client->send("nt: t1528.2\r\n"));
+    ASSERT_TRUE(client->send("\r\n"));
+
+    const std::string expected = answerTo("method 1 path /f1\nfield user-agent=t1528.2\n");
+    EXPECT_EQ(client->receive(expected.size()), expected);
+    ASSERT_TRUE(eventually([&] { return logLines().size() == 1; }));
+    EXPECT_TRUE(logLines()[0].ends_with("\"GET /f1\" --> 200 " + std::to_string(expected.size()) +
+                                        " \"-\" \"t1528.2\""))
+        << logLines()[0];
+    const auto messages = handler->requests.values();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0]->messageKind(), KrXHeader::kAnswer);
+    EXPECT_TRUE(messages[0]->answerReceived());
+}
+
 TEST_F(HTTPLayer, BrokenLimitsAndMalformedHeadsCloseTheConnectionWithoutAnAnswer) {
     using namespace std::string_literals;
     const std::string bigHead =
@@ -549,6 +584,7 @@ protected:
                 answer.writeAnswer(describe(request));
             }
         };
+        handler->takeAnswer = [](KrXHeader&) {};
     }
 
     void TearDown() override { std::remove(bigFile_.c_str()); }
@@ -561,6 +597,8 @@ protected:
 
     Exchange big() const { return {"GET /big.bin HTTP/1.1\r\n\r\n", answerTo(bigContent_)}; }
     static Exchange hello() { return {"GET /hello.txt HTTP/1.1\r\n\r\n", answerTo("hello\n")}; }
+    // A status line from the peer, which is taken and gets no answer.
+    static Exchange statusLine() { return {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", ""}; }
     static Exchange post(std::size_t size) {
         return {
             "POST /post HTTP/1.1\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" +
@@ -598,6 +636,9 @@ TEST_F(PipelinedHTTPLayer, EveryAnswerArrivesWholeAndInOrder) {
          false},
         {"large bodies behind a large answer",
          {big(), post(900'000), post(900'000), hello()},
+         false},
+        {"a status line behind a large answer, and a request behind it",
+         {big(), statusLine(), hello()},
          false},
         {"a large answer after many small ones",
          {hello(), hello(), hello(), hello(), hello(), hello(), big(), hello()},
