@@ -131,25 +131,31 @@ KrTransceiverServerL1HTTP::PartialState KrTransceiverServerL1HTTP::partialReques
         return {};
     }
     const PartialRequest& partial = found->second;
-    return {partial.request, partial.whole, partial.bodyStart};
+    return {partial.request, partial.whole, partial.bodyStart, partial.body.id()};
 }
 
 void KrTransceiverServerL1HTTP::startBody(const std::string& connectionName, std::int64_t bodyStart,
-                                          kr::ByteBudget::Reservation reservation) {
+                                          kr::IncompleteBodies::Body body) {
     std::lock_guard lock(partialMutex_);
-    // A connection that went meanwhile has no partial request: the bytes go back at once.
+    // A connection that went meanwhile has no partial request: the body leaves at once.
     if (const auto found = partial_.find(connectionName); found != partial_.end()) {
         found->second.bodyStart = bodyStart;
-        found->second.reservation = std::move(reservation);
+        found->second.body = std::move(body);
     }
 }
 
-void KrTransceiverServerL1HTTP::endBody(const std::string& connectionName) {
-    std::lock_guard lock(partialMutex_);
-    if (const auto found = partial_.find(connectionName); found != partial_.end()) {
+bool KrTransceiverServerL1HTTP::endBody(const std::string& connectionName) {
+    kr::IncompleteBodies::Body body;
+    {
+        std::lock_guard lock(partialMutex_);
+        const auto found = partial_.find(connectionName);
+        if (found == partial_.end()) {
+            return true;  // dropped meanwhile, its body with it: nothing says it was cut
+        }
         found->second.bodyStart = 0;
-        found->second.reservation.release();
+        body = std::move(found->second.body);
     }
+    return body.finish();
 }
 
 void KrTransceiverServerL1HTTP::holdWhole(const std::string& connectionName, bool held) {
@@ -223,6 +229,7 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
     std::shared_ptr<KrXHeader> request = std::move(partial.request);
     bool whole = partial.whole;
     std::int64_t bodyStart = partial.bodyStart;
+    kr::IncompleteBodies::BodyId body = partial.body;
     // The connection's new bytes, read into the request it has.
     const auto readOn = [&] {
         std::lock_guard parsing(request->messageMutex());
@@ -241,7 +248,7 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
     // One request after the other: the bytes after a complete request are the next one's.
     for (;;) {
         if (result == KrXHeader::kNeedMore &&
-            !awaitRest(connectionName, connection, *request, owner, bodyStart)) {
+            !awaitRest(connectionName, connection, *request, owner, bodyStart, body)) {
             result = KrXHeader::kRefused;
         }
         if (result == KrXHeader::kRefused) {
@@ -255,8 +262,15 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
         // Complete: nothing more to wait for, and nothing of it incomplete to hold.
         connection.clearRequestDeadline();
         if (bodyStart != 0) {
-            endBody(connectionName);
             bodyStart = 0;
+            body = 0;
+            if (!endBody(connectionName)) {
+                // Cut to make room for another body before it was whole: its connection is
+                // closing, and what it asked for is not done.
+                dropPartialRequest(connectionName);
+                connection.expire();
+                return false;
+            }
         }
         if (request->messageKind() == KrXHeader::kUnrecognised) {
             // Neither a request nor an answer (HEAD, OPTIONS, PUT, any line that is no
@@ -319,7 +333,8 @@ bool KrTransceiverServerL1HTTP::readRequests(const std::string& connectionName,
 
 bool KrTransceiverServerL1HTTP::awaitRest(const std::string& connectionName,
                                           KrTransceiverConnection& connection, KrXHeader& request,
-                                          KrTransceiver& owner, std::int64_t& bodyStart) {
+                                          KrTransceiver& owner, std::int64_t& bodyStart,
+                                          kr::IncompleteBodies::BodyId& body) {
     const KrTransceiver::Timing& timing = owner.timing();
     const std::int64_t now = platform::steadyNanoseconds();
     if (!request.headComplete()) {
@@ -333,17 +348,24 @@ bool KrTransceiverServerL1HTTP::awaitRest(const std::string& connectionName,
         return true;
     }
     if (bodyStart == 0) {
-        // The whole declared body, which the request will hold once it is complete.
-        auto reservation = owner.incompleteBytes().reserve(request.declaredLength());
-        if (!reservation) {
-            return false;
-        }
         bodyStart = now;
-        startBody(connectionName, bodyStart, std::move(reservation));
+        // An answer this process asked for is never cut for another's body.
+        auto begun = owner.incompleteBodies().begin(
+            connectionName, bodyStart,
+            connection.outgoing() ? kr::IncompleteBodies::Cut::kNever
+                                  : kr::IncompleteBodies::Cut::kAllowed);
+        body = begun.id();
+        startBody(connectionName, bodyStart, std::move(begun));
+    }
+    // What has arrived of the body is what it holds, never more than it declares; a body
+    // that declares much and sends little holds little.
+    const auto arrived = static_cast<std::uint64_t>(request.body().unreadSize());
+    if (!owner.holdIncompleteBody(body, std::min(arrived, request.declaredLength()), now)) {
+        return false;
     }
     // What has come of the body must have taken no longer than the minimum rate allows: the
     // deadline is when the bytes received so far stop being enough.
-    const auto received = static_cast<std::int64_t>(request.body().unreadSize());
+    const auto received = static_cast<std::int64_t>(arrived);
     const auto rate = static_cast<std::int64_t>(std::max<std::uint64_t>(timing.bodyMinimumRate, 1));
     const std::int64_t earned = received * 1'000'000'000 / rate;
     connection.setRequestDeadline(bodyStart + std::max(nanosecondsOf(timing.bodyGrace), earned));

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "http/KrXHeader.h"
-#include "net/ByteBudget.h"
+#include "net/IncompleteBodies.h"
 #include "net/KrTransceiverServerL0Socket.h"
 
 class KrRequestHandler;
@@ -41,10 +41,13 @@ class KrTransceiverConnection;
 // A request that does not come whole is bounded in time and memory by the limits of the
 // hub (KrTransceiverTiming, KrTransceiverLimits): its head must be complete within the head
 // time limit of its first byte; once the head is complete, its body must keep coming at the
-// minimum rate, averaged from its start, after a grace; and its declared body is reserved
-// from the hub's budget of incomplete bytes until it is complete, or the request is refused
-// (closed without an answer) when the budget has no room for it. A connection past such a
-// deadline is closed like an idle one. A request that comes in one read costs none of this.
+// minimum rate, averaged from its start, after a grace; and what has arrived of its body is
+// held from the hub's budget of incomplete bytes until it is complete (KrTransceiver::
+// holdIncompleteBody). Where the budget has no room, slower bodies of other connections are
+// cut to make it (their connections close without an answer), or, when they are not slower
+// or would not free enough, the request is refused (closed without an answer). A connection
+// past such a deadline is closed like an idle one. A request that comes in one read costs
+// none of this.
 //
 // Notices may be served where they were received (servesWhereReceived): the receive job then
 // reads the request, and hands over itself only what the request handler answers at once
@@ -93,16 +96,17 @@ private:
         // received, and is not answered at once). The bytes behind it wait in the connection.
         bool whole = false;
         // While its body comes: when the body began (steady nanoseconds; 0 before), and its
-        // declared length, held from the hub's budget of incomplete bytes until the request
-        // is complete, dropped, or its connection goes.
+        // place among the hub's incomplete bodies, which holds what has arrived of it until
+        // the request is complete, dropped, or its connection goes.
         std::int64_t bodyStart = 0;
-        kr::ByteBudget::Reservation reservation{};
+        kr::IncompleteBodies::Body body{};
     };
     // What the reading of a connection's bytes needs of its partial request.
     struct PartialState {
         std::shared_ptr<KrXHeader> request;  // null when there is none
         bool whole = false;
         std::int64_t bodyStart = 0;
+        kr::IncompleteBodies::BodyId body = 0;
     };
 
     // Reads the connection's new bytes into requests and hands each complete one over. True
@@ -110,18 +114,21 @@ private:
     bool readRequests(const std::string& connectionName, KrTransceiverConnection& connection,
                       KrRequestHandler& handler, KrTransceiver& owner);
     // A request that has not come whole waits for its rest within the hub's limits: sets
-    // the connection's request deadline, and at the end of the head reserves the declared
-    // body (bodyStart: when the body began, set then). False when the budget has no room:
-    // the request is refused.
+    // the connection's request deadline, begins its body among the hub's incomplete bodies
+    // at the end of the head (bodyStart and body: when it began and its place, set then),
+    // and holds what has arrived of it. False when the body may not hold that: the request
+    // is refused.
     bool awaitRest(const std::string& connectionName, KrTransceiverConnection& connection,
-                   KrXHeader& request, KrTransceiver& owner, std::int64_t& bodyStart);
+                   KrXHeader& request, KrTransceiver& owner, std::int64_t& bodyStart,
+                   kr::IncompleteBodies::BodyId& body);
     // The request still being read for the connection.
     PartialState partialRequest(const std::string& connectionName) const;
-    // Files the start of the connection's body and the bytes reserved for it.
+    // Files the start of the connection's body and its place among the incomplete bodies.
     void startBody(const std::string& connectionName, std::int64_t bodyStart,
-                   kr::ByteBudget::Reservation reservation);
-    // The body is complete: its reservation goes back.
-    void endBody(const std::string& connectionName);
+                   kr::IncompleteBodies::Body body);
+    // The body is complete: its place and bytes go back. False when it was cut meanwhile to
+    // make room for another: the request must not be served.
+    bool endBody(const std::string& connectionName);
     // The connection's request is whole and waits to be handed over, or no longer
     // (PartialRequest::whole).
     void holdWhole(const std::string& connectionName, bool held);
@@ -154,7 +161,8 @@ private:
 
     // Guards partial_ and linkNames_. Taken only for the maps themselves, never while a
     // request is parsed or handled; nothing is locked under it but the job registry's locks
-    // (a new link name is registered under it), which never call back.
+    // (a new link name is registered under it), which never call back, and the lock of the
+    // hub's incomplete bodies (a partial request's body goes with it), which takes none.
     mutable std::mutex partialMutex_;
     std::map<std::string, PartialRequest> partial_;
     // The names registered for connections that had no subscription of their own; dissolved

@@ -242,7 +242,7 @@ private:
     // Ends the message after the declared body: later bytes become pipelined ones.
     void splitOffPipelinedBytes();
     // Whether the connection closes once this message is answered: its "connection" field
-    // holds "close", or an HTTP/1.0 request's does not hold "keep-alive" (any case).
+    // holds "close", or an HTTP/1.0 request's does not hold "keep-alive" (either in any case).
     bool closesAfterAnswer() const;
     // Reads the declared body length from "content-length"; false when a value is not
     // plain digits, when two values differ, or for a request with "transfer-encoding".

@@ -309,7 +309,8 @@ int KrXHeader::readMessage(const HeadCallback& headComplete) {
 }
 
 bool KrXHeader::closesAfterAnswer() const {
-    const std::string connection = headerValue("connection");
+    // Connection options are names, which HTTP matches in any case.
+    const std::string connection = kr::asciiLower(headerValue("connection"));
     if (connection.find("close") != std::string::npos) {
         return true;
     }
@@ -322,7 +323,7 @@ bool KrXHeader::closesAfterAnswer() const {
     const auto first = headerMap().find(kFirstLineKey);
     const bool http10 =
         first != headerMap().end() && first->second.size() >= 3 && first->second[2] == "HTTP/1.0";
-    return http10 && kr::asciiLower(connection).find("keep-alive") == std::string::npos;
+    return http10 && connection.find("keep-alive") == std::string::npos;
 }
 
 bool KrXHeader::readDeclaredLength() {

@@ -29,6 +29,24 @@ void ByteBudget::Reservation::release() {
     bytes_ = 0;
 }
 
+bool ByteBudget::Reservation::growTo(std::uint64_t bytes) {
+    if (budget_ == nullptr) {
+        return false;
+    }
+    if (bytes <= bytes_) {
+        return true;
+    }
+    Reservation more = budget_->reserve(bytes - bytes_);
+    if (!more) {
+        return false;
+    }
+    // The bytes of the new reservation become this one's, held once.
+    more.budget_.reset();
+    more.bytes_ = 0;
+    bytes_ = bytes;
+    return true;
+}
+
 std::shared_ptr<ByteBudget> ByteBudget::make(std::uint64_t total) {
     return std::shared_ptr<ByteBudget>(new ByteBudget(total));
 }

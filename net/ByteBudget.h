@@ -27,6 +27,10 @@ public:
         std::uint64_t bytes() const { return bytes_; }
         // Gives the bytes back now.
         void release();
+        // Holds bytes in all from now on, reserving what it lacks from its budget: false,
+        // holding what it held, when that would take the budget past its total or the
+        // reservation is empty. Fewer bytes than it holds change nothing.
+        bool growTo(std::uint64_t bytes);
 
     private:
         friend class ByteBudget;

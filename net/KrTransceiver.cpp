@@ -45,7 +45,7 @@ KrTransceiver::KrTransceiver(KrRarediScheduler2& scheduler, Timing timing, Limit
     : scheduler_(scheduler),
       timing_(timing),
       limits_(limits),
-      incompleteBytes_(kr::ByteBudget::make(limits.incompleteBytes)),
+      incompleteBodies_(kr::IncompleteBodies::make(limits.incompleteBytes)),
       connections_(limits.connections),
       limitReport_(limits.connections, timing.limitReportPeriod),
       tcpJobs_(scheduler, connections_, [this](const std::string& id) { removeConnection(id); }),
@@ -318,6 +318,20 @@ void KrTransceiver::limitReached(bool closed) {
         !line.empty()) {
         kr::errLine(line);
     }
+}
+
+bool KrTransceiver::holdIncompleteBody(kr::IncompleteBodies::BodyId body, std::uint64_t bytes,
+                                       std::int64_t now) {
+    const kr::IncompleteBodies::Holding holding = incompleteBodies_->hold(body, bytes, now);
+    // Their bodies hold nothing any more, and their requests will not be served (see
+    // kr::IncompleteBodies::Body::finish): the connections go as a slow one does at its
+    // deadline.
+    for (const std::string& id : holding.cut) {
+        if (const auto connection = findConnection(id)) {
+            connection->expire();
+        }
+    }
+    return holding.held;
 }
 
 void KrTransceiver::removeConnection(const std::string& connectionId) {

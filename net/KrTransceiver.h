@@ -10,10 +10,10 @@
 #include "jobs/KrJob.h"
 #include "jobs/KrJobWithTimeout.h"
 #include "jobs/KrRarediScheduler2.h"
-#include "net/ByteBudget.h"
 #include "net/ConnectionLimit.h"
 #include "net/ConnectionTable.h"
 #include "net/Housekeeping.h"
+#include "net/IncompleteBodies.h"
 #include "net/KrServerCallback_t.h"
 #include "net/KrServerLayer.h"
 #include "net/LimitReport.h"
@@ -52,9 +52,10 @@ struct KrTransceiverTiming {
 
 // What a hub holds at most. Only tests change them.
 struct KrTransceiverLimits {
-    // The bytes that incomplete requests may hold across all connections: a protocol layer
-    // reserves a request's declared body from incompleteBytes() before it reads it, and a
-    // request that would cross the total is refused.
+    // The bytes that incomplete request bodies may hold across all connections: a protocol
+    // layer holds what has arrived of a body that is not whole yet (holdIncompleteBody), and
+    // where that would cross the total the slowest bodies make room, or the request is
+    // refused (see kr::IncompleteBodies).
     static constexpr std::uint64_t kIncompleteBytes = std::uint64_t{256} << 20;
 
     std::uint64_t incompleteBytes = kIncompleteBytes;
@@ -79,8 +80,8 @@ struct KrTransceiverLimits {
 // - housekeeping (kr::Housekeeping): a thread that removes idle connections, connections
 //   past the deadline of the request they are reading, and expired servers once a second.
 // The hub itself serves at most Limits::connections connections (see addConnection), keeps
-// the budget of bytes that incomplete requests may hold across all of them
-// (incompleteBytes), which its protocol layers reserve from, builds the server layer of a
+// the budget of bytes that incomplete request bodies may hold across all of them with the
+// table of who holds what (incompleteBodies, holdIncompleteBody), builds the server layer of a
 // server description through its table of layers, and routes answers back to the server and
 // connection they belong to. docs/request-road.md follows a request through all of them.
 //
@@ -200,8 +201,16 @@ public:
     std::size_t connectionCount() const { return connections_.size(); }
 
     const Timing& timing() const { return timing_; }
-    // The budget of Limits::incompleteBytes.
-    kr::ByteBudget& incompleteBytes() const { return *incompleteBytes_; }
+    // The budget of Limits::incompleteBytes and the bodies that hold it; a protocol layer
+    // begins a body there once the head of a request that did not come whole is read.
+    kr::IncompleteBodies& incompleteBodies() const { return *incompleteBodies_; }
+    // The incomplete body has received bytes in all by now (kr::IncompleteBodies::hold).
+    // The connections whose bodies were cut to make room for them are expired here, on the
+    // calling thread, which must hold none of the locks of docs/request-road.md: their
+    // removal takes their delivery locks, the connection table's and the TCP jobs'. False
+    // when the body may not hold them: its request is to be refused.
+    bool holdIncompleteBody(kr::IncompleteBodies::BodyId body, std::uint64_t bytes,
+                            std::int64_t now);
     JobId receiveJobId() const { return tcpJobs_.receiveJobId(); }
     JobId sendJobId() const { return tcpJobs_.sendJobId(); }
 
@@ -226,7 +235,7 @@ private:
     KrRarediScheduler2& scheduler_;
     const Timing timing_;
     const Limits limits_;
-    const std::shared_ptr<kr::ByteBudget> incompleteBytes_;
+    const std::shared_ptr<kr::IncompleteBodies> incompleteBodies_;
     std::string registrationName_;
 
     // Held for the whole of one sendMessage, so that answers go out one at a time and no

@@ -30,24 +30,7 @@ KrTransceiverConnection::KrTransceiverConnection(KrTransceiver* hub, std::string
                                         : KrTransceiverTiming::kHeadTimeLimit)
                          .count()) {}
 
-void KrTransceiverConnection::reset() {
-    unsubscribeLast("");
-    {
-        std::lock_guard lock(inputMutex_);
-        input_.clear();
-        dataAvailable_ = false;
-        inputBytes_ = 0;
-        unreadSince_ = 0;
-        headEndArrived_ = false;
-    }
-    {
-        std::lock_guard lock(outputMutex_);
-        output_.clear();
-        outputBytes_ = 0;
-        pendingOutput_ = false;
-    }
-    resumeIfPaused();
-}
+void KrTransceiverConnection::reset() { unsubscribeLast(""); }
 
 void KrTransceiverConnection::expire() {
     std::lock_guard lock(deliveryLock());

@@ -62,7 +62,11 @@ public:
     // output is at its limit.
     static constexpr std::size_t kFileCharge = kOutputLimit / 4;
 
-    // Empties input and output and leaves the subscription.
+    // The exchange the connection served is over (the layer took an answer the peer sent):
+    // it leaves its subscription. What it holds stays, since none of it is that answer's:
+    // received bytes are the start of the peer's next message (they may have arrived while
+    // the answer was being taken), and queued output is the answers to the peer's earlier
+    // requests, which reach it whole and in order.
     virtual void reset();
 
     // Disarms the timeout and calls the expiry callback, which removes the connection from

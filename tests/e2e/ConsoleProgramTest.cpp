@@ -141,6 +141,36 @@ TEST_F(ConsoleProgram, PlaysAWholeGameInThePostScheme) {
     EXPECT_EQ(sessionIdIn(back.body), id);
 }
 
+// Sixteen peers declare a body of the largest size each and send a few KB of it, as a crowd
+// that trickles big bodies does; clicks of the POST scheme that post a few KiB, their head
+// and body in two writes, are answered all the same.
+TEST_F(ConsoleProgram, PostSchemeClicksAreAnsweredWhileBigBodiesTrickle) {
+    const std::string id = openStartPage();
+    ASSERT_EQ(get("/playpost", id).status, 200);
+    constexpr std::size_t kBigBodies = 16;
+    constexpr std::size_t kBigBody = std::size_t{16} << 20;
+    const std::string bigHead = "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                                std::to_string(kBigBody) + "\r\n\r\n";
+    std::vector<HttpConnection> big(kBigBodies);
+    for (HttpConnection& upload : big) {
+        ASSERT_TRUE(upload.connect(port_));
+        ASSERT_TRUE(upload.send(bigHead + std::string(4096, 'b')));
+    }
+
+    for (const char* cell : {"11", "12", "13", "21", "22", "23", "31", "32"}) {
+        const std::string click =
+            e2e::formPost(std::string("/f") + cell, {{"nuxelid", id}, {"note", std::string(3000, 'n')}});
+        const std::size_t bodyAt = click.find("\r\n\r\n") + 4;
+        HttpConnection connection(port_);
+        ASSERT_TRUE(connection.send(click.substr(0, bodyAt)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // so that the head is read before its body comes
+        ASSERT_TRUE(connection.send(click.substr(bodyAt)));
+        const HttpAnswer page = connection.readAnswer();
+        EXPECT_EQ(page.status, 200) << cell;
+        EXPECT_NE(page.body.find("Online-Game (POST)"), std::string::npos) << cell;
+    }
+}
+
 TEST_F(ConsoleProgram, PlaysAWholeGameInTheWidgetScheme) {
     const std::string id = openStartPage();
     const HttpAnswer switched = get("/playwidget", id);

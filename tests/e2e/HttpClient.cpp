@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
+#include <thread>
 #include <utility>
 
 #include "ProgramRun.h"
@@ -81,6 +82,19 @@ bool HttpConnection::send(std::string_view bytes) {
         if (!bytes.empty()) {
             (void)platform::pollOne(socket_.get(), platform::kPollWritable, 100ms);
         }
+    }
+    return true;
+}
+
+bool HttpConnection::sendInPieces(std::span<const Piece> pieces) {
+    if (!platform::setNoDelay(socket_)) {
+        return false;
+    }
+    for (const Piece& piece : pieces) {
+        if (!send(piece.bytes)) {
+            return false;
+        }
+        std::this_thread::sleep_for(piece.pause);
     }
     return true;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +30,12 @@ std::string formPost(std::string_view path, const FormFields& fields);
 // A form posted as multipart/form-data, as a script's FormData is.
 std::string multipartPost(std::string_view path, const FormFields& fields);
 
+// A part of what a client sends, and how long it waits after it before it sends more.
+struct Piece {
+    std::string_view bytes;
+    std::chrono::milliseconds pause{0};
+};
+
 // One keep-alive connection to 127.0.0.1.
 class HttpConnection {
 public:
@@ -37,6 +45,9 @@ public:
     bool connect(std::uint16_t port);
     bool connected() const { return socket_.valid(); }
     bool send(std::string_view bytes);
+    // Sends each piece in a segment of its own (TCP_NODELAY), waiting its pause after it: a
+    // request that arrives in parts, as it does from a slow or far client.
+    bool sendInPieces(std::span<const Piece> pieces);
     // Reads one answer: the head to its empty line, then "Content-Length" bytes of body.
     HttpAnswer readAnswer();
     // Reads one answer's head only: its status and fields, without a body; what came after

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -516,6 +519,61 @@ TEST_F(UntrustedRequests, ALinkInTheServedDirectoryObeysItsRules) {
             EXPECT_EQ(answer.body.find(secret), std::string::npos) << c.link << ": " << secret;
         }
         fs::remove(www / c.link);
+    }
+}
+
+// A status line from a peer is taken without an answer, and the request behind it, whose head
+// arrives in pieces while the status line is still being dealt with, is read whole: its
+// answer and its access-log line (with its own User-Agent) are those of the request as sent.
+// The pieces race the server's threads, so the exchange is repeated.
+TEST_F(UntrustedRequests, ARequestWhoseHeadTricklesInBehindAStatusLineIsReadWhole) {
+    using namespace std::chrono_literals;
+    constexpr int kRounds = 50;
+    write("f1", "f1\n");
+    const e2e::Piece pieces[] = {
+        {"NUXEL/1.0 2", 10ms},
+        {"00 OK\r\nUser-Agent: t1528.1\r\n\r\nGET /f1 HTTP", 1ms},
+        {"/1.1\r\nUser-Age", 1ms},
+        {"nt: t1528.2\r\n", 10ms},
+        {"\r\n", 0ms},
+    };
+    for (int round = 0; round < kRounds; ++round) {
+        HttpConnection connection(port_);
+        ASSERT_TRUE(connection.sendInPieces(pieces)) << round;
+        const HttpAnswer answer = connection.readAnswer();
+        EXPECT_EQ(answer.status, 200) << round;
+        EXPECT_EQ(answer.body, "f1\n") << round;
+    }
+    const std::string logged = "\"GET /f1\" --> 200 ";
+    const auto deadline = std::chrono::steady_clock::now() + e2e::kPatience;
+    std::vector<std::string> lines;
+    while (lines.size() < kRounds && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+        lines.clear();
+        std::istringstream output(run_->output());
+        for (std::string line; std::getline(output, line);) {
+            if (line.find(logged) != std::string::npos) {
+                lines.push_back(line);
+            }
+        }
+    }
+    ASSERT_EQ(lines.size(), kRounds) << run_->output();
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(line.ends_with("\"-\" \"t1528.2\"")) << line;
+    }
+}
+
+// Connection options are matched in any letter case: a client that reads to the end of the
+// stream gets its answer and then the end, not the idle cut.
+TEST_F(UntrustedRequests, ConnectionCloseInAnyLetterCaseIsAnsweredAndThenTheConnectionCloses) {
+    for (const char* option : {"close", "Close", "CLOSE"}) {
+        HttpConnection connection(port_);
+        const HttpAnswer answer = connection.exchange(
+            std::string("GET /hello.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: ") + option +
+            "\r\n\r\n");
+        EXPECT_EQ(answer.status, 200) << option;
+        EXPECT_EQ(answer.body, "hello, world\n") << option;
+        EXPECT_TRUE(connection.waitForClose()) << option;
     }
 }
 

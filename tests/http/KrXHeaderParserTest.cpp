@@ -308,6 +308,33 @@ TEST(Connection, AnHttp10RequestClosesUnlessItAsksToKeepTheConnection) {
     }
 }
 
+// Connection options are names, matched in any letter case as keep-alive is.
+TEST(Connection, TheCloseOptionClosesInAnyLetterCase) {
+    struct Case {
+        std::string head;
+        bool close;
+    };
+    const Case cases[] = {
+        {"GET / HTTP/1.1\r\nConnection: close\r\n", true},
+        {"GET / HTTP/1.1\r\nConnection: Close\r\n", true},
+        {"GET / HTTP/1.1\r\nConnection: CLOSE\r\n", true},
+        {"GET / HTTP/1.1\r\nconnection: cLoSe\r\n", true},
+        {"GET / HTTP/1.1\r\nConnection: Keep-Alive, Close\r\n", true},
+        {"GET / HTTP/1.1\r\nConnection: TE, CLOSE\r\n", true},
+        {"GET / HTTP/1.0\r\nConnection: Keep-Alive, CLOSE\r\n", true},
+        {"POST / HTTP/1.1\r\nContent-Length: 0\r\nConnection: Close\r\n", true},
+        {"HTTP/1.1 200 OK\r\nConnection: Close\r\n", true},
+        {"GET / HTTP/1.1\r\nConnection: Keep-Alive\r\n", false},
+        {"GET / HTTP/1.1\r\nConnection: Upgrade\r\n", false},
+        {"GET / HTTP/1.1\r\nX-Close: CLOSE\r\n", false},  // another field says nothing
+    };
+    for (const Case& c : cases) {
+        const Outcome read = readOne(c.head + "\r\n", 0);
+        ASSERT_EQ(read.result, KrXHeader::kComplete) << c.head;
+        EXPECT_EQ(read.message->closeRequested(), c.close) << c.head;
+    }
+}
+
 TEST(Framing, ABodyFramedOtherwiseThanByOneLengthIsRefused) {
     struct Case {
         std::string fields;

@@ -44,7 +44,8 @@ inline std::string describe(KrXHeader& request) {
 
 // Takes every request and answers it: by default with status 200 and describe(request) as
 // the body; the path "/throw" makes it throw instead. A raw-socket request is answered with
-// its own bytes. Messages of other kinds are refused, as the system's handler refuses them.
+// its own bytes. Messages of other kinds are refused, unless takeAnswer is set: then a
+// status line the peer sent is taken and marked received, as the system's handler takes it.
 class TestHandler : public KrRequestHandler {
 public:
     using Respond = std::function<void(KrXHeader& request, KrXResponseHeader& answer)>;
@@ -69,6 +70,11 @@ public:
             return false;
         }
         requests.add(request);
+        if (request->messageKind() == KrXHeader::kAnswer && takeAnswer) {
+            takeAnswer(*request);
+            request->setAnswerReceived(true);
+            return true;
+        }
         if (request->messageKind() != KrXHeader::kRequest) {
             return false;
         }
@@ -96,6 +102,8 @@ public:
 
     std::atomic<bool> acceptHeads{true};
     Respond respond;  // set before any traffic
+    // Called with every status line the peer sent, which is then taken; set before any traffic.
+    std::function<void(KrXHeader& answer)> takeAnswer;
     // Which requests it says it answers at once (none without); set before any traffic.
     std::function<bool(const KrXHeader& request)> atOnce;
     Log<std::shared_ptr<KrXHeader>> requests;

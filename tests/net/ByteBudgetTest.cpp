@@ -43,6 +43,25 @@ TEST(ByteBudget, AReservationGivesItsBytesBackOnceWhereverItEnds) {
     EXPECT_EQ(budget->held(), 0u) << "released, once";
 }
 
+TEST(ByteBudget, AReservationGrowsWithinTheTotalAndNeverShrinks) {
+    const auto budget = kr::ByteBudget::make(1000);
+    auto growing = budget->reserve(0);
+    ASSERT_TRUE(growing);
+    EXPECT_TRUE(growing.growTo(400));
+    EXPECT_EQ(growing.bytes(), 400u);
+    EXPECT_TRUE(growing.growTo(100)) << "fewer bytes change nothing";
+    EXPECT_EQ(growing.bytes(), 400u);
+    auto other = budget->reserve(500);
+    EXPECT_FALSE(growing.growTo(501)) << "would cross the total";
+    EXPECT_EQ(growing.bytes(), 400u) << "holding what it held";
+    EXPECT_EQ(budget->held(), 900u);
+    EXPECT_TRUE(growing.growTo(500));
+    EXPECT_EQ(budget->held(), 1000u);
+    EXPECT_FALSE(kr::ByteBudget::Reservation{}.growTo(1)) << "an empty one has no budget";
+    growing.release();
+    EXPECT_EQ(budget->held(), 500u) << "the grown bytes go back once, with the rest";
+}
+
 TEST(ByteBudget, AReservationMayOutliveItsMaker) {
     auto budget = kr::ByteBudget::make(10);
     auto reservation = budget->reserve(10);

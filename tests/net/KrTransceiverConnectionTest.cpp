@@ -239,16 +239,27 @@ TEST(KrTransceiverConnection, ExpiringDisarmsAndCallsTheCallback) {
     EXPECT_THROW(withoutCallback->expire(), std::bad_function_call);
 }
 
-TEST(KrTransceiverConnection, ResetEmptiesInputAndOutput) {
-    auto connection = connectionFor("nobody");
+// Once the layer has taken an answer the peer sent, the connection leaves the subscription of
+// that exchange; what it holds belongs to other messages and stays: the bytes received behind
+// the answer, with the notice outstanding for them, and the answers queued for the peer.
+TEST(KrTransceiverConnection, ResetLeavesTheSubscriptionAndKeepsInputAndOutput) {
+    KrJobInstance<Target> target;
+    auto connection = connectionFor(target.id());
+    const std::string exchange = target.registerJob("exchange");
+    ASSERT_TRUE(connection->subscribe(exchange));
     connection->appendInput("in", 2);
     std::size_t queued = 0;
     connection->queueOutput("out", 3, queued);
     connection->reset();
-    EXPECT_FALSE(connection->dataAvailable());
-    EXPECT_FALSE(connection->pendingOutput());
-    EXPECT_EQ(connection->inputSize(), 0u);
-    EXPECT_EQ(connection->outputSize(), 0u);
+    EXPECT_EQ(connection->subscription(), "");
+    EXPECT_TRUE(connection->dataAvailable());
+    KrStringBuf taken;
+    connection->takeInput(taken);
+    EXPECT_EQ(unread(taken), "in");
+    EXPECT_TRUE(connection->pendingOutput());
+    std::string front;
+    connection->peekOutput(front);
+    EXPECT_EQ(front, "out");
 }
 
 TEST(KrTransceiverConnection, StopsAskingForInputAboveTheLimitAndResumesAfterATake) {
@@ -491,7 +502,10 @@ TEST(KrTransceiverConnection, QueuedFilesCountTowardTheOutputLimit) {
         ++files;
     }
     EXPECT_EQ(files, KrTransceiverConnection::kOutputLimit / KrTransceiverConnection::kFileCharge);
-    connection->reset();
+    // Sent, they hold nothing more.
+    SocketPair sockets;
+    std::size_t largestWrite = 0;
+    EXPECT_NE(sockets.drain(*connection, largestWrite), KrSocketIPvx::kSendFailed);
     EXPECT_EQ(connection->outputSize(), 0u);
     EXPECT_TRUE(connection->wantsInput());
 }
