@@ -303,13 +303,7 @@ bool KrTransceiverClient::serveStaticFile(const KrXHeader& request, std::string_
 }
 
 void KrTransceiverClient::sendNotFoundPage(const KrXHeader& request) {
-    const auto answer = request.createAnswer();
-    answer->setStatus(404);
-    const KrHTML_ErrorMsg404 page(kNotFoundTitle, kNotFoundBody, kNotFoundLinkTarget,
-                                  kNotFoundLinkText);
-    answer->body().write(page.toMarkupString());
-    answer->setState(KrXHeader::kStateAnswerReady);
-    sendAnswer(request, answer);
+    sendErrorPage(request, 404, kNotFoundTitle, kNotFoundBody);
 }
 
 bool KrTransceiverClient::answerUnavailable(const KrXHeader& request, std::string_view relative) {
@@ -323,10 +317,14 @@ bool KrTransceiverClient::answerUnavailable(const KrXHeader& request, std::strin
 }
 
 void KrTransceiverClient::sendUnavailablePage(const KrXHeader& request) {
+    sendErrorPage(request, 503, kUnavailableTitle, kUnavailableBody);
+}
+
+void KrTransceiverClient::sendErrorPage(const KrXHeader& request, std::int64_t status,
+                                        std::string_view title, std::string_view bodyMarkup) {
     const auto answer = request.createAnswer();
-    answer->setStatus(503);
-    const KrHTML_ErrorMsg404 page(kUnavailableTitle, kUnavailableBody, kNotFoundLinkTarget,
-                                  kNotFoundLinkText);
+    answer->setStatus(status);
+    const KrHTML_ErrorMsg404 page(title, bodyMarkup, kNotFoundLinkTarget, kNotFoundLinkText);
     answer->body().write(page.toMarkupString());
     answer->setState(KrXHeader::kStateAnswerReady);
     sendAnswer(request, answer);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -137,6 +138,9 @@ private:
     bool answerUnavailable(const KrXHeader& request, std::string_view relative);
     void sendNotFoundPage(const KrXHeader& request);
     void sendUnavailablePage(const KrXHeader& request);
+    // An error page with the status, the title and the body's markup, and the link home.
+    void sendErrorPage(const KrXHeader& request, std::int64_t status, std::string_view title,
+                       std::string_view bodyMarkup);
     void sendEmptyNotFound(const KrXHeader& request);
     bool runChild(const std::string& command, const std::string& path, KrXHeader& request);
     // Hands the answer to the hub with the request's connection name as the reply name;
