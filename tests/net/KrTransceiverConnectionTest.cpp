@@ -133,7 +133,7 @@ TEST(KrTransceiverConnection, ARequestStartsWhenTheFirstOfItsBytesCame) {
     const std::int64_t before = platform::steadyNanoseconds();
     connection->appendInput("GET / HT", 8);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    connection->appendInput("TP/1.1\r\n", 10);
+    connection->appendInput("TP/1.1\r\n", 8);
     EXPECT_EQ(connection->requestStart(), 0) << "nothing taken yet";
     const std::int64_t beforeTake = platform::steadyNanoseconds();
     KrStringBuf taken;
