@@ -85,7 +85,6 @@ public:
 
     // The descriptors held now: one for each served connection and each file held.
     std::size_t descriptorsHeld() const { return static_cast<std::size_t>(descriptors_->held()); }
-    std::size_t limit() const { return static_cast<std::size_t>(descriptors_->total()); }
 
     // Takes the connection out of every part of the table: its entry, empty for an id that
     // is not served (or no longer, after close).
@@ -165,9 +164,10 @@ private:
     // After every change of connections_.
     void changedLocked();
 
-    // Guards everything below; shared by look-ups, held alone by changes. Under it only a
-    // connection's deadline timer (KrDeadlineTimer, a lock that nothing follows) is taken, to
-    // read when the connection is due; never a lock of a job, a server or the TCP jobs.
+    // Guards everything below but the list of deadlines to file soon; shared by look-ups,
+    // held alone by changes. Under it only a connection's deadline timer (KrDeadlineTimer, a
+    // lock that nothing follows) is taken, to read when the connection is due, and
+    // askedMutex_; never a lock of a job, a server or the TCP jobs.
     mutable std::shared_mutex mutex_;
     // Reserved from and given back without the lock; a descriptor passes from a connection
     // taken out to make room to the newcomer under it, so that no other claim takes it first.
