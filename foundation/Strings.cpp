@@ -57,6 +57,14 @@ std::string asciiLower(std::string_view text) {
     return lower;
 }
 
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 std::string asciiUpper(std::string_view text) {
     std::string upper(text);
     for (char& c : upper) {

@@ -22,6 +22,8 @@ std::string trim(std::string_view text, std::string_view set);
 // attribute values are ASCII, and the result must not depend on the process's locale.
 std::string asciiLower(std::string_view text);
 std::string asciiUpper(std::string_view text);
+// Whether the texts are equal but for the letter case of ASCII letters (no copy is made).
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // Decodes every "%" followed by up to two characters that convert as a base-16 number
 // (leading blanks, a sign and "0x" accepted, as strtol does) into one byte. A "%" that a

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "foundation/Strings.h"
+
 namespace kr {
 
 namespace {
@@ -10,20 +12,7 @@ constexpr std::size_t kMaxPortDigits = 5;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool isLocalhost(std::string_view name) {
-    constexpr std::string_view kLocalhost = "localhost";
-    if (name.size() != kLocalhost.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const char lower =
-            name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
-        if (lower != kLocalhost[i]) {
-            return false;
-        }
-    }
-    return true;
-}
+bool isLocalhost(std::string_view name) { return equalsIgnoringAsciiCase(name, "localhost"); }
 
 // Four decimal numbers of one to three digits, each at most 255, joined by "."; the first
 // is 127.

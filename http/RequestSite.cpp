@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "foundation/Strings.h"
+
 namespace kr {
 
 namespace {
@@ -19,12 +21,6 @@ bool eachValueIs(std::span<const std::string> values, std::string_view accepted,
     return !values.empty() && std::ranges::all_of(values, [&](const std::string& value) {
         return value == accepted || (!alsoAccepted.empty() && value == alsoAccepted);
     });
-}
-
-char lowered(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameIgnoringCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return lowered(x) == lowered(y); });
 }
 
 // The name and port of an authority ("name", "name:port", "[v6]:port"), the port left empty
@@ -64,12 +60,12 @@ std::optional<Authority> authorityOf(std::string_view text) {
 // Whether the Origin value names the origin of a request to this Host.
 bool namesOwnOrigin(std::string_view origin, std::string_view host) {
     if (origin.size() < kOwnScheme.size() ||
-        !sameIgnoringCase(origin.substr(0, kOwnScheme.size()), kOwnScheme)) {
+        !equalsIgnoringAsciiCase(origin.substr(0, kOwnScheme.size()), kOwnScheme)) {
         return false;  // "null" among them
     }
     const auto named = authorityOf(origin.substr(kOwnScheme.size()));
     const auto own = authorityOf(host);
-    return named && own && sameIgnoringCase(named->name, own->name) && named->port == own->port;
+    return named && own && equalsIgnoringAsciiCase(named->name, own->name) && named->port == own->port;
 }
 
 // A navigation of the whole window to a page: what a link or a typed address makes.

@@ -1,20 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "../net/DescriptorsTaken.h"
 #include "DispatchTestSupport.h"
 #include "MessageReading.h"
 #include "http/KrHTML_ErrorMsg404.h"
 #include "http/KrTransceiverServerL1HTTP.h"
 #include "http/RequestPath.h"
-#include "platform/FileSystem.h"
 #include "platform/Pipe.h"
+#include "platform/SysResult.h"
 
 namespace {
 
@@ -447,21 +446,11 @@ TEST_F(DispatchTest, AStaticFileIsSentWithItsExactLengthAndNoContentType) {
 // sanitizers' own checks need descriptors too.)
 TEST_F(DispatchTest, AFileThatCannotBeOpenedForWantOfDescriptorsSaysSo) {
     file("page.html", "the page");
-    struct rlimit before {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-    struct rlimit few = before;
-    few.rlim_cur = std::min<rlim_t>(before.rlim_cur, 512);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
-    std::vector<platform::Fd> taken;
-    taken.reserve(few.rlim_cur);
-    for (auto fd = platform::openForReading("/dev/null"); fd.ok();
-         fd = platform::openForReading("/dev/null")) {
-        taken.push_back(std::move(fd.value));
-    }
+    nettest::DescriptorsTaken taken(512);
+    ASSERT_EQ(taken.lastError(), EMFILE);
     const auto existing = kr::openServableFile(base.string(), "page.html");
     const auto missing = kr::openServableFile(base.string(), "missing.html");
-    taken.clear();
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+    taken.release();
 
     EXPECT_FALSE(existing.ok());
     EXPECT_TRUE(platform::lacksResources(existing.error)) << platform::errorText(existing.error);

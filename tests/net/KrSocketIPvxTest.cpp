@@ -1,17 +1,15 @@
 #include "net/KrSocketIPvx.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "platform/FileSystem.h"
+#include "DescriptorsTaken.h"
 #include "platform/Poll.h"
 #include "platform/Socket.h"
 
@@ -233,20 +231,8 @@ TEST(KrSocketIPvx, APeerThatFindsTheProcessOutOfDescriptorsIsClosedAtOnce) {
     KrSocketIPvx client;
     ASSERT_EQ(client.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
 
-    struct rlimit before {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-    struct rlimit few = before;
-    few.rlim_cur = std::min<rlim_t>(before.rlim_cur, 256);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
-    std::vector<platform::Fd> taken;
-    for (;;) {
-        auto fd = platform::openForReading("/dev/null");
-        if (!fd.ok()) {
-            ASSERT_EQ(fd.error, EMFILE);
-            break;
-        }
-        taken.push_back(std::move(fd.value));
-    }
+    nettest::DescriptorsTaken taken(256);
+    ASSERT_EQ(taken.lastError(), EMFILE);
     KrSocketIPvx accepted;
     int result = 0;
     for (int attempt = 0; attempt < 50 && result != -1; ++attempt) {
@@ -260,8 +246,7 @@ TEST(KrSocketIPvx, APeerThatFindsTheProcessOutOfDescriptorsIsClosedAtOnce) {
     EXPECT_TRUE(client.closed()) << "the peer sees the end of the stream";
 
     // Once descriptors come free, peers are accepted as before.
-    taken.clear();
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+    taken.release();
     KrSocketIPvx next;
     ASSERT_EQ(next.connect("127.0.0.1", listener.port), KrSocketIPvx::kSuccess);
     EXPECT_TRUE(acceptOne(listener.socket));
