@@ -442,10 +442,16 @@ TEST_F(DispatchTest, AStaticFileIsSentWithItsExactLengthAndNoContentType) {
 }
 
 // A process out of descriptors cannot open a file that is there: that is the server being
-// busy, not the file missing. (Only the open runs while the descriptors are taken: the
-// sanitizers' own checks need descriptors too.)
-TEST_F(DispatchTest, AFileThatCannotBeOpenedForWantOfDescriptorsSaysSo) {
-    file("page.html", "the page");
+// busy, not the file missing. No fixture: its jobs start threads, and a thread that starts
+// while the descriptors are taken trips the sanitizers' own checks, which need descriptors
+// too; for the same reason only the opens run while they are taken.
+TEST(Dispatch, AFileThatCannotBeOpenedForWantOfDescriptorsSaysSo) {
+    const fs::path base = fs::temp_directory_path() /
+                          ("gridlo-dispatch-descriptors-" + std::to_string(::getpid()));
+    fs::remove_all(base);
+    fs::create_directories(base);
+    std::ofstream(base / "page.html", std::ios::binary) << "the page";
+
     nettest::DescriptorsTaken taken(512);
     ASSERT_EQ(taken.lastError(), EMFILE);
     const auto existing = kr::openServableFile(base.string(), "page.html");
@@ -456,6 +462,7 @@ TEST_F(DispatchTest, AFileThatCannotBeOpenedForWantOfDescriptorsSaysSo) {
     EXPECT_TRUE(platform::lacksResources(existing.error)) << platform::errorText(existing.error);
     EXPECT_TRUE(kr::openServableFile(base.string(), "page.html").ok());
     EXPECT_FALSE(missing.ok());
+    fs::remove_all(base);
 }
 
 // Room for one connection.
