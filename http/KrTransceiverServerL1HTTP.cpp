@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <ostream>
-#include <span>
 #include <string_view>
 
 #include "foundation/KrStringBuf.h"
@@ -377,34 +376,20 @@ bool KrTransceiverServerL1HTTP::hostAccepted(const KrXHeader& message) const {
         return true;
     }
     // Without a Host field (HTTP/1.0) a request names no other site.
-    const auto host = message.headerMap().find(std::string_view("host"));
-    if (host == message.headerMap().end()) {
-        return true;
-    }
-    for (const std::string& value : host->second) {
-        if (!kr::isLoopbackHost(value)) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(message.headerValues("host"),
+                               [](const std::string& value) { return kr::isLoopbackHost(value); });
 }
 
 bool KrTransceiverServerL1HTTP::siteAccepted(const KrXHeader& message) {
     if (message.messageKind() != KrXHeader::kRequest) {
         return true;
     }
-    const KrXHeader::HeaderMap& fields = message.headerMap();
-    const auto values = [&fields](std::string_view name) -> std::span<const std::string> {
-        const auto found = fields.find(name);
-        return found != fields.end() ? std::span<const std::string>(found->second)
-                                     : std::span<const std::string>();
-    };
     return kr::acceptsSiteOf({.isGet = message.methodCode() == KrXHeader::kMethodGet,
-                              .fetchSite = values("sec-fetch-site"),
-                              .fetchMode = values("sec-fetch-mode"),
-                              .fetchDest = values("sec-fetch-dest"),
-                              .origin = values("origin"),
-                              .host = values("host")});
+                              .fetchSite = message.headerValues("sec-fetch-site"),
+                              .fetchMode = message.headerValues("sec-fetch-mode"),
+                              .fetchDest = message.headerValues("sec-fetch-dest"),
+                              .origin = message.headerValues("origin"),
+                              .host = message.headerValues("host")});
 }
 
 std::shared_ptr<KrXHeader> KrTransceiverServerL1HTTP::nextRequest(

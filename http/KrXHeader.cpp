@@ -186,6 +186,12 @@ std::string KrXHeader::headerValue(std::string_view name) const {
     return std::string(firstValue(headerMap(), name));
 }
 
+std::span<const std::string> KrXHeader::headerValues(std::string_view name) const {
+    const auto found = headerMap().find(name);
+    return found != headerMap().end() ? std::span<const std::string>(found->second)
+                                      : std::span<const std::string>();
+}
+
 std::string_view KrXHeader::requestHeaderValue(std::string_view name) const {
     return firstValue(requestHeaderMap(), name);
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -180,6 +181,8 @@ public:
     const HeaderMap& headerMap() const { return headers_ ? *headers_ : noHeaders(); }
     // The first value of a field of this message, or "".
     std::string headerValue(std::string_view name) const;
+    // Every value of a field of this message, in the order they came; none without it.
+    std::span<const std::string> headerValues(std::string_view name) const;
     // The first value of a field of the request this answer is for, or "". The request's
     // fields never change once an answer shares them, so the view lasts as the answer does.
     std::string_view requestHeaderValue(std::string_view name) const;

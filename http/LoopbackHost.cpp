@@ -3,12 +3,11 @@
 #include <cstddef>
 
 #include "foundation/Strings.h"
+#include "http/HostAuthority.h"
 
 namespace kr {
 
 namespace {
-
-constexpr std::size_t kMaxPortDigits = 5;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -42,19 +41,6 @@ bool isLoopbackQuad(std::string_view text) {
     }
 }
 
-// Empty, or digits only, as many as a port has at most.
-bool isPort(std::string_view text) {
-    if (text.size() > kMaxPortDigits) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!isDigit(c)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool isLoopbackAddress(std::string_view address) {
@@ -63,22 +49,11 @@ bool isLoopbackAddress(std::string_view address) {
 }
 
 bool isLoopbackHost(std::string_view host) {
-    std::string_view name = host;
-    if (host.starts_with('[')) {
-        const std::size_t close = host.find(']');
-        if (close == std::string_view::npos) {
-            return false;
-        }
-        name = host.substr(0, close + 1);
-    } else {
-        name = host.substr(0, host.find(':'));
+    const auto authority = hostAuthorityOf(host);
+    if (!authority) {
+        return false;
     }
-    std::string_view rest = host.substr(name.size());
-    if (!rest.empty()) {
-        if (rest.front() != ':' || !isPort(rest.substr(1))) {
-            return false;
-        }
-    }
+    const std::string_view name = authority->name;
     return name == "[::1]" || isLoopbackQuad(name) || isLocalhost(name);
 }
 

@@ -1,11 +1,10 @@
 #include "http/RequestSite.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <optional>
 #include <string_view>
 
 #include "foundation/Strings.h"
+#include "http/HostAuthority.h"
 
 namespace kr {
 
@@ -13,7 +12,6 @@ namespace {
 
 constexpr std::string_view kOwnScheme = "http://";
 constexpr std::string_view kDefaultPort = "80";
-constexpr std::size_t kMaxPortDigits = 5;
 
 // True when the field is there and each of its values is one of the accepted.
 bool eachValueIs(std::span<const std::string> values, std::string_view accepted,
@@ -23,38 +21,9 @@ bool eachValueIs(std::span<const std::string> values, std::string_view accepted,
     });
 }
 
-// The name and port of an authority ("name", "name:port", "[v6]:port"), the port left empty
-// where it is the scheme's own; nothing for a text that is no such authority.
-struct Authority {
-    std::string_view name;
-    std::string_view port;
-};
-
-std::optional<Authority> authorityOf(std::string_view text) {
-    std::size_t nameEnd = text.find(':');
-    if (text.starts_with('[')) {
-        nameEnd = text.find(']');
-        if (nameEnd == std::string_view::npos) {
-            return std::nullopt;
-        }
-        ++nameEnd;
-    }
-    Authority authority{.name = text.substr(0, nameEnd), .port = {}};
-    const std::string_view rest = text.substr(authority.name.size());
-    if (authority.name.empty() || (!rest.empty() && rest.front() != ':')) {
-        return std::nullopt;
-    }
-    if (!rest.empty()) {
-        authority.port = rest.substr(1);
-    }
-    if (authority.port.size() > kMaxPortDigits ||
-        !std::ranges::all_of(authority.port, [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    if (authority.port == kDefaultPort) {
-        authority.port = {};
-    }
-    return authority;
+// The port an authority names: the one written, or the scheme's own where none is.
+std::string_view portOf(const HostAuthority& authority) {
+    return authority.port.empty() ? kDefaultPort : authority.port;
 }
 
 // Whether the Origin value names the origin of a request to this Host.
@@ -63,9 +32,10 @@ bool namesOwnOrigin(std::string_view origin, std::string_view host) {
         !equalsIgnoringAsciiCase(origin.substr(0, kOwnScheme.size()), kOwnScheme)) {
         return false;  // "null" among them
     }
-    const auto named = authorityOf(origin.substr(kOwnScheme.size()));
-    const auto own = authorityOf(host);
-    return named && own && equalsIgnoringAsciiCase(named->name, own->name) && named->port == own->port;
+    const auto named = hostAuthorityOf(origin.substr(kOwnScheme.size()));
+    const auto own = hostAuthorityOf(host);
+    return named && own && equalsIgnoringAsciiCase(named->name, own->name) &&
+           portOf(*named) == portOf(*own);
 }
 
 // A navigation of the whole window to a page: what a link or a typed address makes.

@@ -27,7 +27,7 @@ ConnectionTable::Admission ConnectionTable::add(std::shared_ptr<KrSocketIPvx> so
     if (closed_ || tokens_.contains(connection->id())) {
         return admission;
     }
-    ByteBudget::Reservation descriptor = claimLocked(admission.madeRoom, admission.atLimit);
+    ByteBudget::Reservation descriptor = claimLocked(admission);
     if (!descriptor) {
         return admission;
     }
@@ -50,18 +50,18 @@ ConnectionTable::Claim ConnectionTable::reserveDescriptor() {
     }
     std::lock_guard lock(mutex_);
     if (!closed_) {
-        claim.descriptor = claimLocked(claim.madeRoom, claim.atLimit);
+        claim.descriptor = claimLocked(claim);
     }
     return claim;
 }
 
-ByteBudget::Reservation ConnectionTable::claimLocked(Entry& madeRoom, bool& atLimit) {
+ByteBudget::Reservation ConnectionTable::claimLocked(AtLimit& limit) {
     ByteBudget::Reservation descriptor = descriptors_->reserve(1);
     if (descriptor) {
         return descriptor;
     }
-    atLimit = true;
-    madeRoom = takeLocked(connectionToMakeRoomLocked(), &descriptor);
+    limit.atLimit = true;
+    limit.madeRoom = takeLocked(connectionToMakeRoomLocked(), &descriptor);
     return descriptor;
 }
 

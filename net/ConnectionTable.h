@@ -43,22 +43,21 @@ public:
         std::shared_ptr<KrSocketIPvx> socket;
         std::shared_ptr<KrTransceiverConnection> connection;
     };
-    // What add did: the new connection's token (kNoToken when it was refused), and the
-    // connection taken out to make room for it (empty when none was), whose removal the
-    // caller finishes. atLimit: the limit was reached, so that either a connection made room
-    // or the new one was refused.
-    struct Admission {
-        Token token = kNoToken;
+    // What a claim of a descriptor of the limit did there: whether the limit was reached,
+    // and the connection taken out to make room (empty when none was), whose removal the
+    // caller finishes. At the limit either a connection made room or the claim was refused.
+    struct AtLimit {
         Entry madeRoom;
         bool atLimit = false;
     };
-    // What reserveDescriptor did: the descriptor held for the caller (empty when there was no
-    // room), and, as for add, the connection taken out to make room and whether the limit
-    // was reached.
-    struct Claim {
+    // What add did: the new connection's token, kNoToken when it was refused.
+    struct Admission : AtLimit {
+        Token token = kNoToken;
+    };
+    // What reserveDescriptor did: the descriptor held for the caller, empty when there was no
+    // room.
+    struct Claim : AtLimit {
         ByteBudget::Reservation descriptor;
-        Entry madeRoom;
-        bool atLimit = false;
     };
     using Connections = std::unordered_map<std::string, std::shared_ptr<KrTransceiverConnection>>;
 
@@ -153,8 +152,8 @@ private:
     // and back to the limit otherwise.
     Entry takeLocked(const std::string& connectionId, ByteBudget::Reservation* descriptor = nullptr);
     // A descriptor of the limit: a free one, or, at the limit, that of the connection taken
-    // out to make room (madeRoom). Empty when there is no room.
-    ByteBudget::Reservation claimLocked(Entry& madeRoom, bool& atLimit);
+    // out to make room (told in limit). Empty when there is no room.
+    ByteBudget::Reservation claimLocked(AtLimit& limit);
     // The id of the connection to take out for a new one at the limit, "" when none may go.
     std::string connectionToMakeRoomLocked();
     // Files the connection under its deadline, replacing an earlier filing. The new filing.

@@ -277,12 +277,8 @@ bool KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
     // The limit is checked here (and for files in reserveDescriptor) only: every
     // connection, accepted or outgoing, comes in through this call.
     const kr::ConnectionTable::Admission admission = connections_.add(socket, connection);
-    if (admission.madeRoom.connection) {
-        finishRemoval(admission.madeRoom);
-    }
-    if (admission.atLimit) {
-        limitReached(true);
-    }
+    // A newcomer without room is closed as well.
+    settleLimit(admission, true);
     if (admission.token == kr::ConnectionTable::kNoToken) {
         return false;
     }
@@ -304,16 +300,19 @@ bool KrTransceiver::addConnection(std::shared_ptr<KrSocketIPvx> socket,
 
 kr::ByteBudget::Reservation KrTransceiver::reserveDescriptor() {
     kr::ConnectionTable::Claim claim = connections_.reserveDescriptor();
-    if (claim.madeRoom.connection) {
-        finishRemoval(claim.madeRoom);
-    }
-    if (claim.atLimit) {
-        limitReached(claim.madeRoom.connection != nullptr);
-    }
+    // A file without room is answered, not closed.
+    settleLimit(claim, false);
     return std::move(claim.descriptor);
 }
 
-void KrTransceiver::limitReached(bool closed) {
+void KrTransceiver::settleLimit(const kr::ConnectionTable::AtLimit& limit, bool refusalCloses) {
+    if (limit.madeRoom.connection) {
+        finishRemoval(limit.madeRoom);
+    }
+    if (!limit.atLimit) {
+        return;
+    }
+    const bool closed = limit.madeRoom.connection != nullptr || refusalCloses;
     if (const std::string line = limitReport_.reached(closed, platform::steadyNanoseconds());
         !line.empty()) {
         kr::errLine(line);

@@ -221,8 +221,10 @@ private:
     // Takes the connection's socket out of the TCP jobs' sets and tells whom it concerns;
     // for a connection already taken out of the table.
     void finishRemoval(const kr::ConnectionTable::Entry& entry);
-    // The limit was reached; closed: a connection was closed for it.
-    void limitReached(bool closed);
+    // Finishes what the connection table did at the limit: the connection it took out to make
+    // room is removed, and the limit is reported (kr::LimitReport), with a connection closed
+    // for it when one made room or when refusalCloses and the claim was refused.
+    void settleLimit(const kr::ConnectionTable::AtLimit& limit, bool refusalCloses);
     // Ends the receive and send jobs and forgets every socket.
     void endTcpJobs();
     KrServerSetup setupFor(const KrRequestHandler& handler, std::string secondText,
